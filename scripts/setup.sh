@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a Debian 12 machine (run as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libmariadb-dev mariadb-server mariadb-client
+  libgtest-dev libbenchmark-dev
+  mdbtools nodejs npm
+  xvfb xauth fonts-noto-cjk
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+# nodejs from another source may bring npm with it
+if [[ " ${missing[*]} " == *" npm "* ]] && command -v npm >/dev/null; then
+  missing=("${missing[@]/npm}")
+fi
+missing=(${missing[@]})
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The independent reader used by the tests (npm package mdb-reader).
+if [ -f tests/node/package.json ] && [ ! -d tests/node/node_modules/mdb-reader ]; then
+  (cd tests/node && npm ci --no-audit --no-fund --loglevel=error)
+fi

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite against a throwaway MariaDB server.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh
+
+server_dir=$(mktemp -d /tmp/ferrowane-db.XXXXXX)
+trap 'bash scripts/mariadb.sh stop "$server_dir"' EXIT
+bash scripts/mariadb.sh start "$server_dir"
+source "$server_dir/env"
+export FERROWANE_REQUIRE_MYSQL=1 QT_QPA_PLATFORM=offscreen
+
+ctest --test-dir "${FERROWANE_BUILD_DIR:-build}" --output-on-failure -j 2 --timeout 900 "$@"
