@@ -1,0 +1,186 @@
+// The MySQL side of a conversion: one connection on MariaDB Connector/C, results
+// walked forward row by row without holding the whole result, and the two wizard
+// steps that log in and list what the server has.
+#pragma once
+
+#include "engine/charset_codec.h"
+#include "engine/conversion_settings.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <stdexcept>
+
+struct st_mysql;
+struct st_mysql_res;
+
+namespace ferrowane {
+
+// A failure reported by the server or the client library; the text is the
+// library's own message (mysql_error), shown to the user as it stands.
+class MySqlError : public std::runtime_error {
+public:
+    explicit MySqlError(const QString& message, unsigned int code = 0);
+    QString message() const { return m_message; }
+    unsigned int code() const { return m_code; }  // mysql_errno, 0 for our own checks
+
+private:
+    QString m_message;
+    unsigned int m_code;
+};
+
+// Input refused before anything is sent to the server (blank database name,
+// bad port number, no database chosen): the wizard shows the text and stays.
+class SourceInputError : public std::runtime_error {
+public:
+    explicit SourceInputError(const QString& message);
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// The six statements the program sends. Table names are quoted with backticks.
+QString quoteIdentifier(const QString& name);
+QString showDatabasesStatement();                       // "show databases "
+QString showTablesStatement();                          // "show tables"
+QString showFieldsStatement(const QString& table);      // "show FIELDS from `t`"
+QString showIndexStatement(const QString& table);       // "show index from `t`"
+QString countRowsStatement(const QString& table);       // "select count(*) from `t`"
+QString selectAllStatement(const QString& table);       // "select * from `t`"
+
+// Login parameters of the connection.
+struct ConnectionParams {
+    QString host;          // "localhost" in local mode
+    QString port;          // as typed; checked when the connection opens
+    QString user;
+    QString password;
+    QString database;      // as typed, not trimmed
+    QString characterSet;  // empty: none chosen, the connection asks for utf8mb4
+
+    // Host "localhost" when accessmode is 0, else settings.host; the charset only
+    // when charsetPosition (the selected entry of the list) is above 0.
+    static ConnectionParams fromSettings(const ConversionSettings& settings,
+                                         const QString& database, int charsetPosition = 0);
+    bool operator==(const ConnectionParams&) const = default;
+};
+
+// The port as a number 1..65535 (surrounding blanks allowed); throws
+// SourceInputError "Invalid port number: <text>" otherwise.
+unsigned int parsePort(const QString& text);
+
+// One result column.
+struct SourceColumn {
+    QString name;
+    int mysqlType = 0;           // enum_field_types of <mysql.h>
+    unsigned int charsetNumber = 0;  // 63 is binary
+    unsigned int flags = 0;      // *_FLAG bits of <mysql.h>
+    unsigned long length = 0;    // display length in bytes
+    unsigned int decimals = 0;   // scale of decimals, fraction digits of times
+    bool isBlob = false;         // binary large object (the blob types, not the text types)
+    bool isBinary = false;       // bytes, not text: binary charset (blobs, binary, varbinary, bit, geometry)
+    bool isUnsigned = false;
+    bool isNullable = true;
+    QString typeName() const;    // "LONG", "BLOB", "VAR_STRING", ...
+};
+
+class MySqlConnection;
+
+// A statement's result, read forward. Rows come from the server one at a time;
+// the client never holds more than the current row. Move-only.
+// Values by type: NULL -> null QVariant; integer types and YEAR -> qlonglong
+// (unsigned BIGINT -> qulonglong); FLOAT/DOUBLE -> double; BIT -> qulonglong;
+// binary columns -> QByteArray; everything else (text, DECIMAL as its exact
+// digits, dates and times as the server spells them) -> QString.
+class MySqlResult {
+public:
+    MySqlResult();
+    MySqlResult(MySqlResult&&) noexcept;
+    MySqlResult& operator=(MySqlResult&&) noexcept;
+    ~MySqlResult();
+
+    // Moves to the next row (the first one on the first call); false at the end.
+    // Throws MySqlError when the server fails mid-way or a later statement on
+    // the same connection closed this result.
+    bool next();
+    bool isOpen() const;
+    void close();  // reads and drops whatever rows are left
+
+    int columnCount() const;
+    const QList<SourceColumn>& columns() const;
+    // Position of a column by name, letters compared without regard to case; -1 if none.
+    int columnIndex(const QString& name) const;
+
+    // Current row. Positions out of range and reads with no current row throw MySqlError.
+    bool isNull(int column) const;
+    QString text(int column) const;        // NULL gives an empty text; bytes decoded
+    qint64 integer(int column) const;      // throws when the text is not an integer
+    QByteArray bytes(int column) const;    // raw bytes as sent
+    QVariant value(int column) const;
+    QVariant value(const QString& name) const;  // throws when no column has that name
+
+private:
+    friend class MySqlConnection;
+    struct State;
+    std::shared_ptr<State> d;
+};
+
+class MySqlConnection {
+public:
+    MySqlConnection();
+    ~MySqlConnection();
+    MySqlConnection(const MySqlConnection&) = delete;
+    MySqlConnection& operator=(const MySqlConnection&) = delete;
+
+    void setParams(const ConnectionParams& params);
+    const ConnectionParams& params() const;
+
+    // Throws SourceInputError for a bad port, MySqlError when the login fails.
+    void open();
+    void close();
+    bool isOpen() const;
+
+    // Runs a statement and returns its rows unbuffered. A result still open on
+    // this connection is closed first. Throws MySqlError.
+    MySqlResult query(const QString& statement);
+
+    // The character set actually asked of the server ("utf8mb4" when none chosen).
+    QString characterSet() const;
+
+private:
+    friend class MySqlResult;
+    st_mysql* m_mysql = nullptr;
+    ConnectionParams m_params;
+    std::unique_ptr<CharsetCodec> m_codec;
+    std::weak_ptr<MySqlResult::State> m_active;
+};
+
+// What step 2 leaves for the settings page.
+struct DatabaseList {
+    QStringList names;       // in the server's order
+    int selectedIndex = -1;  // the last name equal to the typed one (ASCII letters without case), or -1
+};
+
+// The typed database name with leading and trailing blanks and control characters removed.
+QString trimBlanks(const QString& text);
+
+// step2Click: logs in with the settings' login fields and the typed database name
+// (as typed), then lists the server's databases. Throws SourceInputError
+// "Please enter database name" when the typed name is blank, MySqlError on failure.
+DatabaseList listDatabases(MySqlConnection& connection, const ConversionSettings& settings,
+                           const QString& typedName);
+
+// step4Click: logs in again to the chosen database with the character set at
+// charsetPosition of characterSetNames() (0 or below: none). Throws
+// SourceInputError when chosenName is empty (no database chosen), MySqlError on failure.
+void openDatabase(MySqlConnection& connection, const ConversionSettings& settings,
+                  const QString& chosenName, int charsetPosition);
+
+// "show tables" on the open connection: the first column of each row.
+QStringList listTables(MySqlConnection& connection);
+
+}  // namespace ferrowane
