@@ -1,0 +1,150 @@
+// Index trees: the leaf (0x04) and intermediate (0x03) pages of one physical
+// index, read, written, built bottom-up, updated entry by entry, verified.
+#pragma once
+
+#include "jet/index_key.h"
+
+#include <compare>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace jet {
+
+class IndexError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A row would repeat the key of a unique or primary index.
+class DuplicateKeyError : public IndexError {
+public:
+    explicit DuplicateKeyError(std::string indexName);
+    const std::string& indexName() const { return name_; }
+
+private:
+    std::string name_;
+};
+
+// One entry: the key, the row it points to (3-byte page, 1-byte row, stored
+// big-endian after the key) and, in intermediate pages, the child page.
+struct IndexEntry {
+    std::vector<std::uint8_t> key;
+    std::uint32_t dataPage = 0;
+    std::uint8_t dataRow = 0;
+    std::uint32_t child = 0;  // intermediate pages only
+};
+
+// Order of entries in an index: key bytes (unsigned, a shorter prefix first),
+// then the row pointer.
+std::strong_ordering compareEntries(const IndexEntry& a, const IndexEntry& b);
+
+// True when every column of the key is null (only null flags 0x00 / 0xFF):
+// such keys never break uniqueness.
+bool isNullKey(std::span<const std::uint8_t> key);
+
+// The pages an index lives on. Jet's pager implements this for one physical
+// index: allocatePage hands out a fresh page and records it in the index's
+// usage map, freePage takes it out again.
+class IndexPageStore {
+public:
+    virtual ~IndexPageStore() = default;
+    virtual IndexFormat indexFormat() const = 0;
+    virtual void readPage(std::uint32_t page, std::span<std::uint8_t> out) = 0;
+    virtual void writePage(std::uint32_t page, std::span<const std::uint8_t> data) = 0;
+    virtual std::uint32_t allocatePage() = 0;
+    virtual void freePage(std::uint32_t page) = 0;
+};
+
+inline std::size_t indexPageSize(IndexFormat f) { return f == IndexFormat::Jet3 ? 2048 : 4096; }
+
+// One index page, decoded.
+struct IndexPage {
+    bool leaf = true;
+    std::uint32_t tdefPage = 0;  // the owning table definition
+    std::uint32_t prev = 0;      // siblings on the same level
+    std::uint32_t next = 0;
+    std::uint32_t tail = 0;      // intermediate pages: the last child, which has no entry
+    std::vector<IndexEntry> entries;
+};
+
+// Decodes an index page. Throws IndexError when the bytes are not a
+// consistent index page (wrong type, bit mask past the data, prefix longer
+// than the first entry, entries too short).
+IndexPage parseIndexPage(IndexFormat format, std::span<const std::uint8_t> page);
+
+// Bytes the entries take on a page (shared prefix counted once).
+std::size_t encodedEntriesSize(IndexFormat format, const std::vector<IndexEntry>& entries,
+                               bool leaf);
+// Room for entry bytes on one page.
+std::size_t indexPageCapacity(IndexFormat format);
+
+// Encodes a page into `out` (page-sized). Throws IndexError if the entries
+// do not fit.
+void writeIndexPage(IndexFormat format, const IndexPage& page, std::span<std::uint8_t> out);
+
+// Result of walking a whole tree.
+struct IndexScan {
+    std::vector<IndexEntry> entries;  // leaf entries in index order
+    std::vector<std::uint32_t> pages; // every page of the tree, root first
+    std::uint32_t depth = 0;          // 1 = the root is a leaf
+};
+
+class IndexTree {
+public:
+    // rootPage: the physical index's first page (it never moves; when the
+    // root splits its content moves down).
+    IndexTree(IndexPageStore& store, std::uint32_t tdefPage, std::uint32_t rootPage,
+              std::string name = {});
+
+    // A new index: one empty leaf page. Returns its page number.
+    static std::uint32_t createEmpty(IndexPageStore& store, std::uint32_t tdefPage);
+
+    std::uint32_t rootPage() const { return root_; }
+    const std::string& name() const { return name_; }
+
+    // Replaces the content with `entries` (sorted here), written bottom-up;
+    // pages of the old tree other than the root are freed. With `unique`,
+    // two equal non-null keys throw DuplicateKeyError before anything is
+    // written.
+    void build(std::vector<IndexEntry> entries, bool unique = false);
+
+    // Adds one entry, splitting pages as needed. With `unique`, an existing
+    // entry with the same non-null key throws DuplicateKeyError and nothing
+    // changes. Returns true when the key was new (distinct-key count grows).
+    bool insert(const IndexEntry& entry, bool unique = false);
+
+    // Whether some entry has this key.
+    bool containsKey(std::span<const std::uint8_t> key);
+
+    // Removes the entry with this key and row pointer. Returns false when
+    // there is none. `lastOfKey` (optional) tells whether no entry with the
+    // key remains.
+    bool remove(const IndexEntry& entry, bool* lastOfKey = nullptr);
+
+    // All leaf entries in order (no checks beyond what reading needs).
+    std::vector<IndexEntry> entries();
+
+    // Walks the tree and checks it: page types and owning table, sibling
+    // links on every level, tail pointers, sort order within and across
+    // pages, prefix and bit mask consistency, parent entries equal to the
+    // last entry of their child. Throws IndexError naming the first fault.
+    IndexScan verify();
+
+    // Number of distinct keys (what the table definition keeps per index).
+    std::uint32_t distinctKeyCount();
+
+private:
+    IndexPageStore& store_;
+    std::uint32_t tdef_;
+    std::uint32_t root_;
+    std::string name_;
+};
+
+// Distinct keys in a sorted entry list.
+std::uint32_t countDistinctKeys(const std::vector<IndexEntry>& sorted);
+
+}  // namespace jet
