@@ -1,0 +1,170 @@
+#include "jet/index_key.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace jet;
+
+namespace {
+
+std::vector<std::uint8_t> hex(const char* s)
+{
+    std::vector<std::uint8_t> out;
+    unsigned v;
+    int n;
+    while (std::sscanf(s, " %2x%n", &v, &n) == 1) {
+        out.push_back(static_cast<std::uint8_t>(v));
+        s += n;
+    }
+    return out;
+}
+
+template <class T> std::vector<std::uint8_t> le(T v)
+{
+    std::vector<std::uint8_t> b(sizeof(T));
+    std::memcpy(b.data(), &v, sizeof(T));
+    return b;
+}
+
+std::vector<std::uint8_t> key1(IndexFormat f, KeyType t, bool asc, const KeyValue& v)
+{
+    std::vector<std::uint8_t> out;
+    appendKeyColumn(out, f, KeyColumn{t, asc}, v);
+    return out;
+}
+
+}  // namespace
+
+TEST(IndexKeyText, TablesInBothFormats)
+{
+    EXPECT_EQ(textKey(IndexFormat::Jet3, u"Tables"), hex("77 60 61 6D 66 76 00"));
+    EXPECT_EQ(textKey(IndexFormat::Jet4, u"Tables"), hex("6D 4A 4C 5E 51 6B 01 00"));
+}
+
+TEST(IndexKeyText, TrailingBlanksAndLengthCut)
+{
+    EXPECT_EQ(textKey(IndexFormat::Jet4, u"Tables   "), textKey(IndexFormat::Jet4, u"Tables"));
+    EXPECT_EQ(textKey(IndexFormat::Jet3, u"Tables "), textKey(IndexFormat::Jet3, u"Tables"));
+    // Leading blanks count.
+    EXPECT_NE(textKey(IndexFormat::Jet4, u" Tables"), textKey(IndexFormat::Jet4, u"Tables"));
+    std::u16string longText(300, u'a');
+    std::u16string cut(255, u'a');
+    EXPECT_EQ(textKey(IndexFormat::Jet4, longText), textKey(IndexFormat::Jet4, cut));
+    EXPECT_NE(textKey(IndexFormat::Jet4, cut), textKey(IndexFormat::Jet4, std::u16string(254, u'a')));
+    // Blanks are removed after the cut: 250 letters then blanks.
+    std::u16string blanks = std::u16string(250, u'a') + std::u16string(20, u' ') + u"b";
+    EXPECT_EQ(textKey(IndexFormat::Jet4, blanks), textKey(IndexFormat::Jet4, std::u16string(250, u'a')));
+}
+
+TEST(IndexKeyText, EmptyText)
+{
+    EXPECT_EQ(textKey(IndexFormat::Jet4, u""), hex("01 00"));
+    EXPECT_EQ(textKey(IndexFormat::Jet3, u""), hex("00"));
+    EXPECT_EQ(textKey(IndexFormat::Jet4, u"", false), hex("FE FF 00"));
+    EXPECT_EQ(textKey(IndexFormat::Jet3, u"", false), hex("FF"));
+}
+
+TEST(IndexKeyText, CaseInsensitive)
+{
+    EXPECT_EQ(textKey(IndexFormat::Jet4, u"TABLES"), textKey(IndexFormat::Jet4, u"tables"));
+    EXPECT_EQ(textKey(IndexFormat::Jet3, u"TABLES"), textKey(IndexFormat::Jet3, u"tables"));
+}
+
+TEST(IndexKeyNumbers, IntegersAscendingDescending)
+{
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Long, true, KeyValue::fixed(le<std::int32_t>(1))),
+              hex("7F 80 00 00 01"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Long, true, KeyValue::fixed(le<std::int32_t>(-1))),
+              hex("7F 7F FF FF FF"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Long, false, KeyValue::fixed(le<std::int32_t>(1))),
+              hex("80 7F FF FF FE"));
+    EXPECT_EQ(key1(IndexFormat::Jet3, KeyType::Integer, true, KeyValue::fixed(le<std::int16_t>(-32768))),
+              hex("7F 00 00"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Byte, true, KeyValue::fixed(le<std::uint8_t>(200))),
+              hex("7F C8"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Byte, false, KeyValue::fixed(le<std::uint8_t>(200))),
+              hex("80 37"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Currency, true, KeyValue::fixed(le<std::int64_t>(10000))),
+              hex("7F 80 00 00 00 00 00 27 10"));
+}
+
+TEST(IndexKeyNumbers, FloatingPointOrder)
+{
+    std::vector<double> values = {-1e300, -2.5, -0.0001, 0.0, 1e-10, 3.0, 1e300};
+    for (bool asc : {true, false}) {
+        std::vector<std::vector<std::uint8_t>> keys;
+        for (double d : values)
+            keys.push_back(key1(IndexFormat::Jet4, KeyType::Double, asc, KeyValue::fixed(le(d))));
+        for (std::size_t i = 1; i < keys.size(); ++i) {
+            if (asc)
+                EXPECT_LT(keys[i - 1], keys[i]) << i;
+            else
+                EXPECT_GT(keys[i - 1], keys[i]) << i;
+        }
+    }
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Single, true, KeyValue::fixed(le(1.0f))),
+              hex("7F BF 80 00 00"));
+}
+
+TEST(IndexKeyNumbers, IntegerOrderMatchesValueOrder)
+{
+    std::vector<std::int16_t> values = {-32768, -300, -1, 0, 1, 255, 256, 32767};
+    for (bool asc : {true, false}) {
+        for (std::size_t i = 1; i < values.size(); ++i) {
+            auto a = key1(IndexFormat::Jet3, KeyType::Integer, asc, KeyValue::fixed(le(values[i - 1])));
+            auto b = key1(IndexFormat::Jet3, KeyType::Integer, asc, KeyValue::fixed(le(values[i])));
+            EXPECT_EQ(a < b, asc) << values[i];
+        }
+    }
+}
+
+TEST(IndexKeyOther, NullsAndBooleans)
+{
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Long, true, KeyValue::null()), hex("00"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Text, false, KeyValue::null()), hex("FF"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Boolean, true, KeyValue::boolean(true)), hex("7F 00"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Boolean, true, KeyValue::boolean(false)), hex("7F FF"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Boolean, false, KeyValue::boolean(true)), hex("80 FF"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Boolean, true, KeyValue::null()), hex("7F FF"));
+}
+
+TEST(IndexKeyOther, BinarySegments)
+{
+    std::vector<std::uint8_t> b = {1, 2, 3};
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Binary, true, KeyValue::ofBytes(b)),
+              hex("7F 01 02 03 00 00 00 00 00 03"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Binary, false, KeyValue::ofBytes(b)),
+              hex("80 FE FD FC FF FF FF FF FF FC"));
+    std::vector<std::uint8_t> ten = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Binary, false, KeyValue::ofBytes(ten)),
+              hex("80 FE FD FC FB FA F9 F8 F7 09 F6 F5 FF FF FF FF FF FF FD"));
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Binary, true, KeyValue::ofBytes({})), hex("7F"));
+}
+
+TEST(IndexKeyOther, GuidIsBigEndianGroups)
+{
+    // {01020304-0506-0708-090A-0B0C0D0E0F10} as stored in a row.
+    std::vector<std::uint8_t> row = {4, 3, 2, 1, 6, 5, 8, 7, 9, 10, 11, 12, 13, 14, 15, 16};
+    EXPECT_EQ(key1(IndexFormat::Jet4, KeyType::Guid, true, KeyValue::fixed(row)),
+              hex("7F 01 02 03 04 05 06 07 08 09 09 0A 0B 0C 0D 0E 0F 10 08"));
+}
+
+TEST(IndexKeyOther, BadValuesAreRejected)
+{
+    std::vector<std::uint8_t> three = {1, 2, 3};
+    EXPECT_THROW(key1(IndexFormat::Jet4, KeyType::Long, true, KeyValue::fixed(three)), std::invalid_argument);
+    EXPECT_THROW(key1(IndexFormat::Jet4, KeyType::Ole, true, KeyValue::ofBytes(three)), std::invalid_argument);
+    EXPECT_THROW(key1(IndexFormat::Jet4, KeyType::Text, true, KeyValue::ofBytes(three)), std::invalid_argument);
+    std::vector<std::uint8_t> dec(17, 0);
+    EXPECT_THROW(key1(IndexFormat::Jet3, KeyType::Decimal, true, KeyValue::fixed(dec)), std::invalid_argument);
+}
+
+TEST(IndexKeyOther, CompositeCatalogKey)
+{
+    // ParentIdName of a catalog row: ParentId 0x0F000000, Name "Tables".
+    std::vector<KeyColumn> cols = {{KeyType::Long, true}, {KeyType::Text, true}};
+    auto pid = le<std::int32_t>(0x0F000000);
+    std::vector<KeyValue> vals = {KeyValue::fixed(pid), KeyValue::ofText(u"Tables")};
+    EXPECT_EQ(encodeKey(IndexFormat::Jet4, cols, vals), hex("7F 8F 00 00 00 7F 6D 4A 4C 5E 51 6B 01 00"));
+}
