@@ -64,7 +64,13 @@ function main(argv) {
     const entry = { name, rowCount: table.rowCount, columns: columns.map(columnInfo) };
     if (rows) {
       const names = columns.map((c) => c.name);
-      entry.rows = table.getData().map((r) => names.map((n) => valueText(r[n])));
+      const guid = columns.map((c) => c.type === "repid");
+      entry.rows = table.getData().map((r) =>
+        names.map((n, i) => {
+          const v = valueText(r[n]);
+          return guid[i] && v !== null ? `{${v.toUpperCase()}}` : v;
+        }),
+      );
     }
     data.push(entry);
   }
