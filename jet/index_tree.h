@@ -4,8 +4,11 @@
 
 #include "jet/index_key.h"
 
+#include "jet/error.h"
+
 #include <compare>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -14,9 +17,9 @@
 
 namespace jet {
 
-class IndexError : public std::runtime_error {
+class IndexError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // A row would repeat the key of a unique or primary index.
@@ -99,12 +102,23 @@ public:
     // root splits its content moves down).
     IndexTree(IndexPageStore& store, std::uint32_t tdefPage, std::uint32_t rootPage,
               std::string name = {});
+    ~IndexTree();
+    IndexTree(const IndexTree&) = delete;
+    IndexTree& operator=(const IndexTree&) = delete;
 
     // A new index: one empty leaf page. Returns its page number.
     static std::uint32_t createEmpty(IndexPageStore& store, std::uint32_t tdefPage);
 
-    std::uint32_t rootPage() const { return root_; }
-    const std::string& name() const { return name_; }
+    std::uint32_t rootPage() const;
+    const std::string& name() const;
+
+    // Pages are written through to the store after every change unless
+    // deferred; deferred pages reach the store on flush() (call it before
+    // committing) or when the page cache is trimmed.
+    void setDeferredWrites(bool deferred);
+    void flush();
+    // Forget cached pages (after the store rolled back).
+    void discardCache();
 
     // Replaces the content with `entries` (sorted here), written bottom-up;
     // pages of the old tree other than the root are freed. With `unique`,
@@ -138,10 +152,8 @@ public:
     std::uint32_t distinctKeyCount();
 
 private:
-    IndexPageStore& store_;
-    std::uint32_t tdef_;
-    std::uint32_t root_;
-    std::string name_;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 // Distinct keys in a sorted entry list.

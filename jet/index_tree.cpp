@@ -1,0 +1,955 @@
+#include "jet/index_tree.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace jet {
+namespace {
+
+// Where the fields of an index page sit in each format.
+struct PageLayout {
+    std::size_t pageSize;
+    std::size_t prev, next, tail;
+    std::size_t prefix;      // shared-prefix length
+    std::size_t prefixBytes; // Jet 3 keeps it in one byte, Jet 4 in two
+    std::size_t nodeFlag;    // 1 on intermediate pages in Access's files
+    std::size_t mask, maskSize;
+    std::size_t entries;
+};
+
+const PageLayout& layoutOf(IndexFormat f)
+{
+    static const PageLayout jet3{2048, 8, 12, 16, 20, 1, 21, 0x16, 226, 0xF8};
+    static const PageLayout jet4{4096, 12, 16, 20, 24, 2, 26, 0x1B, 453, 0x1E0};
+    return f == IndexFormat::Jet3 ? jet3 : jet4;
+}
+
+constexpr std::uint8_t kLeafType = 0x04;
+constexpr std::uint8_t kNodeType = 0x03;
+constexpr std::size_t kMaxPrefix = 255;
+
+std::uint32_t get32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+void put32(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+    p[2] = std::uint8_t(v >> 16);
+    p[3] = std::uint8_t(v >> 24);
+}
+
+std::size_t entrySize(const IndexEntry& e, bool leaf) { return e.key.size() + (leaf ? 4 : 8); }
+
+std::size_t commonPrefix(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
+{
+    std::size_t n = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    while (i < n && a[i] == b[i])
+        ++i;
+    return i;
+}
+
+// Shared prefix of the keys on a page.
+std::size_t pagePrefix(const std::vector<IndexEntry>& entries)
+{
+    if (entries.size() < 2)
+        return 0;
+    std::size_t p = std::min(entries.front().key.size(), kMaxPrefix);
+    for (std::size_t i = 1; i < entries.size() && p > 0; ++i)
+        p = std::min(p, commonPrefix(entries.front().key, entries[i].key));
+    return p;
+}
+
+void appendEntryBytes(std::vector<std::uint8_t>& out, const IndexEntry& e, bool leaf)
+{
+    out.insert(out.end(), e.key.begin(), e.key.end());
+    out.push_back(std::uint8_t(e.dataPage >> 16));
+    out.push_back(std::uint8_t(e.dataPage >> 8));
+    out.push_back(std::uint8_t(e.dataPage));
+    out.push_back(e.dataRow);
+    if (!leaf) {
+        out.push_back(std::uint8_t(e.child >> 24));
+        out.push_back(std::uint8_t(e.child >> 16));
+        out.push_back(std::uint8_t(e.child >> 8));
+        out.push_back(std::uint8_t(e.child));
+    }
+}
+
+IndexEntry asNodeEntry(const IndexEntry& e, std::uint32_t child)
+{
+    IndexEntry n = e;
+    n.child = child;
+    return n;
+}
+
+bool lessEntry(const IndexEntry& a, const IndexEntry& b) { return compareEntries(a, b) < 0; }
+
+bool sameKey(const IndexEntry& a, std::span<const std::uint8_t> key)
+{
+    return a.key.size() == key.size() && std::equal(a.key.begin(), a.key.end(), key.begin());
+}
+
+}  // namespace
+
+DuplicateKeyError::DuplicateKeyError(std::string indexName)
+    : IndexError("The changes were not made because they would create duplicate values in the index \"" +
+                 indexName + "\"."),
+      name_(std::move(indexName))
+{
+}
+
+std::strong_ordering compareEntries(const IndexEntry& a, const IndexEntry& b)
+{
+    std::size_t n = std::min(a.key.size(), b.key.size());
+    if (n) {
+        int c = std::memcmp(a.key.data(), b.key.data(), n);
+        if (c != 0)
+            return c < 0 ? std::strong_ordering::less : std::strong_ordering::greater;
+    }
+    if (a.key.size() != b.key.size())
+        return a.key.size() <=> b.key.size();
+    if (a.dataPage != b.dataPage)
+        return a.dataPage <=> b.dataPage;
+    return a.dataRow <=> b.dataRow;
+}
+
+bool isNullKey(std::span<const std::uint8_t> key)
+{
+    for (std::uint8_t b : key)
+        if (b != 0x00 && b != 0xFF)
+            return false;
+    return true;
+}
+
+std::size_t indexPageCapacity(IndexFormat format)
+{
+    const PageLayout& L = layoutOf(format);
+    return std::min(L.pageSize - L.entries, L.maskSize * 8 - 1);
+}
+
+std::size_t encodedEntriesSize(IndexFormat, const std::vector<IndexEntry>& entries, bool leaf)
+{
+    std::size_t prefix = pagePrefix(entries);
+    std::size_t total = 0;
+    for (const IndexEntry& e : entries)
+        total += entrySize(e, leaf) - prefix;
+    return entries.empty() ? 0 : total + prefix;
+}
+
+IndexPage parseIndexPage(IndexFormat format, std::span<const std::uint8_t> page)
+{
+    const PageLayout& L = layoutOf(format);
+    if (page.size() < L.pageSize)
+        throw IndexError("index page is truncated");
+    const std::uint8_t* p = page.data();
+    if (p[0] != kLeafType && p[0] != kNodeType)
+        throw IndexError("page is not an index page (type " + std::to_string(p[0]) + ")");
+
+    IndexPage out;
+    out.leaf = p[0] == kLeafType;
+    out.tdefPage = get32(p + 4);
+    out.prev = get32(p + L.prev);
+    out.next = get32(p + L.next);
+    out.tail = get32(p + L.tail);
+    std::size_t prefixLen = L.prefixBytes == 1 ? p[L.prefix] : (p[L.prefix] | (p[L.prefix + 1] << 8));
+
+    const std::size_t dataSize = L.pageSize - L.entries;
+    const std::uint8_t* data = p + L.entries;
+    const std::size_t minEntry = out.leaf ? 4 : 8;
+    std::vector<std::uint8_t> prefix;
+    std::size_t last = 0;
+    bool first = true;
+    for (std::size_t bit = 1; bit < L.maskSize * 8; ++bit) {
+        if (!(p[L.mask + bit / 8] & (1u << (bit % 8))))
+            continue;
+        if (bit > dataSize)
+            throw IndexError("index page bit mask points past the page");
+        std::vector<std::uint8_t> bytes;
+        if (first) {
+            if (prefixLen > bit)
+                throw IndexError("index page prefix is longer than its first entry");
+            bytes.assign(data, data + bit);
+            prefix.assign(data, data + prefixLen);
+            first = false;
+        } else {
+            bytes = prefix;
+            bytes.insert(bytes.end(), data + last, data + bit);
+        }
+        last = bit;
+        if (bytes.size() < minEntry)
+            throw IndexError("index entry too short");
+        IndexEntry e;
+        std::size_t keyLen = bytes.size() - minEntry;
+        e.key.assign(bytes.begin(), bytes.begin() + keyLen);
+        const std::uint8_t* r = bytes.data() + keyLen;
+        e.dataPage = std::uint32_t(r[0]) << 16 | std::uint32_t(r[1]) << 8 | r[2];
+        e.dataRow = r[3];
+        if (!out.leaf)
+            e.child = std::uint32_t(r[4]) << 24 | std::uint32_t(r[5]) << 16 | std::uint32_t(r[6]) << 8 | r[7];
+        out.entries.push_back(std::move(e));
+    }
+    if (first && prefixLen != 0)
+        throw IndexError("empty index page has a shared prefix");
+    return out;
+}
+
+void writeIndexPage(IndexFormat format, const IndexPage& page, std::span<std::uint8_t> out)
+{
+    const PageLayout& L = layoutOf(format);
+    if (out.size() < L.pageSize)
+        throw IndexError("index page buffer too small");
+    std::uint8_t* p = out.data();
+    std::memset(p, 0, L.pageSize);
+
+    const std::size_t prefix = pagePrefix(page.entries);
+    std::vector<std::uint8_t> data;
+    data.reserve(L.pageSize);
+    std::vector<std::size_t> ends;
+    std::vector<std::uint8_t> one;
+    for (std::size_t i = 0; i < page.entries.size(); ++i) {
+        one.clear();
+        appendEntryBytes(one, page.entries[i], page.leaf);
+        data.insert(data.end(), one.begin() + (i == 0 ? 0 : std::ptrdiff_t(prefix)), one.end());
+        ends.push_back(data.size());
+    }
+    if (data.size() > indexPageCapacity(format))
+        throw IndexError("index entries do not fit on one page");
+
+    p[0] = page.leaf ? kLeafType : kNodeType;
+    p[1] = 0x01;
+    std::size_t free = L.pageSize - L.entries - data.size();
+    p[2] = std::uint8_t(free);
+    p[3] = std::uint8_t(free >> 8);
+    put32(p + 4, page.tdefPage);
+    put32(p + L.prev, page.prev);
+    put32(p + L.next, page.next);
+    put32(p + L.tail, page.leaf ? 0 : page.tail);
+    p[L.prefix] = std::uint8_t(prefix);
+    if (L.prefixBytes == 2)
+        p[L.prefix + 1] = std::uint8_t(prefix >> 8);
+    p[L.nodeFlag] = page.leaf ? 0 : 1;
+    for (std::size_t end : ends)
+        p[L.mask + end / 8] |= std::uint8_t(1u << (end % 8));
+    if (!data.empty())
+        std::memcpy(p + L.entries, data.data(), data.size());
+}
+
+std::uint32_t countDistinctKeys(const std::vector<IndexEntry>& sorted)
+{
+    std::uint32_t n = 0;
+    for (std::size_t i = 0; i < sorted.size(); ++i)
+        if (i == 0 || sorted[i].key != sorted[i - 1].key)
+            ++n;
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// The tree.
+
+struct IndexTree::Impl {
+    IndexPageStore& store;
+    IndexFormat format;
+    std::uint32_t tdef;
+    std::uint32_t root;
+    std::string name;
+    std::size_t capacity;
+    std::unordered_map<std::uint32_t, IndexPage> cache;
+    std::unordered_set<std::uint32_t> dirty;
+    bool deferred = false;
+    std::vector<std::uint8_t> buf;
+
+    Impl(IndexPageStore& s, std::uint32_t t, std::uint32_t r, std::string n)
+        : store(s), format(s.indexFormat()), tdef(t), root(r), name(std::move(n)),
+          capacity(indexPageCapacity(format)), buf(indexPageSize(format))
+    {
+    }
+
+    IndexPage& load(std::uint32_t page)
+    {
+        auto it = cache.find(page);
+        if (it != cache.end())
+            return it->second;
+        store.readPage(page, buf);
+        IndexPage decoded = parseIndexPage(format, buf);
+        return cache.emplace(page, std::move(decoded)).first->second;
+    }
+
+    void put(std::uint32_t page) { dirty.insert(page); }
+
+    // Called when an operation is complete: pages are consistent again.
+    void done()
+    {
+        if (!deferred)
+            flush();
+        if (cache.size() >= 512)
+            trim();
+    }
+
+    void flush()
+    {
+        for (std::uint32_t page : dirty) {
+            writeIndexPage(format, cache.at(page), buf);
+            store.writePage(page, buf);
+        }
+        dirty.clear();
+    }
+
+    void trim()
+    {
+        flush();
+        cache.clear();
+    }
+
+    bool fits(const IndexPage& pg) const
+    {
+        return encodedEntriesSize(format, pg.entries, pg.leaf) <= capacity;
+    }
+
+    std::uint32_t allocate(bool leaf)
+    {
+        std::uint32_t page = store.allocatePage();
+        IndexPage pg;
+        pg.leaf = leaf;
+        pg.tdefPage = tdef;
+        cache[page] = std::move(pg);
+        return page;
+    }
+
+    struct Step {
+        std::uint32_t page;
+        std::size_t idx;  // child slot: an entry index, or entries.size() for the tail
+    };
+
+    // Child slot of a node page for `target`: the first entry not below it,
+    // else the tail.
+    static std::size_t childSlot(const IndexPage& node, const IndexEntry& target)
+    {
+        auto it = std::lower_bound(node.entries.begin(), node.entries.end(), target, lessEntry);
+        return std::size_t(it - node.entries.begin());
+    }
+
+    static std::uint32_t childAt(const IndexPage& node, std::size_t slot)
+    {
+        if (slot < node.entries.size())
+            return node.entries[slot].child;
+        if (node.tail)
+            return node.tail;
+        if (node.entries.empty())
+            throw IndexError("intermediate index page without children");
+        return node.entries.back().child;
+    }
+
+    // Descends to the leaf for `target`; path receives the node steps.
+    std::uint32_t descend(const IndexEntry& target, std::vector<Step>& path)
+    {
+        path.clear();
+        std::uint32_t page = root;
+        for (int depth = 0;; ++depth) {
+            if (depth > 32)
+                throw IndexError("index tree is too deep (a cycle?)");
+            IndexPage& pg = load(page);
+            if (pg.leaf)
+                return page;
+            std::size_t slot = childSlot(pg, target);
+            if (slot >= pg.entries.size() && !pg.tail)
+                slot = pg.entries.empty() ? 0 : pg.entries.size() - 1;
+            path.push_back({page, slot});
+            page = childAt(pg, slot);
+        }
+    }
+
+    // Sets the ancestors' entries after a page's last entry changed; path
+    // holds the ancestors of that page. Pages may overflow: fixOverflows().
+    void propagateMax(const std::vector<Step>& path, const IndexEntry& newMax)
+    {
+        for (std::size_t i = path.size(); i-- > 0;) {
+            IndexPage& parent = load(path[i].page);
+            std::size_t slot = path[i].idx;
+            if (slot < parent.entries.size()) {
+                std::uint32_t child = parent.entries[slot].child;
+                parent.entries[slot] = asNodeEntry(newMax, child);
+                parent.entries[slot].child = child;
+                put(path[i].page);
+                return;
+            }
+            // the page is its parent's tail: the parent's last entry changed too
+        }
+    }
+
+    // Splits chain[level] (chain = the path's pages, then the leaf) into a
+    // new left page and the original page, and adds the left page's entry
+    // to the parent. The parent may overflow in turn.
+    void splitOnce(const std::vector<Step>& path, std::uint32_t leafNo, std::size_t level,
+                   const IndexEntry& target)
+    {
+        std::vector<std::uint32_t> chain;
+        for (const Step& st : path)
+            chain.push_back(st.page);
+        chain.push_back(leafNo);
+        std::uint32_t pageNo = chain[level];
+        std::size_t hint = level < path.size() ? path[level].idx : std::size_t(-1);
+        if (level == path.size()) {
+            const IndexPage& lf = load(leafNo);
+            hint = std::size_t(std::lower_bound(lf.entries.begin(), lf.entries.end(), target, lessEntry) -
+                               lf.entries.begin());
+        }
+        std::size_t parentSlot = 0;
+        std::uint32_t parentNo = 0;
+
+        if (pageNo == root) {
+            // The root keeps its number: its content moves to a new page
+            // below it, which is then split.
+            std::uint32_t moved = allocate(load(root).leaf);
+            IndexPage& r = load(root);
+            IndexPage& m = cache[moved];
+            m.leaf = r.leaf;
+            m.entries = std::move(r.entries);
+            m.tail = r.tail;
+            m.prev = m.next = 0;
+            r.entries.clear();
+            r.leaf = false;
+            r.tail = moved;
+            r.prev = r.next = 0;
+            put(root);
+            put(moved);
+            pageNo = moved;
+            parentNo = root;
+            parentSlot = 0;
+        } else {
+            parentNo = chain[level - 1];
+            parentSlot = path[level - 1].idx;
+        }
+
+        IndexPage& orig = load(pageNo);
+        const bool leaf = orig.leaf;
+        const std::size_t n = orig.entries.size();
+        if (n < (leaf ? 2u : 3u))
+            throw IndexError("index page cannot be split");
+
+        std::size_t k;
+        if (hint != std::size_t(-1) && hint + 1 >= n && !orig.next) {
+            k = n - 1;  // growing at the end: leave the left page full
+        } else {
+            std::size_t prefix = pagePrefix(orig.entries);
+            std::size_t total = 0;
+            for (const IndexEntry& e : orig.entries)
+                total += entrySize(e, leaf) - prefix;
+            std::size_t acc = 0;
+            k = 0;
+            while (k < n - 1 && acc + entrySize(orig.entries[k], leaf) - prefix <= total / 2) {
+                acc += entrySize(orig.entries[k], leaf) - prefix;
+                ++k;
+            }
+        }
+        std::size_t minLeft = leaf ? 1 : 2;
+        if (k < minLeft)
+            k = minLeft;
+        if (k > n - 1)
+            k = n - 1;
+
+        std::uint32_t leftNo = allocate(leaf);
+        IndexPage& left = cache[leftNo];
+        IndexPage& o = load(pageNo);
+        left.entries.assign(std::make_move_iterator(o.entries.begin()),
+                            std::make_move_iterator(o.entries.begin() + std::ptrdiff_t(k)));
+        o.entries.erase(o.entries.begin(), o.entries.begin() + std::ptrdiff_t(k));
+        IndexEntry parentEntry = asNodeEntry(left.entries.back(), leftNo);
+        if (!leaf) {
+            left.tail = left.entries.back().child;
+            left.entries.pop_back();
+        }
+        left.prev = o.prev;
+        left.next = pageNo;
+        std::uint32_t before = o.prev;
+        o.prev = leftNo;
+        put(pageNo);
+        put(leftNo);
+        if (before) {
+            IndexPage& bp = load(before);
+            bp.next = leftNo;
+            put(before);
+        }
+
+        // Intermediate pages link only to pages under the same parent.
+        if (!leaf) {
+            std::uint32_t lastChild = load(leftNo).tail;
+            std::uint32_t firstChild = childAt(load(pageNo), 0);
+            if (!load(lastChild).leaf) {
+                load(lastChild).next = 0;
+                put(lastChild);
+                load(firstChild).prev = 0;
+                put(firstChild);
+            }
+        }
+
+        IndexPage& parent = load(parentNo);
+        parent.entries.insert(parent.entries.begin() + std::ptrdiff_t(parentSlot), std::move(parentEntry));
+        put(parentNo);
+    }
+
+    // Splits overflowing pages on the way to `target`, lowest first, until
+    // every page there fits.
+    void fixOverflows(const IndexEntry& target)
+    {
+        for (int round = 0; round < 256; ++round) {
+            std::vector<Step> path;
+            std::uint32_t leafNo = descend(target, path);
+            std::size_t bad = std::size_t(-1);
+            if (!fits(load(leafNo))) {
+                bad = path.size();
+            } else {
+                for (std::size_t i = path.size(); i-- > 0;) {
+                    if (!fits(load(path[i].page))) {
+                        bad = i;
+                        break;
+                    }
+                }
+            }
+            if (bad == std::size_t(-1))
+                return;
+            splitOnce(path, leafNo, bad, target);
+        }
+        throw IndexError("index page splitting does not converge");
+    }
+
+    // First entry with key >= key (page 0 row 0), or nullptr.
+    const IndexEntry* lowerBoundKey(std::span<const std::uint8_t> key)
+    {
+        IndexEntry probe;
+        probe.key.assign(key.begin(), key.end());
+        std::vector<Step> path;
+        std::uint32_t leafNo = descend(probe, path);
+        for (int guard = 0; leafNo && guard < 1000000; ++guard) {
+            IndexPage& leaf = load(leafNo);
+            auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), probe, lessEntry);
+            if (it != leaf.entries.end())
+                return &*it;
+            leafNo = leaf.next;
+        }
+        return nullptr;
+    }
+
+    void dropPage(std::uint32_t page)
+    {
+        cache.erase(page);
+        dirty.erase(page);
+        store.freePage(page);
+    }
+
+    // Takes an emptied page out of the tree; path holds its ancestors.
+    void removeEmptyPage(std::vector<Step>& path, std::uint32_t pageNo)
+    {
+        IndexPage pg = load(pageNo);
+        if (pg.prev) {
+            IndexPage& p = load(pg.prev);
+            p.next = pg.next;
+            put(pg.prev);
+        }
+        if (pg.next) {
+            IndexPage& n = load(pg.next);
+            n.prev = pg.prev;
+            put(pg.next);
+        }
+        dropPage(pageNo);
+
+        Step step = path.back();
+        path.pop_back();
+        IndexPage& parent = load(step.page);
+        if (step.idx < parent.entries.size()) {
+            parent.entries.erase(parent.entries.begin() + std::ptrdiff_t(step.idx));
+            put(step.page);
+        } else if (!parent.entries.empty()) {
+            IndexEntry last = parent.entries.back();
+            parent.tail = last.child;
+            parent.entries.pop_back();
+            put(step.page);
+            propagateMax(path, last);
+        } else if (step.page != root) {
+            removeEmptyPage(path, step.page);
+            return;
+        } else {
+            IndexPage& r = load(root);
+            r.leaf = true;
+            r.tail = 0;
+            put(root);
+        }
+        collapseRoot();
+    }
+
+    // A root left with a single child takes that child's place.
+    void collapseRoot()
+    {
+        for (;;) {
+            IndexPage& r = load(root);
+            if (r.leaf || !r.entries.empty() || !r.tail)
+                return;
+            std::uint32_t child = r.tail;
+            IndexPage c = load(child);
+            IndexPage& r2 = load(root);
+            r2.leaf = c.leaf;
+            r2.entries = std::move(c.entries);
+            r2.tail = c.tail;
+            r2.prev = r2.next = 0;
+            put(root);
+            dropPage(child);
+        }
+    }
+
+    // Checks the subtree under `page`; returns its last leaf entry.
+    bool verifyPage(std::uint32_t page, std::size_t level, std::vector<std::vector<std::uint32_t>>& levels,
+                    std::unordered_set<std::uint32_t>& seen, IndexScan& scan, IndexEntry& last)
+    {
+        if (level > 32)
+            throw IndexError("index tree is too deep");
+        if (!seen.insert(page).second)
+            throw IndexError("index page " + std::to_string(page) + " is reached twice");
+        scan.pages.push_back(page);
+        if (levels.size() <= level)
+            levels.resize(level + 1);
+        levels[level].push_back(page);
+
+        store.readPage(page, buf);
+        IndexPage pg = parseIndexPage(format, buf);
+        const PageLayout& L = layoutOf(format);
+        std::size_t end = 0;
+        for (std::size_t bit = 1; bit < L.maskSize * 8; ++bit)
+            if (buf[L.mask + bit / 8] & (1u << (bit % 8)))
+                end = bit;
+        std::size_t freeField = std::size_t(buf[2]) | std::size_t(buf[3]) << 8;
+        const std::string where = "index page " + std::to_string(page) + ": ";
+        if (freeField != L.pageSize - L.entries - end)
+            throw IndexError(where + "free space field does not match the entries");
+        if (pg.tdefPage != tdef)
+            throw IndexError(where + "belongs to table definition " + std::to_string(pg.tdefPage));
+        for (std::size_t i = 1; i < pg.entries.size(); ++i)
+            if (compareEntries(pg.entries[i - 1], pg.entries[i]) >= 0)
+                throw IndexError(where + "entries out of order");
+
+        if (pg.leaf) {
+            if (pg.entries.empty()) {
+                if (page != root)
+                    throw IndexError(where + "empty leaf page inside the tree");
+                return false;
+            }
+            if (!scan.entries.empty() && compareEntries(scan.entries.back(), pg.entries.front()) >= 0)
+                throw IndexError(where + "entries out of order across pages");
+            scan.entries.insert(scan.entries.end(), pg.entries.begin(), pg.entries.end());
+            last = pg.entries.back();
+            last.child = 0;
+            if (scan.depth < level + 1)
+                scan.depth = std::uint32_t(level + 1);
+            return true;
+        }
+
+        if (pg.entries.empty() && !pg.tail)
+            throw IndexError(where + "intermediate page without children");
+        bool any = false;
+        for (const IndexEntry& e : pg.entries) {
+            IndexEntry sub;
+            if (!verifyPage(e.child, level + 1, levels, seen, scan, sub))
+                throw IndexError(where + "child page " + std::to_string(e.child) + " is empty");
+            IndexEntry cmp = e;
+            cmp.child = 0;
+            if (compareEntries(cmp, sub) != 0)
+                throw IndexError(where + "entry for child page " + std::to_string(e.child) +
+                                 " differs from that page's last entry");
+            last = sub;
+            any = true;
+        }
+        if (pg.tail) {
+            IndexEntry sub;
+            if (!verifyPage(pg.tail, level + 1, levels, seen, scan, sub))
+                throw IndexError(where + "tail page " + std::to_string(pg.tail) + " is empty");
+            if (any && compareEntries(last, sub) >= 0)
+                throw IndexError(where + "tail page out of order");
+            last = sub;
+            any = true;
+        }
+        return any;
+    }
+
+    void collectPages(std::uint32_t page, std::vector<std::uint32_t>& out, int depth)
+    {
+        if (depth > 32)
+            throw IndexError("index tree is too deep (a cycle?)");
+        out.push_back(page);
+        IndexPage pg = load(page);
+        if (pg.leaf)
+            return;
+        for (const IndexEntry& e : pg.entries)
+            collectPages(e.child, out, depth + 1);
+        if (pg.tail)
+            collectPages(pg.tail, out, depth + 1);
+    }
+};
+
+IndexTree::IndexTree(IndexPageStore& store, std::uint32_t tdefPage, std::uint32_t rootPage,
+                     std::string name)
+    : impl_(std::make_unique<Impl>(store, tdefPage, rootPage, std::move(name)))
+{
+}
+
+IndexTree::~IndexTree() = default;
+
+std::uint32_t IndexTree::rootPage() const { return impl_->root; }
+const std::string& IndexTree::name() const { return impl_->name; }
+
+std::uint32_t IndexTree::createEmpty(IndexPageStore& store, std::uint32_t tdefPage)
+{
+    std::uint32_t page = store.allocatePage();
+    IndexPage pg;
+    pg.tdefPage = tdefPage;
+    std::vector<std::uint8_t> buf(indexPageSize(store.indexFormat()));
+    writeIndexPage(store.indexFormat(), pg, buf);
+    store.writePage(page, buf);
+    return page;
+}
+
+void IndexTree::setDeferredWrites(bool deferred)
+{
+    if (!deferred)
+        impl_->flush();
+    impl_->deferred = deferred;
+}
+
+void IndexTree::flush() { impl_->flush(); }
+
+void IndexTree::discardCache()
+{
+    impl_->dirty.clear();
+    impl_->cache.clear();
+}
+
+void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
+{
+    Impl& t = *impl_;
+    std::sort(entries.begin(), entries.end(), lessEntry);
+    const std::size_t maxEntry = t.capacity / 2 - 8;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entrySize(entries[i], false) > maxEntry)
+            throw IndexError("index key too long for index \"" + t.name + "\"");
+        if (unique && i > 0 && entries[i].key == entries[i - 1].key && !isNullKey(entries[i].key))
+            throw DuplicateKeyError(t.name);
+    }
+
+    // Free the old tree except its root.
+    t.flush();
+    std::vector<std::uint32_t> old;
+    t.collectPages(t.root, old, 0);
+    t.cache.clear();
+    t.dirty.clear();
+    for (std::uint32_t p : old)
+        if (p != t.root)
+            t.store.freePage(p);
+
+    // Groups the items of one level into pages, filling each page. An
+    // intermediate page does not store its last child (the tail), so it
+    // takes an item while the items it already holds fit.
+    auto group = [&](const std::vector<IndexEntry>& items, bool leaf) {
+        std::vector<std::pair<std::size_t, std::size_t>> groups;  // [begin, end)
+        std::size_t begin = 0, count = 0, sum = 0, prefix = 0;
+        for (std::size_t j = 0; j < items.size(); ++j) {
+            const IndexEntry& e = items[j];
+            std::size_t sz = entrySize(e, leaf);
+            bool take = true;
+            std::size_t np = prefix;
+            if (count >= 1) {
+                np = std::min(prefix, commonPrefix(items[begin].key, e.key));
+                if (leaf)
+                    take = sum + sz - count * np <= t.capacity;
+                else
+                    take = count < 2 || sum - (count - 1) * prefix <= t.capacity;
+            }
+            if (!take) {
+                groups.emplace_back(begin, j);
+                begin = j;
+                count = 0;
+                sum = 0;
+            }
+            if (count == 0) {
+                prefix = std::min(e.key.size(), kMaxPrefix);
+            } else {
+                prefix = np;
+            }
+            sum += sz;
+            ++count;
+        }
+        if (count > 0 || groups.empty())
+            groups.emplace_back(begin, items.size());
+        if (!leaf && groups.size() > 1) {
+            auto& last = groups.back();
+            auto& prev = groups[groups.size() - 2];
+            if (last.second - last.first < 2 && prev.second - prev.first > 2) {
+                --prev.second;
+                --last.first;
+            }
+        }
+        return groups;
+    };
+
+    std::vector<IndexEntry> items = std::move(entries);
+    bool leaf = true;
+    for (int depth = 0; depth < 64; ++depth) {
+        auto groups = group(items, leaf);
+        std::vector<std::uint32_t> numbers(groups.size(), t.root);
+        if (groups.size() > 1)
+            for (std::uint32_t& n : numbers)
+                n = t.store.allocatePage();
+        std::vector<IndexEntry> up;
+        up.reserve(groups.size());
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            IndexPage pg;
+            pg.leaf = leaf;
+            pg.tdefPage = t.tdef;
+            if (groups.size() > 1) {
+                pg.prev = g ? numbers[g - 1] : 0;
+                pg.next = g + 1 < groups.size() ? numbers[g + 1] : 0;
+            }
+            auto [b, e] = groups[g];
+            if (b < e)
+                up.push_back(asNodeEntry(items[e - 1], numbers[g]));
+            pg.entries.assign(std::make_move_iterator(items.begin() + std::ptrdiff_t(b)),
+                              std::make_move_iterator(items.begin() + std::ptrdiff_t(e)));
+            if (!leaf && !pg.entries.empty()) {
+                pg.tail = pg.entries.back().child;
+                pg.entries.pop_back();
+            }
+            writeIndexPage(t.format, pg, t.buf);
+            t.store.writePage(numbers[g], t.buf);
+        }
+        if (groups.size() == 1)
+            return;
+        items = std::move(up);
+        leaf = false;
+    }
+    throw IndexError("index tree too deep");
+}
+
+bool IndexTree::insert(const IndexEntry& entry, bool unique)
+{
+    Impl& t = *impl_;
+    if (entrySize(entry, false) > t.capacity / 2 - 8)
+        throw IndexError("index key too long for index \"" + t.name + "\"");
+    const IndexEntry* found = t.lowerBoundKey(entry.key);
+    bool keyExists = found && sameKey(*found, entry.key);
+    if (keyExists && unique && !isNullKey(entry.key))
+        throw DuplicateKeyError(t.name);
+
+    std::vector<Impl::Step> path;
+    std::uint32_t leafNo = t.descend(entry, path);
+    IndexPage& leaf = t.load(leafNo);
+    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), entry, lessEntry);
+    if (it != leaf.entries.end() && compareEntries(*it, entry) == 0)
+        return false;  // already there
+    IndexEntry e = entry;
+    e.child = 0;
+    const bool newMax = it == leaf.entries.end();
+    leaf.entries.insert(it, e);
+    t.put(leafNo);
+    if (newMax)
+        t.propagateMax(path, e);
+    t.fixOverflows(e);
+    t.done();
+    return !keyExists;
+}
+
+bool IndexTree::containsKey(std::span<const std::uint8_t> key)
+{
+    const IndexEntry* e = impl_->lowerBoundKey(key);
+    return e && sameKey(*e, key);
+}
+
+bool IndexTree::remove(const IndexEntry& entry, bool* lastOfKey)
+{
+    Impl& t = *impl_;
+    std::vector<Impl::Step> path;
+    std::uint32_t leafNo = t.descend(entry, path);
+    IndexPage& leaf = t.load(leafNo);
+    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), entry, lessEntry);
+    if (it == leaf.entries.end() || compareEntries(*it, entry) != 0)
+        return false;
+    const bool wasLast = it + 1 == leaf.entries.end();
+    leaf.entries.erase(it);
+    t.put(leafNo);
+    if (!leaf.entries.empty()) {
+        if (wasLast) {
+            t.propagateMax(path, leaf.entries.back());
+            t.fixOverflows(entry);
+        }
+    } else if (leafNo != t.root) {
+        t.removeEmptyPage(path, leafNo);
+        t.fixOverflows(entry);
+    }
+    t.done();
+    if (lastOfKey)
+        *lastOfKey = !containsKey(entry.key);
+    return true;
+}
+
+std::vector<IndexEntry> IndexTree::entries()
+{
+    Impl& t = *impl_;
+    t.flush();
+    std::vector<IndexEntry> out;
+    // leftmost leaf, then along the next links
+    std::uint32_t page = t.root;
+    for (int depth = 0;; ++depth) {
+        if (depth > 32)
+            throw IndexError("index tree is too deep (a cycle?)");
+        IndexPage& pg = t.load(page);
+        if (pg.leaf)
+            break;
+        page = Impl::childAt(pg, 0);
+    }
+    std::unordered_set<std::uint32_t> seen;
+    while (page) {
+        if (!seen.insert(page).second)
+            throw IndexError("index leaf pages form a cycle");
+        IndexPage pg = t.load(page);
+        out.insert(out.end(), pg.entries.begin(), pg.entries.end());
+        page = pg.next;
+    }
+    return out;
+}
+
+IndexScan IndexTree::verify()
+{
+    Impl& t = *impl_;
+    t.flush();
+    IndexScan scan;
+    std::vector<std::vector<std::uint32_t>> levels;
+    std::unordered_set<std::uint32_t> seen;
+    IndexEntry last;
+    t.verifyPage(t.root, 0, levels, seen, scan, last);
+    if (scan.depth == 0)
+        scan.depth = std::uint32_t(levels.size());
+    // Sibling links: leaves form one chain; intermediate pages link to
+    // their neighbours on the level or to nothing.
+    for (std::size_t lv = 0; lv < levels.size(); ++lv) {
+        const auto& pages = levels[lv];
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            IndexPage& pg = t.load(pages[i]);
+            std::uint32_t wantPrev = i ? pages[i - 1] : 0;
+            std::uint32_t wantNext = i + 1 < pages.size() ? pages[i + 1] : 0;
+            const std::string where = "index page " + std::to_string(pages[i]) + ": ";
+            if (pg.leaf) {
+                if (pg.prev != wantPrev || pg.next != wantNext)
+                    throw IndexError(where + "previous/next links do not match the leaf order");
+            } else {
+                if ((pg.prev && pg.prev != wantPrev) || (pg.next && pg.next != wantNext))
+                    throw IndexError(where + "previous/next links do not match the level order");
+            }
+        }
+    }
+    return scan;
+}
+
+std::uint32_t IndexTree::distinctKeyCount() { return countDistinctKeys(entries()); }
+
+}  // namespace jet
