@@ -139,6 +139,8 @@ public:
     void setParams(const ConnectionParams& params);
     const ConnectionParams& params() const;
 
+    // Host "localhost" goes through the Unix socket: the library's default one,
+    // or the one the environment variable MYSQL_UNIX_PORT names.
     // Throws SourceInputError for a bad port, MySqlError when the login fails.
     void open();
     void close();
@@ -148,14 +150,15 @@ public:
     // this connection is closed first. Throws MySqlError.
     MySqlResult query(const QString& statement);
 
-    // The character set actually asked of the server ("utf8mb4" when none chosen).
+    // The character set actually asked of the server: "utf8mb4" when none is
+    // chosen, and for ucs2, which the server does not take from a client.
     QString characterSet() const;
 
 private:
     friend class MySqlResult;
     st_mysql* m_mysql = nullptr;
     ConnectionParams m_params;
-    std::unique_ptr<CharsetCodec> m_codec;
+    std::unique_ptr<CharsetCodec> m_codec;  // statements, login values and results
     std::weak_ptr<MySqlResult::State> m_active;
 };
 
@@ -164,6 +167,10 @@ struct DatabaseList {
     QStringList names;       // in the server's order
     int selectedIndex = -1;  // the last name equal to the typed one (ASCII letters without case), or -1
 };
+
+// Position of the last name equal to typedName when the letters a to z are
+// compared without regard to case (other characters exactly), or -1.
+int matchDatabase(const QStringList& names, const QString& typedName);
 
 // The typed database name with leading and trailing blanks and control characters removed.
 QString trimBlanks(const QString& text);
