@@ -59,7 +59,8 @@ struct PhysicalIndexDef {
     uint32_t countPrefix = 0;      // first 4 bytes of the count entry
     uint32_t countSuffix = 0;      // Jet 4: last 4 bytes of the count entry
     std::array<uint8_t, 10> unusedOrder{}; // order bytes of unused column slots
-    std::array<uint8_t, 9> tail{};  // Jet 4: bytes after the flags
+    uint32_t jet4BeforeFlags = 0;  // Jet 4: 4 bytes before the flags
+    std::array<uint8_t, 5> jet4Tail{}; // Jet 4: 5 bytes after the flags
 };
 
 constexpr uint8_t kLogicalIndexPrimary = 0x01;
@@ -76,6 +77,7 @@ struct LogicalIndexDef {
     uint8_t cascadeUpdates = 0;
     uint8_t cascadeDeletes = 0;
     uint8_t type = 0;              // kLogicalIndexPrimary, kLogicalIndexForeign or 0
+    uint32_t jet4Magic = kJet4TableMagic; // Jet 4: first 4 bytes
     uint32_t tail = 0;             // Jet 4: last 4 bytes
 };
 
@@ -87,7 +89,7 @@ struct TableDef {
     uint16_t maxColumns = 0;       // counts deleted columns
     uint32_t ownedMap = 0;         // row pointer of the owned-pages map
     uint32_t freeMap = 0;          // row pointer of the free-space map
-    std::array<uint8_t, 20> jet4Unknown{}; // Jet 4 bytes 24..39 of the header
+    std::array<uint8_t, 16> jet4Unknown{}; // Jet 4 bytes 24..39 of the header
     uint32_t jet4HeaderMagic = kJet4TableMagic; // Jet 4 bytes 12..15
     std::vector<ColumnDef> columns; // in descriptor order
     std::vector<PhysicalIndexDef> physicalIndexes;

@@ -1,0 +1,85 @@
+#include "jet/data_page.h"
+
+#include "jet/bytes.h"
+#include "jet/error.h"
+#include "jet/pager.h"
+
+#include <cstring>
+
+namespace jet::data_page {
+
+void init(const Format& f, uint8_t* page, uint32_t owner)
+{
+    std::memset(page, 0, f.pageSize);
+    page[0] = kPageData;
+    page[1] = 0x01;
+    put16(page + 2, uint16_t(f.pageSize - f.dataHeaderSize));
+    put32(page + 4, owner);
+}
+
+uint16_t rowCount(const Format& f, const uint8_t* page) { return get16(page + f.dataRowCountOffset); }
+
+uint16_t rowOffsetRaw(const Format& f, const uint8_t* page, uint16_t row)
+{
+    return get16(page + f.dataHeaderSize + 2u * row);
+}
+
+std::pair<uint32_t, uint32_t> rowBounds(const Format& f, const uint8_t* page, uint16_t row)
+{
+    uint16_t n = rowCount(f, page);
+    if (row >= n || f.dataHeaderSize + 2u * n > f.pageSize)
+        throw Error("A data page is damaged (row " + std::to_string(row) + " of " + std::to_string(n) + ")");
+    uint32_t start = rowOffsetRaw(f, page, row) & kRowOffsetMask;
+    uint32_t end = row == 0 ? f.pageSize : (rowOffsetRaw(f, page, uint16_t(row - 1)) & kRowOffsetMask);
+    if (start > end || end > f.pageSize || start < f.dataHeaderSize + 2u * n)
+        throw Error("A data page is damaged (row bounds)");
+    return {start, end};
+}
+
+uint32_t freeSpace(const Format& f, const uint8_t* page)
+{
+    uint16_t n = rowCount(f, page);
+    uint32_t top = n == 0 ? f.pageSize : (rowOffsetRaw(f, page, uint16_t(n - 1)) & kRowOffsetMask);
+    uint32_t used = f.dataHeaderSize + 2u * n;
+    return top > used ? top - used : 0;
+}
+
+bool fits(const Format& f, const uint8_t* page, uint32_t length)
+{
+    return rowCount(f, page) < f.maxRowsPerPage && freeSpace(f, page) >= length + 2;
+}
+
+uint16_t addRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t length)
+{
+    uint16_t n = rowCount(f, page);
+    uint32_t top = n == 0 ? f.pageSize : (rowOffsetRaw(f, page, uint16_t(n - 1)) & kRowOffsetMask);
+    uint32_t start = top - length;
+    std::memcpy(page + start, row, length);
+    put16(page + f.dataHeaderSize + 2u * n, uint16_t(start));
+    put16(page + f.dataRowCountOffset, uint16_t(n + 1));
+    put16(page + 2, uint16_t(get16(page + 2) - length - 2));
+    return n;
+}
+
+void deleteRow(const Format& f, uint8_t* page, uint16_t row)
+{
+    uint8_t* p = page + f.dataHeaderSize + 2u * row;
+    put16(p, uint16_t(get16(p) | kRowDeleted));
+}
+
+} // namespace jet::data_page
+
+namespace jet {
+
+std::vector<uint8_t> readRowAt(Pager& pager, const Format& f, uint32_t rowPointer)
+{
+    uint32_t pg = rowPointer >> 8;
+    uint16_t row = uint16_t(rowPointer & 0xFF);
+    const uint8_t* page = pager.read(pg);
+    if (page[0] != kPageData)
+        throw Error("A row reference points to page " + std::to_string(pg) + ", which is not a data page");
+    auto [s, e] = data_page::rowBounds(f, page, row);
+    return std::vector<uint8_t>(page + s, page + e);
+}
+
+} // namespace jet

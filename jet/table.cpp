@@ -1,0 +1,434 @@
+#include "jet/table.h"
+
+#include "jet/bytes.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/field_codec.h"
+#include "jet/index_key.h"
+#include "jet/index_store.h"
+#include "jet/index_tree.h"
+#include "jet/pager.h"
+#include "jet/row_codec.h"
+#include "jet/text_codec.h"
+#include "jet/usage_map.h"
+
+#include <cstring>
+
+namespace jet {
+
+namespace {
+
+constexpr uint32_t kLvalInline = 0x80000000u;
+constexpr uint32_t kLvalSingle = 0x40000000u;
+constexpr uint32_t kLvalLengthMask = 0x3FFFFFFFu;
+constexpr uint32_t kInlineLongValueMax = 64;
+const uint8_t kLvalOwner[4] = {'L', 'V', 'A', 'L'};
+
+} // namespace
+
+Table::Table(Database& db, std::string name, TableDef def) : db_(db), name_(std::move(name)), def_(std::move(def))
+{
+    lvalPage_.assign(def_.columns.size(), 0);
+}
+
+Table::~Table() = default;
+
+void Table::reload()
+{
+    // The database re-reads definitions after a rollback.
+    lastDataPage_ = 0;
+    headerDirty_ = false;
+    lvalPage_.assign(def_.columns.size(), 0);
+}
+
+void Table::flushHeader()
+{
+    if (!headerDirty_)
+        return;
+    const Format& f = db_.format();
+    uint8_t* p = db_.pager().write(def_.page);
+    put32(p + f.tdefRowCount, def_.rowCount);
+    put32(p + f.tdefAutoNumber, def_.nextAutoNumber);
+    for (size_t i = 0; i < def_.physicalIndexes.size(); ++i)
+        put32(p + f.tdefHeaderEnd + i * f.physicalIndexCountEntrySize + 4, def_.physicalIndexes[i].distinctKeys);
+    headerDirty_ = false;
+}
+
+std::vector<uint32_t> Table::dataPages()
+{
+    if (!def_.ownedMap)
+        return {};
+    return UsageMap(db_.pager(), db_.format(), def_.ownedMap).pages();
+}
+
+Value Table::readLongValue(const ColumnDef& c, const uint8_t* ref, uint32_t size)
+{
+    const Format& f = db_.format();
+    if (size < 12)
+        throw Error("A long value of column '" + c.name + "' is damaged");
+    uint32_t head = get32(ref);
+    uint32_t length = head & kLvalLengthMask;
+    if (head & kLvalInline) {
+        if (12 + length > size)
+            throw Error("A long value of column '" + c.name + "' is damaged");
+        return decodeLongValuePayload(f, c, ref + 12, length);
+    }
+    uint32_t ptr = get32(ref + 4);
+    if (head & kLvalSingle) {
+        std::vector<uint8_t> row = readRowAt(db_.pager(), f, ptr);
+        if (row.size() < length)
+            length = uint32_t(row.size());
+        return decodeLongValuePayload(f, c, row.data(), length);
+    }
+    std::vector<uint8_t> data;
+    data.reserve(length);
+    uint32_t guard = 0;
+    while (ptr && data.size() < length) {
+        std::vector<uint8_t> row = readRowAt(db_.pager(), f, ptr);
+        if (row.size() < 4 || ++guard > (1u << 20))
+            throw Error("A long value chain of column '" + c.name + "' is damaged");
+        ptr = get32(row.data());
+        data.insert(data.end(), row.begin() + 4, row.end());
+    }
+    if (data.size() > length)
+        data.resize(length);
+    return decodeLongValuePayload(f, c, data.data(), data.size());
+}
+
+void Table::scan(const std::function<bool(const std::vector<Value>&, uint32_t)>& fn)
+{
+    const Format& f = db_.format();
+    Pager& pager = db_.pager();
+    std::vector<Value> values(def_.columns.size());
+    for (uint32_t pg : dataPages()) {
+        if (pg >= pager.pageCount())
+            throw Error("Table '" + name_ + "' lists page " + std::to_string(pg) + " beyond the end of the file");
+        std::vector<uint8_t> page(pager.read(pg), pager.read(pg) + f.pageSize);
+        if (page[0] != kPageData || get32(page.data() + 4) != def_.page)
+            continue;
+        uint16_t n = data_page::rowCount(f, page.data());
+        for (uint16_t r = 0; r < n; ++r) {
+            uint16_t raw = data_page::rowOffsetRaw(f, page.data(), r);
+            if (raw & kRowDeleted)
+                continue;
+            auto [s, e] = data_page::rowBounds(f, page.data(), r);
+            std::vector<uint8_t> moved;
+            const uint8_t* row = page.data() + s;
+            uint32_t size = e - s;
+            if (raw & kRowOverflow) {
+                if (size < 4)
+                    continue;
+                moved = readRowAt(pager, f, get32(row));
+                row = moved.data();
+                size = uint32_t(moved.size());
+            }
+            auto raws = decodeRow(f, def_, row, size);
+            for (size_t i = 0; i < def_.columns.size(); ++i) {
+                const ColumnDef& c = def_.columns[i];
+                const RawField& rf = raws[i];
+                if (c.type == ColumnType::Boolean)
+                    values[i] = rf.null ? Value::null() : Value::boolean(rf.bit);
+                else if (rf.null)
+                    values[i] = Value::null();
+                else if (c.isLongValue())
+                    values[i] = readLongValue(c, rf.data, rf.size);
+                else
+                    values[i] = decodeField(f, c, rf.data, rf.size);
+            }
+            if (!fn(values, makeRowPointer(pg, uint8_t(r))))
+                return;
+        }
+    }
+}
+
+std::vector<std::vector<Value>> Table::readAll()
+{
+    auto order = def_.columnsInOrder();
+    std::vector<size_t> pos;
+    for (auto* c : order)
+        pos.push_back(size_t(c - def_.columns.data()));
+    std::vector<std::vector<Value>> rows;
+    scan([&](const std::vector<Value>& v, uint32_t) {
+        std::vector<Value> r;
+        r.reserve(pos.size());
+        for (size_t p : pos)
+            r.push_back(v[p]);
+        rows.push_back(std::move(r));
+        return true;
+    });
+    return rows;
+}
+
+uint32_t Table::lvalPageWithRoom(const ColumnDef& c, uint32_t length)
+{
+    const Format& f = db_.format();
+    size_t ci = size_t(&c - def_.columns.data());
+    uint32_t pg = lvalPage_[ci];
+    if (pg) {
+        const uint8_t* p = db_.pager().read(pg);
+        if (data_page::fits(f, p, length))
+            return pg;
+        if (c.lvFreeMap)
+            UsageMap(db_.pager(), f, c.lvFreeMap, [this] { return db_.allocatePage(); }).remove(pg);
+    }
+    pg = db_.allocatePage();
+    uint8_t* p = db_.pager().write(pg);
+    data_page::init(f, p, 0);
+    std::memcpy(p + 4, kLvalOwner, 4);
+    auto alloc = [this] { return db_.allocatePage(); };
+    if (c.lvOwnedMap)
+        UsageMap(db_.pager(), f, c.lvOwnedMap, alloc).add(pg);
+    if (c.lvFreeMap)
+        UsageMap(db_.pager(), f, c.lvFreeMap, alloc).add(pg);
+    lvalPage_[ci] = pg;
+    return pg;
+}
+
+std::vector<uint8_t> Table::writeLongValue(const ColumnDef& c, const std::vector<uint8_t>& payload, uint32_t rowBudget)
+{
+    const Format& f = db_.format();
+    std::vector<uint8_t> ref(12, 0);
+    uint32_t n = uint32_t(payload.size());
+    if (payload.size() > kLvalLengthMask)
+        throw Error("The value for column '" + c.name + "' is larger than the 1 GB a field can hold");
+    if (n <= kInlineLongValueMax && n <= rowBudget) {
+        put32(ref.data(), n | kLvalInline);
+        ref.insert(ref.end(), payload.begin(), payload.end());
+        return ref;
+    }
+    if (n <= f.lvalSingleMax) {
+        uint32_t pg = lvalPageWithRoom(c, n);
+        uint16_t r = data_page::addRow(f, db_.pager().write(pg), payload.data(), n);
+        put32(ref.data(), n | kLvalSingle);
+        put32(ref.data() + 4, makeRowPointer(pg, uint8_t(r)));
+        return ref;
+    }
+    // A chain, written from its end so that each row knows its successor.
+    uint32_t chunk = f.lvalChainChunk;
+    uint32_t pieces = (n + chunk - 1) / chunk;
+    db_.pager().ensureRoom(pieces + 2);
+    uint32_t next = 0;
+    std::vector<uint8_t> row;
+    for (uint32_t k = pieces; k-- > 0;) {
+        uint32_t off = k * chunk;
+        uint32_t len = std::min(chunk, n - off);
+        row.assign(4, 0);
+        put32(row.data(), next);
+        row.insert(row.end(), payload.begin() + off, payload.begin() + off + len);
+        uint32_t pg = lvalPageWithRoom(c, uint32_t(row.size()));
+        uint16_t r = data_page::addRow(f, db_.pager().write(pg), row.data(), uint32_t(row.size()));
+        next = makeRowPointer(pg, uint8_t(r));
+    }
+    put32(ref.data(), n);
+    put32(ref.data() + 4, next);
+    return ref;
+}
+
+uint32_t Table::addRowToDataPage(const std::vector<uint8_t>& row)
+{
+    const Format& f = db_.format();
+    Pager& pager = db_.pager();
+    auto alloc = [this] { return db_.allocatePage(); };
+    if (!lastDataPage_ && def_.freeMap) {
+        // Continue on the last page that still has room.
+        auto pages = UsageMap(pager, f, def_.freeMap).pages();
+        for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
+            if (*it >= pager.pageCount())
+                continue;
+            const uint8_t* p = pager.read(*it);
+            if (p[0] == kPageData && get32(p + 4) == def_.page) {
+                lastDataPage_ = *it;
+                break;
+            }
+        }
+    }
+    if (lastDataPage_) {
+        const uint8_t* p = pager.read(lastDataPage_);
+        if (data_page::fits(f, p, uint32_t(row.size()))) {
+            uint16_t r = data_page::addRow(f, pager.write(lastDataPage_), row.data(), uint32_t(row.size()));
+            return makeRowPointer(lastDataPage_, uint8_t(r));
+        }
+        if (def_.freeMap)
+            UsageMap(pager, f, def_.freeMap, alloc).remove(lastDataPage_);
+    }
+    uint32_t pg = db_.allocatePage();
+    uint8_t* p = pager.write(pg);
+    data_page::init(f, p, def_.page);
+    if (def_.ownedMap)
+        UsageMap(pager, f, def_.ownedMap, alloc).add(pg);
+    if (def_.freeMap)
+        UsageMap(pager, f, def_.freeMap, alloc).add(pg);
+    lastDataPage_ = pg;
+    uint16_t r = data_page::addRow(f, pager.write(pg), row.data(), uint32_t(row.size()));
+    return makeRowPointer(pg, uint8_t(r));
+}
+
+std::vector<std::vector<uint8_t>> Table::indexKeys(const std::vector<Value>& values)
+{
+    const Format& f = db_.format();
+    IndexFormat ifmt = f.jet4() ? IndexFormat::Jet4 : IndexFormat::Jet3;
+    std::vector<std::vector<uint8_t>> keys;
+    for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
+        PhysicalIndexDef& idx = def_.physicalIndexes[pi];
+        std::vector<KeyColumn> cols;
+        std::vector<KeyValue> kv;
+        std::vector<std::u16string> texts;
+        std::vector<std::vector<uint8_t>> fixed;
+        texts.reserve(idx.columns.size());
+        fixed.reserve(idx.columns.size());
+        for (const auto& ic : idx.columns) {
+            const ColumnDef* c = def_.columnByNumber(ic.columnNumber);
+            if (!c)
+                throw Error("An index of table '" + name_ + "' names a missing column");
+            size_t ci = size_t(c - def_.columns.data());
+            cols.push_back({KeyType(uint8_t(c->type)), ic.ascending});
+            const Value& v = values[ci];
+            if (v.isNull()) {
+                kv.push_back(KeyValue::null());
+            } else if (c->type == ColumnType::Boolean) {
+                kv.push_back(KeyValue::boolean(v.asBool()));
+            } else if (c->isText()) {
+                texts.push_back(utf8ToUtf16(v.str()));
+                kv.push_back(KeyValue::ofText(texts.back()));
+            } else if (c->type == ColumnType::Binary || c->type == ColumnType::Ole) {
+                kv.push_back(KeyValue::ofBytes(
+                    std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(v.str().data()), v.str().size())));
+            } else {
+                fixed.push_back(encodeField(f, *c, v).bytes);
+                kv.push_back(KeyValue::fixed(fixed.back()));
+            }
+        }
+        if ((idx.flags & kIndexRequired) && allNull(kv))
+            throw Error("Table '" + name_ + "': a required index column is empty");
+        keys.push_back(encodeKey(ifmt, cols, kv));
+    }
+    return keys;
+}
+
+namespace {
+std::string indexName(const TableDef& def, size_t pi)
+{
+    for (const auto& li : def.logicalIndexes)
+        if (li.physicalIndex == pi)
+            return li.name;
+    return {};
+}
+} // namespace
+
+void Table::removeRow(uint32_t rowPointer, const std::vector<Value>& values)
+{
+    const Format& f = db_.format();
+    auto keys = indexKeys(values);
+    for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
+        PhysicalIndexDef& idx = def_.physicalIndexes[pi];
+        IndexStore store(db_, idx.usageMap);
+        IndexTree tree(store, def_.page, idx.firstPage, indexName(def_, pi));
+        IndexEntry e;
+        e.key = keys[pi];
+        e.dataPage = rowPointer >> 8;
+        e.dataRow = uint8_t(rowPointer & 0xFF);
+        bool last = false;
+        if (tree.remove(e, &last) && last && idx.distinctKeys)
+            --idx.distinctKeys;
+        tree.flush();
+    }
+    data_page::deleteRow(f, db_.pager().write(rowPointer >> 8), uint16_t(rowPointer & 0xFF));
+    if (def_.rowCount)
+        --def_.rowCount;
+    headerDirty_ = true;
+}
+
+uint32_t Table::append(const std::vector<Value>& input)
+{
+    const Format& f = db_.format();
+    if (input.size() != def_.columns.size())
+        throw Error("Wrong number of values for table '" + name_ + "'");
+    std::vector<Value> values = input;
+    // Everything that can fail on the values is checked before any page
+    // changes.
+    std::vector<Field> fields(def_.columns.size());
+    std::vector<std::vector<uint8_t>> payloads(def_.columns.size());
+    std::vector<bool> isLong(def_.columns.size(), false);
+    uint32_t counterAssigned = 0;
+    bool counterSet = false;
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        const ColumnDef& c = def_.columns[i];
+        if (c.isAutoNumber() && c.type == ColumnType::Long) {
+            if (values[i].isNull()) {
+                values[i] = Value::integer(int64_t(std::max<uint32_t>(def_.nextAutoNumber, 1)));
+            }
+            Field fl = encodeField(f, c, values[i]);
+            counterAssigned = std::max<uint32_t>(counterAssigned, get32(fl.bytes.data()) + 1);
+            counterSet = true;
+            fields[i] = std::move(fl);
+            continue;
+        }
+        if (c.isLongValue()) {
+            isLong[i] = true;
+            if (!values[i].isNull())
+                payloads[i] = encodeLongValuePayload(f, c, values[i]);
+            continue;
+        }
+        fields[i] = encodeField(f, c, values[i]);
+    }
+    // Row size without long values decides how much may go inline.
+    uint32_t base = 0;
+    for (size_t i = 0; i < def_.columns.size(); ++i)
+        base += isLong[i] ? (values[i].isNull() ? 0 : 12) : uint32_t(fields[i].bytes.size());
+    base += f.jet4() ? def_.fixedAreaSize() + 16 + 2 * uint32_t(def_.columns.size()) : def_.fixedAreaSize() + 8 + uint32_t(def_.columns.size());
+    if (base > maxRowSize(f))
+        throw Error("The row is too large for table '" + name_ + "'");
+    uint32_t budget = maxRowSize(f) - base;
+    // Worst case page need, so that a full file fails before any change.
+    uint32_t pagesNeeded = 4;
+    for (size_t i = 0; i < payloads.size(); ++i)
+        pagesNeeded += uint32_t(payloads[i].size() / f.lvalChainChunk) + 2;
+    db_.pager().ensureRoom(pagesNeeded);
+    std::vector<std::vector<uint8_t>> keys;
+    if (!def_.physicalIndexes.empty()) {
+        keys = indexKeys(values);
+        for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
+            const PhysicalIndexDef& idx = def_.physicalIndexes[pi];
+            if (!(idx.flags & kIndexUnique) || isNullKey(keys[pi]))
+                continue;
+            IndexStore store(db_, idx.usageMap);
+            IndexTree tree(store, def_.page, idx.firstPage, indexName(def_, pi));
+            if (tree.containsKey(keys[pi]))
+                throw DuplicateKeyError(indexName(def_, pi));
+        }
+    }
+
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        if (!isLong[i] || values[i].isNull())
+            continue;
+        uint32_t before = budget;
+        fields[i].null = false;
+        fields[i].bytes = writeLongValue(def_.columns[i], payloads[i], budget);
+        if (fields[i].bytes.size() > 12)
+            budget = before - uint32_t(fields[i].bytes.size() - 12);
+    }
+    std::vector<uint8_t> row = encodeRow(f, def_, fields);
+    if (row.size() > maxRowSize(f))
+        throw Error("The row is too large for table '" + name_ + "'");
+    uint32_t ptr = addRowToDataPage(row);
+    ++def_.rowCount;
+    if (counterSet && counterAssigned > def_.nextAutoNumber)
+        def_.nextAutoNumber = counterAssigned;
+    for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
+        PhysicalIndexDef& idx = def_.physicalIndexes[pi];
+        IndexStore store(db_, idx.usageMap);
+        IndexTree tree(store, def_.page, idx.firstPage, indexName(def_, pi));
+        IndexEntry e;
+        e.key = keys[pi];
+        e.dataPage = ptr >> 8;
+        e.dataRow = uint8_t(ptr & 0xFF);
+        if (tree.insert(e, false))
+            ++idx.distinctKeys;
+        tree.flush();
+    }
+    headerDirty_ = true;
+    return ptr;
+}
+
+} // namespace jet

@@ -1,0 +1,65 @@
+// One table of an open database: its definition, reading its rows and
+// appending rows.
+#pragma once
+
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace jet {
+
+class Database;
+class UsageMap;
+
+class Table {
+public:
+    Table(Database& db, std::string name, TableDef def);
+    ~Table();
+
+    const std::string& name() const { return name_; }
+    const TableDef& def() const { return def_; }
+    uint32_t rowCount() const { return def_.rowCount; }
+
+    // Calls `fn` with each live row's values in the order of def().columns;
+    // stop by returning false.
+    void scan(const std::function<bool(const std::vector<Value>&, uint32_t rowPointer)>& fn);
+    // Rows with values in column-number order (the order of "select *").
+    std::vector<std::vector<Value>> readAll();
+    // Pages the rows live on, from the owned-pages map.
+    std::vector<uint32_t> dataPages();
+
+    // Appends one row; values in the order of def().columns, null for unset.
+    // Either the whole row is stored or nothing changes.
+    uint32_t append(const std::vector<Value>& values);
+
+    // Deletes a row (values as scan() gave them), with its index entries.
+    void removeRow(uint32_t rowPointer, const std::vector<Value>& values);
+
+    // After a rollback the cached definition is stale.
+    void reload();
+    // Writes the row count and counters into the definition page.
+    void flushHeader();
+
+private:
+    friend class Database;
+    std::vector<uint8_t> writeLongValue(const ColumnDef& c, const std::vector<uint8_t>& payload, uint32_t rowBudget);
+    Value readLongValue(const ColumnDef& c, const uint8_t* ref, uint32_t size);
+    uint32_t addRowToDataPage(const std::vector<uint8_t>& row);
+    uint32_t lvalPageWithRoom(const ColumnDef& c, uint32_t length);
+    // Keys of a row for each physical index.
+    std::vector<std::vector<uint8_t>> indexKeys(const std::vector<Value>& values);
+
+    Database& db_;
+    std::string name_;
+    TableDef def_;
+    uint32_t lastDataPage_ = 0;      // page new rows go to, 0 when unknown
+    bool headerDirty_ = false;
+    std::vector<uint32_t> lvalPage_; // per column position: current long-value page
+};
+
+} // namespace jet
