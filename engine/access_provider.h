@@ -1,0 +1,147 @@
+// The Access side as the conversion sees it: a connection made from a
+// connection string, statements executed on it, and a row set that probes a
+// table or appends rows to it. Underneath is our own Jet engine (jet/); this
+// layer only reads the statement texts and passes the engine's errors on with
+// their messages unchanged.
+#pragma once
+
+#include "engine/value_convert.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace jet {
+class Database;
+class Table;
+class Value;
+}  // namespace jet
+
+namespace ferrowane {
+
+// A failure of the Access side; message() is the text to show as it stands.
+class AccessError : public std::runtime_error {
+public:
+    explicit AccessError(const QString& message);
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// accconnection (with accesssql: statements run on the connection).
+class AccessConnection {
+public:
+    AccessConnection();
+    ~AccessConnection();
+    AccessConnection(const AccessConnection&) = delete;
+    AccessConnection& operator=(const AccessConnection&) = delete;
+
+    // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + ";Persist Security Info=False"
+    static QString connectionStringFor(const QString& path);
+    // The file named by a connection string; empty when it names none.
+    static QString dataSourceOf(const QString& connectionString);
+
+    void setConnectionString(const QString& text);
+    QString connectionString() const { return m_connectionString; }
+
+    // Opens the file the connection string names (closing first). Throws AccessError.
+    void open();
+    // Commits what a transaction left pending and closes the file.
+    void close();
+    bool isOpen() const;
+
+    // Runs one statement: "drop table [T]", "Create table [T] (...)",
+    // "alter table [T]  add constraint [N] primary key (...)",
+    // "create [unique] index [N] on [T] (...)". Throws AccessError.
+    void execute(const QString& statement);
+
+    void beginTransaction();
+    void commitTransaction();
+    void rollbackTransaction();
+    bool inTransaction() const;
+
+    // Whether the file has a table of that name (letter case aside).
+    bool hasTable(const QString& name);
+    AccessFormat format() const;
+    jet::Database& database();
+
+private:
+    QString m_connectionString;
+    std::unique_ptr<jet::Database> m_db;
+};
+
+// One column of an open row set.
+struct AccessField {
+    QString name;
+    TargetColumn column;   // what values it takes
+    int jetType = 0;       // jet::ColumnType
+    int position = 0;      // index into the table definition's columns
+};
+
+// accdataset: "Select 1 from [T] where 1=0" or "select * from [T] where 1=0"
+// opens an empty row set on T (and fails when T does not exist); rows are
+// then appended with append / setField / post.
+class AccessDataset {
+public:
+    explicit AccessDataset(AccessConnection& connection);
+    ~AccessDataset();
+
+    void setCommandText(const QString& text);
+    QString commandText() const { return m_commandText; }
+
+    // Throws AccessError (no such table, a statement it does not take).
+    void open();
+    // Drops a row being appended and not posted.
+    void close();
+    bool isOpen() const { return m_table != nullptr; }
+
+    const QList<AccessField>& fields() const { return m_fields; }
+    // Position of a field by name, letter case aside; -1 when none.
+    int fieldIndex(const QString& name) const;
+
+    // Starts a new row with every field unset.
+    void append();
+    // Sets one field of the new row; the value as convertValue gives it for
+    // the field's column. Throws AccessError when the field cannot take it
+    // (the field then stays unset). Returns an empty text, or what was
+    // changed to store it (characters a Jet 3 file cannot hold).
+    QString setField(int index, const QVariant& value);
+    // Writes the new row. Throws AccessError when the engine refuses it.
+    void post();
+
+private:
+    AccessConnection& m_connection;
+    QString m_commandText;
+    jet::Table* m_table = nullptr;
+    QList<AccessField> m_fields;
+    std::vector<jet::Value> m_row;
+    bool m_appending = false;
+};
+
+// Statement texts read by the provider, exposed for tests.
+struct ParsedColumn {
+    QString name;
+    QString typeName;   // lower-cased: "int", "text", "decimal", ...
+    int size = -1;      // text(n), binary(n); -1 when not given
+    int precision = -1; // decimal(p,s)
+    int scale = -1;
+};
+struct ParsedStatement {
+    enum Kind { DropTable, CreateTable, PrimaryKey, CreateIndex, Select } kind = DropTable;
+    QString table;
+    QString name;            // constraint or index name
+    bool unique = false;
+    bool selectAll = false;  // "select *" rather than "select 1"
+    QList<ParsedColumn> columns;
+    QStringList keyColumns;
+};
+// Throws AccessError with a syntax message when the text is not one of the forms.
+ParsedStatement parseAccessStatement(const QString& statement);
+
+}  // namespace ferrowane
