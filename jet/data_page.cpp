@@ -64,7 +64,8 @@ uint16_t addRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t len
 void deleteRow(const Format& f, uint8_t* page, uint16_t row)
 {
     uint8_t* p = page + f.dataHeaderSize + 2u * row;
-    put16(p, uint16_t(get16(p) | kRowDeleted));
+    // Access marks a deleted row with both flags.
+    put16(p, uint16_t(get16(p) | kRowDeleted | kRowOverflow));
 }
 
 } // namespace jet::data_page

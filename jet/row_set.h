@@ -1,0 +1,41 @@
+// An updatable row set over one table, for appending rows: append, set
+// fields by name (without regard to case), post.
+#pragma once
+
+#include "jet/value.h"
+
+#include <string>
+#include <vector>
+
+namespace jet {
+
+class Database;
+class Table;
+
+class RowSet {
+public:
+    // `table` null: a row set with no columns (the "select 1" probe).
+    RowSet(Database& db, Table* table);
+
+    std::vector<std::string> columnNames() const;
+    bool hasColumn(const std::string& name) const;
+
+    // Starts a new row; every field is unset (null).
+    void append();
+    // Sets a field of the new row. Throws when the column does not exist or
+    // cannot hold the value (the message names the column).
+    void setField(const std::string& column, const Value& value);
+    // Stores the new row.
+    void post();
+    // Drops the new row.
+    void cancel();
+    bool editing() const { return editing_; }
+
+private:
+    Database& db_;
+    Table* table_;
+    std::vector<Value> row_;
+    bool editing_ = false;
+};
+
+} // namespace jet
