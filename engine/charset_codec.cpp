@@ -56,7 +56,7 @@ constexpr Mapping mappings[] = {
     {"sjis", "SHIFT_JIS", Kind::MultiByte},
     {"swe7", "ISO646-SE2", Kind::SingleByte},
     {"tis620", "TIS-620", Kind::SingleByte},
-    {"ucs2", "UTF-16BE", Kind::MultiByte},
+    {"ucs2", "UCS-2BE", Kind::MultiByte},
     {"ujis", "EUC-JP", Kind::MultiByte},
     {"utf8", "UTF-8", Kind::Utf8},
     {"utf8mb3", "UTF-8", Kind::Utf8},
@@ -81,6 +81,27 @@ constexpr char16_t kamenicky[48] = {
     0x00FD, 0x00D6, 0x00DC, 0x0160, 0x013D, 0x00DD, 0x0158, 0x0165,
     0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x0148, 0x0147, 0x016E, 0x00D4,
     0x0161, 0x0159, 0x0155, 0x0154, 0x00BC, 0x00A7, 0x00AB, 0x00BB};
+
+// Where the server's own tables differ from the standard ones glibc has, the
+// server's win: it made the bytes, and reading them back must give what was stored.
+struct Patch {
+    const char* mysql;
+    unsigned char byte;
+    char16_t character;
+};
+constexpr Patch patches[] = {
+    {"armscii8", 0xA1, 0x2741}, {"armscii8", 0xA2, 0x00A7}, {"armscii8", 0xAD, 0x055F},
+    {"armscii8", 0xFE, 0x2019}, {"armscii8", 0xFF, 0x0027},
+    {"cp866", 0xFC, 0x207F},    {"cp866", 0xFD, 0x00B2},
+    {"dec8", 0xA0, 0x00A0},
+    {"geostd8", 0x80, 0x20AC},  {"geostd8", 0xFD, 0x2116},
+    {"greek", 0xA1, 0x02BD},    {"greek", 0xA2, 0x02BC},
+    {"hebrew", 0xAF, 0x203E},
+    {"keybcs2", 0xAD, 0x00A1},
+    {"koi8u", 0x95, 0x2022},
+    {"macroman", 0xC6, 0x2206}, {"macroman", 0xF0, 0xF8FF},
+    {"swe7", 0x24, 0x0024},
+};
 
 class Iconv {
 public:
@@ -168,6 +189,14 @@ CharsetCodec::CharsetCodec(const QString& mysqlName) : m_name(mysqlName), d(std:
                     d->table[b] = char16_t(b);
             }
         }
+        if (mysql == "tis620") {
+            // The server passes 0x80..0x9F through as the C1 controls.
+            for (int b = 0x80; b < 0xA0; ++b)
+                d->table[b] = char16_t(b);
+        }
+        for (const Patch& p : patches)
+            if (mysql == p.mysql)
+                d->table[p.byte] = p.character;
         for (int b = 0xFF; b >= 0; --b)
             if (d->table[b] != replacement)
                 d->reverse.insert(d->table[b], char(b));

@@ -16,6 +16,8 @@ namespace ferrowane {
 // - binary: bytes that form valid UTF-8 are read as UTF-8, anything else byte
 //   by byte as Latin-1, so nothing is lost or replaced;
 // - keybcs2 (Kamenický) has its own table, glibc has no converter for it;
+// - ucs2 is UCS-2 big-endian;
+// - single-byte sets follow the server's tables where they differ from glibc's;
 // - bytes that are not valid in the character set become U+FFFD; characters the
 //   set cannot hold are encoded as "?".
 class CharsetCodec {
