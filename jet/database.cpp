@@ -3,6 +3,7 @@
 #include "jet/bytes.h"
 #include "jet/data_page.h"
 #include "jet/error.h"
+#include "jet/header.h"
 #include "jet/index_key.h"
 #include "jet/index_tree.h"
 #include "jet/pager.h"
@@ -72,8 +73,7 @@ std::unique_ptr<Database> Database::open(const std::string& path, bool writable)
     db->globalMap_ = std::make_unique<GlobalMap>(*db->pager_, *db->format_);
     // Page 0's obfuscated region also says whether a password protects the
     // file: such files cannot be opened.
-    const uint8_t* p0 = db->pager_->read(0);
-    (void)p0;
+    checkHeaderPage(*db->format_, db->pager_->read(0));
     const uint8_t* p2 = db->pager_->read(2);
     if (p2[0] != kPageTableDef)
         throw Error("'" + path + "' is damaged: its catalog is missing");
@@ -223,6 +223,12 @@ void Database::writeTableDef(TableDef& def, uint32_t firstPage)
         }
         put32(p + 4, i + 1 < pages.size() ? pages[i + 1] : 0);
     }
+}
+
+void Database::updateTableDef(Table& table)
+{
+    table.flushHeader();
+    writeTableDef(table.mutableDef(), table.def().page);
 }
 
 void Database::checkName(const std::string& name, const char* what)

@@ -80,6 +80,10 @@ public:
 
     const std::vector<CatalogEntry>& catalog();
 
+    // Rewrites a table's definition pages from table.def() (after its
+    // indexes changed, for example).
+    void updateTableDef(Table& table);
+
     // Checks a table name against Access's rules; throws "invalid name".
     static void checkName(const std::string& name, const char* what);
 

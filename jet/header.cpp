@@ -76,6 +76,8 @@ void checkHeaderPage(const Format& f, const uint8_t* page)
 {
     std::vector<uint8_t> h(page + kObfuscatedStart, page + kObfuscatedStart + f.headerObfuscatedLength);
     rc4(kHeaderKey, 4, h.data(), h.size());
+    if (get32(h.data() + (0x3E - kObfuscatedStart)) != 0)
+        throw Error("The database is encrypted, which is not supported");
     const uint8_t* pw = h.data() + (0x42 - kObfuscatedStart);
     std::vector<uint8_t> clear(pw, pw + f.passwordLength);
     if (f.jet4()) {

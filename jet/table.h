@@ -23,6 +23,8 @@ public:
 
     const std::string& name() const { return name_; }
     const TableDef& def() const { return def_; }
+    // For changes to the definition; Database::updateTableDef stores them.
+    TableDef& mutableDef() { return def_; }
     uint32_t rowCount() const { return def_.rowCount; }
 
     // Calls `fn` with each live row's values in the order of def().columns;
