@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs, builds, starts a throwaway MariaDB server, loads the demo database
+# (resources/demo/demo.sql) and runs ferrowane-convert on it. The server and its
+# folder are removed at the end, also when a step fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh --target ferrowane-convert
+build=${FERROWANE_BUILD_DIR:-build}
+
+server_dir=$(mktemp -d /tmp/ferrowane-demo.XXXXXX)
+trap 'bash scripts/mariadb.sh stop "$server_dir"' EXIT
+bash scripts/mariadb.sh start "$server_dir"
+source "$server_dir/env"
+
+$FERROWANE_MYSQL_CLIENT <resources/demo/demo.sql
+echo "demo: database ferrowane_demo loaded; its tables:"
+MYSQL_PWD="$FERROWANE_MYSQL_PASSWORD" "$build/tools/ferrowane-convert" \
+  --host "$FERROWANE_MYSQL_HOST" --port "$FERROWANE_MYSQL_PORT" --user "$FERROWANE_MYSQL_USER" \
+  --database ferrowane_demo --list-tables
