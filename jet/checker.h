@@ -1,0 +1,42 @@
+// Structural verification of a database file, independent of the code that
+// writes it: it reads the pages itself and checks every invariant the engine
+// relies on.
+//   - page 0 is the header; every other page has exactly one owner (a table's
+//     definition, a table's data pages, a long-value column's pages, an
+//     index's pages, a usage map) or is marked free in the global map;
+//   - each usage map lists only pages of the kind its owner holds, each data
+//     page names its owner, and no owner's page is marked free;
+//   - each table's row count equals the rows found on its data pages; rows
+//     are well formed;
+//   - every long value's reference leads to rows of the right length, chains
+//     end and no long-value row is used twice;
+//   - every table row of the catalog points to a valid definition page.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace jet {
+
+struct CheckReport {
+    std::vector<std::string> problems;  // one sentence each
+    uint32_t pages = 0;
+    uint32_t tables = 0;  // tables checked, system tables included
+    uint64_t rows = 0;    // rows found in them
+    bool ok() const { return problems.empty(); }
+};
+
+// Throws jet::Error when the file cannot be opened as an Access database at
+// all; everything found inside it goes into the report.
+CheckReport checkDatabase(const std::string& path);
+
+struct CatalogTable {
+    std::string name;
+    uint32_t definitionPage = 0;
+    bool system = false;  // flagged system object or named MSys*
+};
+// The tables the catalog lists, in catalog order. Throws jet::Error.
+std::vector<CatalogTable> catalogTables(const std::string& path);
+
+}  // namespace jet
