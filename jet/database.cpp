@@ -84,9 +84,21 @@ std::unique_ptr<Database> Database::open(const std::string& path, bool writable)
 void Database::loadCatalog()
 {
     catalog_.clear();
-    tables_.clear();
-    TableDef def = parseTableDef(*format_, readTableDefBytes(*pager_, *format_, 2), 2);
-    auto sys = std::make_unique<Table>(*this, "MSysObjects", std::move(def));
+    // Tables already handed out stay valid objects: they re-read their
+    // definitions (a rollback may have removed them).
+    for (auto it = tables_.begin(); it != tables_.end();) {
+        if (!it->second->reload()) {
+            dropped_.push_back(std::move(it->second));
+            it = tables_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!tables_.count(2)) {
+        TableDef def = parseTableDef(*format_, readTableDefBytes(*pager_, *format_, 2), 2);
+        tables_[2] = std::make_unique<Table>(*this, "MSysObjects", std::move(def));
+    }
+    Table* sys = tables_[2].get();
     const TableDef& d = sys->def();
     auto col = [&](const char* n) -> int {
         const ColumnDef* c = d.findColumn(n);
@@ -105,7 +117,6 @@ void Database::loadCatalog()
         catalog_.push_back(std::move(e));
         return true;
     });
-    tables_[2] = std::move(sys);
     catalogLoaded_ = true;
 }
 
@@ -229,6 +240,20 @@ void Database::updateTableDef(Table& table)
 {
     table.flushHeader();
     writeTableDef(table.mutableDef(), table.def().page);
+}
+
+void Database::updateTableDef(const std::string& name, const TableDef& def)
+{
+    Table& t = table(name);
+    t.flushHeader();
+    t.mutableDef() = def;
+    t.reloadTrees();
+    writeTableDef(t.mutableDef(), t.def().page);
+}
+
+std::vector<uint8_t> Database::readDefinition(uint32_t page)
+{
+    return readTableDefBytes(*pager_, *format_, page);
 }
 
 void Database::checkName(const std::string& name, const char* what)
@@ -510,7 +535,11 @@ void Database::dropTable(const std::string& name)
         if (p > 1)
             freePage(p);
 
-    tables_.erase(def.page);
+    if (auto it = tables_.find(def.page); it != tables_.end()) {
+        it->second->markDropped();
+        dropped_.push_back(std::move(it->second));
+        tables_.erase(it);
+    }
     catalog_.erase(std::remove_if(catalog_.begin(), catalog_.end(),
                                   [&](const CatalogEntry& e) { return e.tdefPage() == def.page && e.type == kObjectTable; }),
                    catalog_.end());

@@ -83,6 +83,9 @@ public:
     // Rewrites a table's definition pages from table.def() (after its
     // indexes changed, for example).
     void updateTableDef(Table& table);
+    void updateTableDef(const std::string& table, const TableDef& def);
+    // The bytes of a table definition spread over its pages.
+    std::vector<uint8_t> readDefinition(uint32_t page);
 
     // Checks a table name against Access's rules; throws "invalid name".
     static void checkName(const std::string& name, const char* what);
@@ -103,6 +106,7 @@ private:
     std::vector<CatalogEntry> catalog_;
     bool catalogLoaded_ = false;
     std::map<uint32_t, std::unique_ptr<Table>> tables_; // by definition page
+    std::vector<std::unique_ptr<Table>> dropped_;       // kept for row sets still holding them
     bool inTransaction_ = false;
     bool bootstrap_ = false;  // building a template: no catalog yet
 };

@@ -27,7 +27,16 @@ void RowSet::append()
 {
     if (!table_)
         throw Error("This row set cannot be updated");
-    row_.assign(table_->def().columns.size(), Value::null());
+    size_t n = table_->def().columns.size();
+    if (row_.size() != n) {
+        row_.assign(n, Value::null());
+        fields_.assign(n, Field{});
+    } else {
+        for (auto& v : row_)
+            v = Value::null();
+        for (auto& f : fields_)
+            f = Field{};
+    }
     editing_ = true;
 }
 
@@ -35,15 +44,31 @@ void RowSet::setField(const std::string& column, const Value& value)
 {
     if (!editing_)
         throw Error("No new row: call append first");
-    const ColumnDef* c = table_->def().findColumn(column);
-    if (!c)
+    int pos = columnIndex(column);
+    if (pos < 0)
         throw Error("The table '" + table_->name() + "' has no column '" + column + "'");
+    const ColumnDef& c = table_->def().columns[size_t(pos)];
     // Check the value now, as the field is assigned.
-    if (c->isLongValue())
-        (void)encodeLongValuePayload(db_.format(), *c, value.isNull() ? Value::text("") : value);
-    else
-        (void)encodeField(db_.format(), *c, value);
-    row_[size_t(c - table_->def().columns.data())] = value;
+    if (c.isLongValue()) {
+        if (!value.isNull())
+            (void)encodeLongValuePayload(db_.format(), c, value);
+        fields_[size_t(pos)] = Field{};
+    } else {
+        fields_[size_t(pos)] = encodeField(db_.format(), c, value);
+    }
+    row_[size_t(pos)] = value;
+}
+
+int RowSet::columnIndex(const std::string& name)
+{
+    auto it = byName_.find(name);
+    if (it != byName_.end())
+        return it->second;
+    const ColumnDef* c = table_->def().findColumn(name);
+    int pos = c ? int(c - table_->def().columns.data()) : -1;
+    if (byName_.size() < 4096)
+        byName_.emplace(name, pos);
+    return pos;
 }
 
 void RowSet::post()
@@ -51,7 +76,8 @@ void RowSet::post()
     if (!editing_)
         throw Error("No new row to post");
     editing_ = false;
-    table_->append(row_);
+    table_->append(row_, std::move(fields_));
+    fields_.assign(row_.size(), Field{});
     db_.statementDone();
 }
 

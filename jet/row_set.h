@@ -2,9 +2,11 @@
 // fields by name (without regard to case), post.
 #pragma once
 
+#include "jet/field_codec.h"
 #include "jet/value.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace jet {
@@ -32,9 +34,13 @@ public:
     bool editing() const { return editing_; }
 
 private:
+    int columnIndex(const std::string& name);
+
     Database& db_;
     Table* table_;
     std::vector<Value> row_;
+    std::vector<Field> fields_;     // encoded as each field is set
+    std::unordered_map<std::string, int> byName_; // exact spelling -> position
     bool editing_ = false;
 };
 

@@ -34,12 +34,52 @@ Table::Table(Database& db, std::string name, TableDef def) : db_(db), name_(std:
 
 Table::~Table() = default;
 
-void Table::reload()
+void Table::checkUsable() const
 {
-    // The database re-reads definitions after a rollback.
+    if (dropped_)
+        throw Error("The table '" + name_ + "' no longer exists");
+}
+
+void Table::dropTrees()
+{
+    indexTrees_.clear();
+    indexStores_.clear();
+}
+
+IndexTree& Table::tree(size_t pi)
+{
+    if (indexTrees_.size() != def_.physicalIndexes.size()) {
+        dropTrees();
+        indexTrees_.resize(def_.physicalIndexes.size());
+        indexStores_.resize(def_.physicalIndexes.size());
+    }
+    if (!indexTrees_[pi]) {
+        const PhysicalIndexDef& idx = def_.physicalIndexes[pi];
+        std::string name;
+        for (const auto& li : def_.logicalIndexes)
+            if (li.physicalIndex == pi)
+                name = li.name;
+        indexStores_[pi] = std::make_unique<IndexStore>(db_, idx.usageMap);
+        indexTrees_[pi] = std::make_unique<IndexTree>(*indexStores_[pi], def_.page, idx.firstPage, name);
+        indexTrees_[pi]->setDeferredWrites(true);
+    }
+    return *indexTrees_[pi];
+}
+
+bool Table::reload()
+{
+    dropTrees();
     lastDataPage_ = 0;
     headerDirty_ = false;
+    Pager& pager = db_.pager();
+    if (def_.page >= pager.pageCount() || pager.read(def_.page)[0] != kPageTableDef) {
+        dropped_ = true;
+        return false;
+    }
+    std::vector<uint8_t> bytes = db_.readDefinition(def_.page);
+    def_ = parseTableDef(db_.format(), bytes, def_.page);
     lvalPage_.assign(def_.columns.size(), 0);
+    return true;
 }
 
 void Table::flushHeader()
@@ -53,6 +93,9 @@ void Table::flushHeader()
     for (size_t i = 0; i < def_.physicalIndexes.size(); ++i)
         put32(p + f.tdefHeaderEnd + i * f.physicalIndexCountEntrySize + 4, def_.physicalIndexes[i].distinctKeys);
     headerDirty_ = false;
+    for (auto& t : indexTrees_)
+        if (t)
+            t->flush();
 }
 
 std::vector<uint32_t> Table::dataPages()
@@ -98,6 +141,7 @@ Value Table::readLongValue(const ColumnDef& c, const uint8_t* ref, uint32_t size
 
 void Table::scan(const std::function<bool(const std::vector<Value>&, uint32_t)>& fn)
 {
+    checkUsable();
     const Format& f = db_.format();
     Pager& pager = db_.pager();
     std::vector<Value> values(def_.columns.size());
@@ -322,16 +366,13 @@ void Table::removeRow(uint32_t rowPointer, const std::vector<Value>& values)
     auto keys = indexKeys(values);
     for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
         PhysicalIndexDef& idx = def_.physicalIndexes[pi];
-        IndexStore store(db_, idx.usageMap);
-        IndexTree tree(store, def_.page, idx.firstPage, indexName(def_, pi));
         IndexEntry e;
         e.key = keys[pi];
         e.dataPage = rowPointer >> 8;
         e.dataRow = uint8_t(rowPointer & 0xFF);
         bool last = false;
-        if (tree.remove(e, &last) && last && idx.distinctKeys)
+        if (tree(pi).remove(e, &last) && last && idx.distinctKeys)
             --idx.distinctKeys;
-        tree.flush();
     }
     data_page::deleteRow(f, db_.pager().write(rowPointer >> 8), uint16_t(rowPointer & 0xFF));
     if (def_.rowCount)
@@ -339,15 +380,29 @@ void Table::removeRow(uint32_t rowPointer, const std::vector<Value>& values)
     headerDirty_ = true;
 }
 
-uint32_t Table::append(const std::vector<Value>& input)
+uint32_t Table::append(const std::vector<Value>& values)
 {
+    std::vector<Field> none;
+    return append(values, std::move(none));
+}
+
+uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>&& encoded)
+{
+    checkUsable();
     const Format& f = db_.format();
     if (input.size() != def_.columns.size())
         throw Error("Wrong number of values for table '" + name_ + "'");
-    std::vector<Value> values = input;
+    bool hasCounter = false;
+    for (const auto& c : def_.columns)
+        hasCounter |= c.isAutoNumber();
+    std::vector<Value> counterValues;
+    if (hasCounter)
+        counterValues = input;
+    const std::vector<Value>& values = hasCounter ? counterValues : input;
     // Everything that can fail on the values is checked before any page
     // changes.
-    std::vector<Field> fields(def_.columns.size());
+    const bool preEncoded = encoded.size() == def_.columns.size();
+    std::vector<Field> fields = preEncoded ? std::move(encoded) : std::vector<Field>(def_.columns.size());
     std::vector<std::vector<uint8_t>> payloads(def_.columns.size());
     std::vector<bool> isLong(def_.columns.size(), false);
     uint32_t counterAssigned = 0;
@@ -355,9 +410,8 @@ uint32_t Table::append(const std::vector<Value>& input)
     for (size_t i = 0; i < def_.columns.size(); ++i) {
         const ColumnDef& c = def_.columns[i];
         if (c.isAutoNumber() && c.type == ColumnType::Long) {
-            if (values[i].isNull()) {
-                values[i] = Value::integer(int64_t(std::max<uint32_t>(def_.nextAutoNumber, 1)));
-            }
+            if (values[i].isNull())
+                counterValues[i] = Value::integer(int64_t(std::max<uint32_t>(def_.nextAutoNumber, 1)));
             Field fl = encodeField(f, c, values[i]);
             counterAssigned = std::max<uint32_t>(counterAssigned, get32(fl.bytes.data()) + 1);
             counterSet = true;
@@ -370,7 +424,8 @@ uint32_t Table::append(const std::vector<Value>& input)
                 payloads[i] = encodeLongValuePayload(f, c, values[i]);
             continue;
         }
-        fields[i] = encodeField(f, c, values[i]);
+        if (!preEncoded)
+            fields[i] = encodeField(f, c, values[i]);
     }
     // Row size without long values decides how much may go inline.
     uint32_t base = 0;
@@ -392,9 +447,7 @@ uint32_t Table::append(const std::vector<Value>& input)
             const PhysicalIndexDef& idx = def_.physicalIndexes[pi];
             if (!(idx.flags & kIndexUnique) || isNullKey(keys[pi]))
                 continue;
-            IndexStore store(db_, idx.usageMap);
-            IndexTree tree(store, def_.page, idx.firstPage, indexName(def_, pi));
-            if (tree.containsKey(keys[pi]))
+            if (tree(pi).containsKey(keys[pi]))
                 throw DuplicateKeyError(indexName(def_, pi));
         }
     }
@@ -417,15 +470,12 @@ uint32_t Table::append(const std::vector<Value>& input)
         def_.nextAutoNumber = counterAssigned;
     for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
         PhysicalIndexDef& idx = def_.physicalIndexes[pi];
-        IndexStore store(db_, idx.usageMap);
-        IndexTree tree(store, def_.page, idx.firstPage, indexName(def_, pi));
         IndexEntry e;
         e.key = keys[pi];
         e.dataPage = ptr >> 8;
         e.dataRow = uint8_t(ptr & 0xFF);
-        if (tree.insert(e, false))
+        if (tree(pi).insert(e, false))
             ++idx.distinctKeys;
-        tree.flush();
     }
     headerDirty_ = true;
     return ptr;

@@ -15,6 +15,9 @@ namespace jet {
 
 class Database;
 class UsageMap;
+class IndexStore;
+class IndexTree;
+struct Field;
 
 class Table {
 public:
@@ -38,13 +41,21 @@ public:
     // Appends one row; values in the order of def().columns, null for unset.
     // Either the whole row is stored or nothing changes.
     uint32_t append(const std::vector<Value>& values);
+    // The same with fields already encoded by encodeField (null entries and
+    // long-value columns are encoded here).
+    uint32_t append(const std::vector<Value>& values, std::vector<Field>&& encoded);
 
     // Deletes a row (values as scan() gave them), with its index entries.
     void removeRow(uint32_t rowPointer, const std::vector<Value>& values);
 
-    // After a rollback the cached definition is stale.
-    void reload();
-    // Writes the row count and counters into the definition page.
+    // Re-reads the definition from the file (after a rollback). Returns
+    // false when the table no longer exists there.
+    bool reload();
+    bool dropped() const { return dropped_; }
+    void markDropped() { dropped_ = true; }
+    // Forgets the open index trees (their definitions changed).
+    void reloadTrees() { dropTrees(); }
+    // Writes the row count, counters and pending index pages.
     void flushHeader();
 
 private:
@@ -62,6 +73,13 @@ private:
     uint32_t lastDataPage_ = 0;      // page new rows go to, 0 when unknown
     bool headerDirty_ = false;
     std::vector<uint32_t> lvalPage_; // per column position: current long-value page
+    bool dropped_ = false;
+    // One open tree per physical index, kept across appends.
+    std::vector<std::unique_ptr<IndexStore>> indexStores_;
+    std::vector<std::unique_ptr<IndexTree>> indexTrees_;
+    IndexTree& tree(size_t physicalIndex);
+    void dropTrees();
+    void checkUsable() const;
 };
 
 } // namespace jet

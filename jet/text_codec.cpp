@@ -2,6 +2,7 @@
 
 #include "jet/error.h"
 
+#include <cctype>
 #include <cwctype>
 
 namespace jet {
@@ -37,8 +38,16 @@ void appendUtf8(std::string& out, char32_t c)
 std::u16string utf8ToUtf16(std::string_view s)
 {
     std::u16string out;
-    out.reserve(s.size());
     size_t i = 0;
+    // ASCII runs convert byte for byte.
+    while (i < s.size() && uint8_t(s[i]) < 0x80)
+        ++i;
+    out.resize(i);
+    for (size_t k = 0; k < i; ++k)
+        out[k] = char16_t(uint8_t(s[k]));
+    if (i == s.size())
+        return out;
+    out.reserve(s.size());
     while (i < s.size()) {
         uint8_t b = uint8_t(s[i]);
         char32_t c;
@@ -184,22 +193,33 @@ std::u16string decodeJet4Text(const uint8_t* data, size_t n)
 std::u16string foldCase(std::u16string_view s)
 {
     std::u16string out(s);
-    for (auto& c : out)
-        c = char16_t(std::towupper(wint_t(c)));
+    for (auto& c : out) {
+        if (c < 0x80)
+            c = char16_t(std::toupper(int(c)));
+        else if ((c >= 0xE0 && c <= 0xFE && c != 0xF7))
+            c = char16_t(c - 0x20); // Latin-1 letters
+        else
+            c = char16_t(std::towupper(wint_t(c)));
+    }
     return out;
 }
 
 bool sameName(std::string_view a, std::string_view b)
 {
-    if (a.size() == b.size()) {
-        bool ascii = true, eq = true;
+    bool ascii = true;
+    for (unsigned char x : a)
+        ascii &= x < 0x80;
+    for (unsigned char y : b)
+        ascii &= y < 0x80;
+    if (ascii) {
+        if (a.size() != b.size())
+            return false;
         for (size_t i = 0; i < a.size(); ++i) {
             unsigned char x = a[i], y = b[i];
-            if (x >= 0x80 || y >= 0x80) { ascii = false; break; }
-            if (std::toupper(x) != std::toupper(y)) eq = false;
+            if (x != y && std::toupper(x) != std::toupper(y))
+                return false;
         }
-        if (ascii)
-            return eq;
+        return true;
     }
     return foldCase(utf8ToUtf16(a)) == foldCase(utf8ToUtf16(b));
 }
