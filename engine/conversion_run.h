@@ -1,0 +1,67 @@
+// The conversion run (step 5 of the wizard): every selected table in order,
+// dropped, skipped, created, keyed and filled as the job says, each step
+// written to the progress log.
+#pragma once
+
+#include "engine/conversion_settings.h"
+#include "engine/row_transfer.h"
+#include "engine/ucc.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace ferrowane {
+
+class AccessConnection;
+class AccessDataset;
+class MySqlConnection;
+class ProgressLog;
+
+// The texts the run writes at its end; the window passes those of its language.
+struct RunTexts {
+    QString completed = QStringLiteral("Conversion is Completed");                                     // Label29
+    QString migrated = QStringLiteral("Wizard has migrated your MySQL database to Access successfully.");  // Label30
+    QString finish = QStringLiteral("Click 'Finish' to exit the wizard.");                              // Label32
+};
+
+struct RunResult {
+    bool stopped = false;     // left at the start of a table because of a Stop
+    int failedTables = 0;     // tables with a failed drop, create, key or row step
+    int convertedTables = 0;  // tables whose every step succeeded (skipped ones included)
+};
+
+class ConversionRun {
+public:
+    ConversionRun(MySqlConnection& source, AccessConnection& connection, AccessDataset& dataset, ProgressLog& log);
+
+    // Runs after the completion captions and before the last line; an
+    // unattended run writes its end time and saves the log here.
+    std::function<void()> beforeFinishLine;
+
+    // Converts `tables` (in order) with the job's settings, on the MySQL
+    // connection that is already open on the database. Errors that no step
+    // catches (the target file cannot be written or opened, the server fails
+    // while listing a table's columns or keys) leave as exceptions.
+    RunResult run(const ConversionSettings& settings, const QStringList& tables, const RunTexts& texts = RunTexts());
+
+    // The Access name of a table for this run: the source name, or for names
+    // over 60 characters and names already given earlier in this run (letter
+    // case aside) the first 56 characters and the first free number
+    // "0000".."9999". Empty when no number is free.
+    QString targetTableName(const QString& sourceTable);
+
+    Tcc& cc() { return m_cc; }
+
+private:
+    MySqlConnection& m_source;
+    AccessConnection& m_connection;
+    AccessDataset& m_dataset;
+    ProgressLog& m_log;
+    Tcc m_cc;
+    QSet<QString> m_givenNames;  // folded case
+};
+
+}  // namespace ferrowane

@@ -1,0 +1,155 @@
+#include "engine/ucc.h"
+
+#include "engine/access_provider.h"
+#include "engine/mysql_source.h"
+#include "engine/type_map.h"
+
+#include "jet/database.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace ferrowane {
+
+void Tcc::PrepareTargetFile(const QString& path, int formatPosition)
+{
+    if (QFileInfo::exists(path))
+        return;
+    if (formatPosition == 1)
+        WriteTemplate(QStringLiteral("mdb2000"), QStringLiteral("mdbfile"), path);
+    else
+        WriteTemplate(QStringLiteral("mdb95"), QStringLiteral("mdbfile"), path);
+}
+
+void Tcc::WriteTemplate(const QString& resourceName, const QString& resourceType, const QString& path)
+{
+    if (resourceType.compare(QLatin1String("mdbfile"), Qt::CaseInsensitive) != 0)
+        throw AccessError(QStringLiteral("The resource %1 of type %2 was not found.").arg(resourceName, resourceType));
+    jet::Version version;
+    if (resourceName.compare(QLatin1String("mdb2000"), Qt::CaseInsensitive) == 0)
+        version = jet::Version::Jet4;
+    else if (resourceName.compare(QLatin1String("mdb95"), Qt::CaseInsensitive) == 0)
+        version = jet::Version::Jet3;
+    else
+        throw AccessError(QStringLiteral("The resource %1 of type %2 was not found.").arg(resourceName, resourceType));
+
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = jet::Database::templateBytes(version);
+    } catch (const std::exception& e) {
+        throw AccessError(QString::fromUtf8(e.what()));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw AccessError(QStringLiteral("Cannot create file %1. %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    const qint64 written = file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    const bool flushed = file.flush();
+    file.close();
+    if (written != qint64(bytes.size()) || !flushed || file.error() != QFileDevice::NoError) {
+        const QString reason = file.errorString();
+        // A half-written template is no database: leave nothing behind.
+        QFile::remove(path);
+        throw AccessError(QStringLiteral("Cannot write file %1. %2").arg(QDir::toNativeSeparators(path), reason));
+    }
+}
+
+bool Tcc::TargetTableExists(AccessDataset& dataset, const QString& name)
+{
+    dataset.close();
+    dataset.setCommandText(QStringLiteral("Select 1 from [") + name + QStringLiteral("] where 1=0"));
+    try {
+        dataset.open();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void Tcc::DropTargetTable(AccessConnection& command, const QString& name, bool& ok, QString& error)
+{
+    ok = true;
+    try {
+        command.execute(QStringLiteral("drop table [") + name + QStringLiteral("]"));
+    } catch (const AccessError& e) {
+        error = e.message();
+        ok = false;
+    }
+}
+
+QString Tcc::AppDataFolder()
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    return base + QStringLiteral("Orvanel/");
+}
+
+namespace {
+
+QList<SourceField> readFields(MySqlConnection& source, const QString& sourceTable)
+{
+    MySqlResult r = source.query(showFieldsStatement(sourceTable));
+    const int field = r.columnIndex(QStringLiteral("field"));
+    const int type = r.columnIndex(QStringLiteral("type"));
+    if (field < 0 || type < 0)
+        throw MySqlError(QStringLiteral("The column list of %1 has no Field or Type column").arg(sourceTable));
+    QList<SourceField> fields;
+    while (r.next())
+        fields.append(SourceField{r.text(field), r.text(type)});
+    return fields;
+}
+
+}  // namespace
+
+void Tcc::CreateTargetTable(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
+                            const QString& targetTable, bool blobtotext, bool& ok, QString& error)
+{
+    ok = true;
+    m_tmpmemo.clear();
+    const QList<SourceField> fields = readFields(source, sourceTable);
+    m_tmpmemo = createTableStatement(targetTable, fields, blobtotext, target.format());
+    try {
+        target.execute(m_tmpmemo);
+    } catch (const AccessError& e) {
+        error = e.message();
+        ok = false;
+    }
+}
+
+void Tcc::ConvertIndexes(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
+                         const QString& targetTable, bool& ok, QString& error, QStringList* failures)
+{
+    ok = true;
+    m_indexStatements.clear();
+    QStringList fieldNames;
+    for (const SourceField& f : readFields(source, sourceTable))
+        fieldNames.append(f.field);
+
+    QList<IndexRow> rows;
+    {
+        MySqlResult r = source.query(showIndexStatement(sourceTable));
+        const int table = r.columnIndex(QStringLiteral("Table"));
+        const int key = r.columnIndex(QStringLiteral("Key_name"));
+        const int seq = r.columnIndex(QStringLiteral("Seq_in_index"));
+        const int column = r.columnIndex(QStringLiteral("Column_name"));
+        if (table < 0 || key < 0 || seq < 0 || column < 0)
+            throw MySqlError(QStringLiteral("The index list of %1 lacks a column").arg(sourceTable));
+        while (r.next())
+            rows.append(IndexRow{r.text(table), r.text(key), r.text(seq), r.text(column)});
+    }
+    m_indexStatements = indexStatements(rows, sourceTable, targetTable, fieldNames);
+    for (const QString& statement : m_indexStatements) {
+        try {
+            target.execute(statement);
+        } catch (const AccessError& e) {
+            error = e.message();
+            ok = false;
+            if (failures)
+                failures->append(e.message());
+        }
+    }
+}
+
+}  // namespace ferrowane
