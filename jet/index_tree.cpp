@@ -207,7 +207,12 @@ void writeIndexPage(IndexFormat format, const IndexPage& page, std::span<std::ui
     std::uint8_t* p = out.data();
     std::memset(p, 0, L.pageSize);
 
-    const std::size_t prefix = pagePrefix(page.entries);
+    // Like Access, share a prefix only on pages that need it to fit: pages
+    // Access never had to split store every entry whole.
+    std::size_t whole = 0;
+    for (const IndexEntry& e : page.entries)
+        whole += entrySize(e, page.leaf);
+    const std::size_t prefix = whole <= indexPageCapacity(format) ? 0 : pagePrefix(page.entries);
     std::vector<std::uint8_t> data;
     data.reserve(L.pageSize);
     std::vector<std::size_t> ends;
@@ -270,8 +275,17 @@ struct IndexTree::Impl {
     {
     }
 
+    struct Meta {
+        std::uint64_t use = 0;
+        std::size_t size = std::size_t(-1);  // encoded entry bytes, -1 when unknown
+    };
+    std::unordered_map<std::uint32_t, Meta> meta;
+    std::uint64_t clock = 0;
+    static constexpr std::size_t kCachePages = 1024;
+
     IndexPage& load(std::uint32_t page)
     {
+        meta[page].use = ++clock;
         auto it = cache.find(page);
         if (it != cache.end())
             return it->second;
@@ -280,15 +294,19 @@ struct IndexTree::Impl {
         return cache.emplace(page, std::move(decoded)).first->second;
     }
 
-    void put(std::uint32_t page) { dirty.insert(page); }
+    void put(std::uint32_t page)
+    {
+        dirty.insert(page);
+        meta[page].size = std::size_t(-1);
+    }
 
     // Called when an operation is complete: pages are consistent again.
     void done()
     {
         if (!deferred)
             flush();
-        if (cache.size() >= 512)
-            trim();
+        if (cache.size() > kCachePages)
+            evict();
     }
 
     void flush()
@@ -304,11 +322,46 @@ struct IndexTree::Impl {
     {
         flush();
         cache.clear();
+        meta.clear();
     }
 
-    bool fits(const IndexPage& pg) const
+    // Drops the least recently used half of the cached pages.
+    void evict()
     {
-        return encodedEntriesSize(format, pg.entries, pg.leaf) <= capacity;
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> ages;
+        ages.reserve(cache.size());
+        for (const auto& [page, pg] : cache)
+            if (page != root)
+                ages.emplace_back(meta[page].use, page);
+        std::size_t n = ages.size() / 2;
+        std::nth_element(ages.begin(), ages.begin() + std::ptrdiff_t(n), ages.end());
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint32_t page = ages[i].second;
+            if (dirty.erase(page)) {
+                writeIndexPage(format, cache.at(page), buf);
+                store.writePage(page, buf);
+            }
+            cache.erase(page);
+            meta.erase(page);
+        }
+    }
+
+    bool fits(std::uint32_t page)
+    {
+        Meta& m = meta[page];
+        if (m.size == std::size_t(-1)) {
+            // Pages of the tree are sorted: the prefix all keys share is
+            // the one the first and the last share.
+            const IndexPage& pg = load(page);
+            std::size_t total = 0;
+            for (const IndexEntry& e : pg.entries)
+                total += entrySize(e, pg.leaf);
+            std::size_t prefix = 0;
+            if (pg.entries.size() >= 2)
+                prefix = std::min(commonPrefix(pg.entries.front().key, pg.entries.back().key), kMaxPrefix);
+            m.size = total - (pg.entries.empty() ? 0 : (pg.entries.size() - 1) * prefix);
+        }
+        return m.size <= capacity;
     }
 
     std::uint32_t allocate(bool leaf)
@@ -501,11 +554,11 @@ struct IndexTree::Impl {
             std::vector<Step> path;
             std::uint32_t leafNo = descend(target, path);
             std::size_t bad = std::size_t(-1);
-            if (!fits(load(leafNo))) {
+            if (!fits(leafNo)) {
                 bad = path.size();
             } else {
                 for (std::size_t i = path.size(); i-- > 0;) {
-                    if (!fits(load(path[i].page))) {
+                    if (!fits(path[i].page)) {
                         bad = i;
                         break;
                     }
@@ -539,6 +592,7 @@ struct IndexTree::Impl {
     {
         cache.erase(page);
         dirty.erase(page);
+        meta.erase(page);
         store.freePage(page);
     }
 
@@ -724,6 +778,7 @@ void IndexTree::discardCache()
 {
     impl_->dirty.clear();
     impl_->cache.clear();
+    impl_->meta.clear();
 }
 
 void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
@@ -744,6 +799,7 @@ void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
     t.collectPages(t.root, old, 0);
     t.cache.clear();
     t.dirty.clear();
+    t.meta.clear();
     for (std::uint32_t p : old)
         if (p != t.root)
             t.store.freePage(p);

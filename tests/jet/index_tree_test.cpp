@@ -105,10 +105,25 @@ TEST(IndexPageCodec, RoundTripWithSharedPrefix)
         EXPECT_EQ(back.prev, 5u);
         EXPECT_EQ(back.next, 9u);
         expectSame(back.entries, pg.entries);
-        // Three shared bytes written once: 8 + 2 + 3 bytes of entry data.
-        std::size_t data = 8 + (8 - 3) + (9 - 3);
+        // A page with room stores its entries whole, as Access does.
+        const std::size_t start = f == IndexFormat::Jet3 ? 0xF8 : 0x1E0;
         std::size_t free = buf[2] | buf[3] << 8;
-        EXPECT_EQ(free, indexPageSize(f) - (f == IndexFormat::Jet3 ? 0xF8 : 0x1E0) - data);
+        EXPECT_EQ(free, indexPageSize(f) - start - 25);
+        EXPECT_EQ(buf[f == IndexFormat::Jet3 ? 20 : 24], 0);
+
+        // A page that needs it shares the common key prefix.
+        IndexPage full;
+        std::vector<std::uint8_t> common(40, 0x55);
+        for (std::uint32_t i = 0; full.entries.size() * 45 < indexPageCapacity(f) + 200; ++i) {
+            std::vector<std::uint8_t> k = common;
+            k.push_back(std::uint8_t(i >> 8));
+            k.push_back(std::uint8_t(i));
+            full.entries.push_back(entry(k, 1000 + i, 0));
+        }
+        writeIndexPage(f, full, buf);
+        EXPECT_EQ(buf[f == IndexFormat::Jet3 ? 20 : 24], 40 + (full.entries.size() > 256 ? 0 : 1));
+        IndexPage fullBack = parseIndexPage(f, buf);
+        expectSame(fullBack.entries, full.entries);
     }
 }
 
