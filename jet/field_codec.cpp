@@ -353,12 +353,55 @@ std::string formatScaled(bool negative, uint128 magnitude, int scale)
     return (negative && !zero ? "-" : "") + digits;
 }
 
+namespace {
+
+// Plain ASCII text needs no conversion at all.
+bool encodeAsciiText(const Format& f, const ColumnDef& c, const std::string& s, Field& out)
+{
+    for (unsigned char ch : s)
+        if (ch >= 0x80 || ch == 0)
+            return false;
+    if (f.jet4()) {
+        if (s.size() * 2 > c.length)
+            cannotHold(c, "is longer than the column's size of " + std::to_string(c.length / 2) + " characters");
+        if ((c.extFlags & kColExtCompressed) && !s.empty() && s.size() <= 1024) {
+            out.bytes.resize(2 + s.size());
+            out.bytes[0] = 0xFF;
+            out.bytes[1] = 0xFE;
+            std::memcpy(out.bytes.data() + 2, s.data(), s.size());
+        } else {
+            out.bytes.resize(s.size() * 2);
+            for (size_t i = 0; i < s.size(); ++i) {
+                out.bytes[2 * i] = uint8_t(s[i]);
+                out.bytes[2 * i + 1] = 0;
+            }
+        }
+    } else {
+        if (s.size() > c.length)
+            cannotHold(c, "is longer than the column's size of " + std::to_string(c.length) + " characters");
+        out.bytes.assign(s.begin(), s.end());
+    }
+    if (c.isFixed())
+        out.bytes.resize(c.length, f.jet4() ? 0 : ' ');
+    return true;
+}
+
+} // namespace
+
 Field encodeField(const Format& f, const ColumnDef& c, const Value& v)
 {
     Field out;
+    encodeFieldInto(f, c, v, out);
+    return out;
+}
+
+Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Field& out)
+{
+    out.bit = false;
+    out.bytes.clear();
+    out.null = v.isNull();
     if (v.isNull())
         return out;
-    out.null = false;
     auto mismatch = [&]() -> void {
         cannotHold(c, "cannot be stored in a " + std::string(typeName(c.type)) + " column");
     };
@@ -508,6 +551,8 @@ Field encodeField(const Format& f, const ColumnDef& c, const Value& v)
         return out;
     }
     case ColumnType::Text: {
+        if (v.kind() == Value::Kind::Text && encodeAsciiText(f, c, v.str(), out))
+            return out;
         std::string s = textOf(v);
         if (f.jet4()) {
             std::u16string u = utf8ToUtf16(s);

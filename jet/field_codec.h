@@ -22,6 +22,8 @@ struct Field {
 // Encodes a value for a column that is not Memo/OLE. Throws jet::Error naming
 // the column when the value does not fit.
 Field encodeField(const Format& f, const ColumnDef& c, const Value& v);
+// The same into an existing field, reusing its buffer.
+Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Field& out);
 
 // Memo/OLE payload: text as stored (UTF-16/compressed or cp1252) or the bytes.
 std::vector<uint8_t> encodeLongValuePayload(const Format& f, const ColumnDef& c, const Value& v);

@@ -15,22 +15,31 @@ uint32_t maxRowSize(const Format& f)
 
 std::vector<uint8_t> encodeRow(const Format& f, const TableDef& def, const std::vector<Field>& fields)
 {
+    std::vector<uint8_t> row;
+    encodeRowInto(f, def, fields, row);
+    return row;
+}
+
+void encodeRowInto(const Format& f, const TableDef& def, const std::vector<Field>& fields, std::vector<uint8_t>& row)
+{
     const uint32_t cs = f.rowFieldSize();
     const uint32_t numCols = std::max<uint32_t>(def.maxColumns, uint32_t(def.columns.size()));
     const uint32_t maskSize = (numCols + 7) / 8;
     const uint32_t fixedSize = def.fixedAreaSize();
-    std::vector<uint8_t> row(cs + fixedSize, 0);
+    row.assign(cs + fixedSize, 0);
     if (cs == 2)
         put16(row.data(), uint16_t(numCols));
     else
         row[0] = uint8_t(numCols);
-    std::vector<uint8_t> mask(maskSize, 0);
+    thread_local std::vector<uint8_t> mask;
+    mask.assign(maskSize, 0);
 
     int varCount = 0;
     for (const auto& c : def.columns)
         if (!c.isFixed())
             varCount = std::max(varCount, c.varIndex + 1);
-    std::vector<int> byVar(size_t(varCount), -1);
+    thread_local std::vector<int> byVar;
+    byVar.assign(size_t(varCount), -1);
     for (size_t i = 0; i < def.columns.size(); ++i) {
         const ColumnDef& c = def.columns[i];
         const Field& fl = fields[i];
@@ -45,11 +54,12 @@ std::vector<uint8_t> encodeRow(const Format& f, const TableDef& def, const std::
             byVar[c.varIndex] = int(i);
         }
     }
-    if (def.variableColumnCount() == 0) {
+    if (varCount == 0) {
         row.insert(row.end(), mask.begin(), mask.end());
-        return row;
+        return;
     }
-    std::vector<uint32_t> offsets(size_t(varCount) + 1);
+    thread_local std::vector<uint32_t> offsets;
+    offsets.assign(size_t(varCount) + 1, 0);
     for (int v = 0; v < varCount; ++v) {
         offsets[size_t(v)] = uint32_t(row.size());
         if (byVar[size_t(v)] >= 0) {
@@ -101,7 +111,6 @@ std::vector<uint8_t> encodeRow(const Format& f, const TableDef& def, const std::
         row.push_back(uint8_t(varCount));
     }
     row.insert(row.end(), mask.begin(), mask.end());
-    return row;
 }
 
 std::vector<RawField> decodeRow(const Format& f, const TableDef& def, const uint8_t* row, uint32_t size)

@@ -21,6 +21,8 @@ struct RawField {
 
 // Builds a row from fields given in the order of def.columns.
 std::vector<uint8_t> encodeRow(const Format& f, const TableDef& def, const std::vector<Field>& fields);
+// The same into `row`, reusing its buffer.
+void encodeRowInto(const Format& f, const TableDef& def, const std::vector<Field>& fields, std::vector<uint8_t>& row);
 
 // Splits a row into fields, in the order of def.columns. Columns the row
 // predates read as null.

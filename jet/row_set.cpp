@@ -33,14 +33,23 @@ void RowSet::append()
         fields_.assign(n, Field{});
     } else {
         for (auto& v : row_)
-            v = Value::null();
-        for (auto& f : fields_)
-            f = Field{};
+            if (!v.isNull())
+                v = Value::null();
+        for (auto& f : fields_) {
+            f.null = true;
+            f.bit = false;
+            f.bytes.clear();
+        }
     }
     editing_ = true;
 }
 
 void RowSet::setField(const std::string& column, const Value& value)
+{
+    setField(column, Value(value));
+}
+
+void RowSet::setField(const std::string& column, Value&& value)
 {
     if (!editing_)
         throw Error("No new row: call append first");
@@ -52,11 +61,12 @@ void RowSet::setField(const std::string& column, const Value& value)
     if (c.isLongValue()) {
         if (!value.isNull())
             (void)encodeLongValuePayload(db_.format(), c, value);
-        fields_[size_t(pos)] = Field{};
+        fields_[size_t(pos)].null = true;
+        fields_[size_t(pos)].bytes.clear();
     } else {
-        fields_[size_t(pos)] = encodeField(db_.format(), c, value);
+        encodeFieldInto(db_.format(), c, value, fields_[size_t(pos)]);
     }
-    row_[size_t(pos)] = value;
+    row_[size_t(pos)] = std::move(value);
 }
 
 int RowSet::columnIndex(const std::string& name)
@@ -76,8 +86,7 @@ void RowSet::post()
     if (!editing_)
         throw Error("No new row to post");
     editing_ = false;
-    table_->append(row_, std::move(fields_));
-    fields_.assign(row_.size(), Field{});
+    table_->append(row_, &fields_);
     db_.statementDone();
 }
 

@@ -27,6 +27,7 @@ public:
     // Sets a field of the new row. Throws when the column does not exist or
     // cannot hold the value (the message names the column).
     void setField(const std::string& column, const Value& value);
+    void setField(const std::string& column, Value&& value);
     // Stores the new row.
     void post();
     // Drops the new row.

@@ -382,11 +382,10 @@ void Table::removeRow(uint32_t rowPointer, const std::vector<Value>& values)
 
 uint32_t Table::append(const std::vector<Value>& values)
 {
-    std::vector<Field> none;
-    return append(values, std::move(none));
+    return append(values, nullptr);
 }
 
-uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>&& encoded)
+uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* encoded)
 {
     checkUsable();
     const Format& f = db_.format();
@@ -401,9 +400,14 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>&& enc
     const std::vector<Value>& values = hasCounter ? counterValues : input;
     // Everything that can fail on the values is checked before any page
     // changes.
-    const bool preEncoded = encoded.size() == def_.columns.size();
-    std::vector<Field> fields = preEncoded ? std::move(encoded) : std::vector<Field>(def_.columns.size());
-    std::vector<std::vector<uint8_t>> payloads(def_.columns.size());
+    const bool preEncoded = encoded && encoded->size() == def_.columns.size();
+    if (!preEncoded)
+        scratchFields_.resize(def_.columns.size());
+    std::vector<Field>& fields = preEncoded ? *encoded : scratchFields_;
+    std::vector<std::vector<uint8_t>>& payloads = scratchPayloads_;
+    payloads.resize(def_.columns.size());
+    for (auto& p : payloads)
+        p.clear();
     std::vector<bool> isLong(def_.columns.size(), false);
     uint32_t counterAssigned = 0;
     bool counterSet = false;
@@ -420,12 +424,14 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>&& enc
         }
         if (c.isLongValue()) {
             isLong[i] = true;
+            fields[i].null = true;
+            fields[i].bytes.clear();
             if (!values[i].isNull())
                 payloads[i] = encodeLongValuePayload(f, c, values[i]);
             continue;
         }
         if (!preEncoded)
-            fields[i] = encodeField(f, c, values[i]);
+            encodeFieldInto(f, c, values[i], fields[i]);
     }
     // Row size without long values decides how much may go inline.
     uint32_t base = 0;
@@ -461,7 +467,8 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>&& enc
         if (fields[i].bytes.size() > 12)
             budget = before - uint32_t(fields[i].bytes.size() - 12);
     }
-    std::vector<uint8_t> row = encodeRow(f, def_, fields);
+    thread_local std::vector<uint8_t> row;
+    encodeRowInto(f, def_, fields, row);
     if (row.size() > maxRowSize(f))
         throw Error("The row is too large for table '" + name_ + "'");
     uint32_t ptr = addRowToDataPage(row);

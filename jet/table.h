@@ -43,7 +43,8 @@ public:
     uint32_t append(const std::vector<Value>& values);
     // The same with fields already encoded by encodeField (null entries and
     // long-value columns are encoded here).
-    uint32_t append(const std::vector<Value>& values, std::vector<Field>&& encoded);
+    // `encoded` is used as scratch space.
+    uint32_t append(const std::vector<Value>& values, std::vector<Field>* encoded);
 
     // Deletes a row (values as scan() gave them), with its index entries.
     void removeRow(uint32_t rowPointer, const std::vector<Value>& values);
@@ -74,6 +75,8 @@ private:
     bool headerDirty_ = false;
     std::vector<uint32_t> lvalPage_; // per column position: current long-value page
     bool dropped_ = false;
+    std::vector<Field> scratchFields_;
+    std::vector<std::vector<uint8_t>> scratchPayloads_;
     // One open tree per physical index, kept across appends.
     std::vector<std::unique_ptr<IndexStore>> indexStores_;
     std::vector<std::unique_ptr<IndexTree>> indexTrees_;
