@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <QFile>
+
 using namespace ferrowane;
 using ferrowane::testing::AdminSession;
 using ferrowane::testing::ScratchDatabase;
@@ -677,4 +679,40 @@ TEST(MySqlSource, ReopeningLogsInAgainWithTheNewDatabase)
     // A failed login leaves the connection closed, not on the earlier database.
     EXPECT_THROW(openDatabase(c, env.remoteSettings(), "src_reopen_missing", 0), MySqlError);
     EXPECT_FALSE(c.isOpen());
+}
+
+// The demo's sample database loads and reads back through the source.
+TEST(MySqlSource, DemoDatabaseReadsBack)
+{
+    FERROWANE_MYSQL_ENV_OR_SKIP(env);
+    if (env.client.isEmpty())
+        GTEST_SKIP() << "FERROWANE_MYSQL_CLIENT not set";
+    QFile file(QStringLiteral(FERROWANE_SOURCE_DIR "/resources/demo/demo.sql"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray sql = file.readAll();
+    sql.replace("ferrowane_demo", "src_demo");
+    ScratchDatabase db(env, "src_demo");  // dropped at the end
+    QByteArray output;
+    ASSERT_EQ(ferrowane::testing::runRootClient(env, sql, &output), 0) << output.toStdString();
+
+    MySqlConnection c;
+    const DatabaseList dbs = listDatabases(c, env.remoteSettings(), "src_demo");
+    ASSERT_GE(dbs.selectedIndex, 0);
+    openDatabase(c, env.remoteSettings(), dbs.names[dbs.selectedIndex], 0);
+    EXPECT_EQ(listTables(c), QStringList({"customers", "order lines", "orders", "products"}));
+    EXPECT_EQ(allTexts(c, countRowsStatement("order lines")), QStringList({"6"}));
+
+    MySqlResult r = c.query(selectAllStatement("customers"));
+    QStringList names;
+    while (r.next())
+        names << r.value("name").toString();
+    EXPECT_TRUE(names.contains("\u5c71\u7530 \u592a\u90ce"));
+    EXPECT_TRUE(names.contains("\u0141ucja \u017b\u00f3\u0142kiewska"));
+    EXPECT_FALSE(r.columns()[r.columnIndex("notes")].isBlob);
+
+    MySqlResult p = c.query(selectAllStatement("products"));
+    ASSERT_TRUE(p.next());
+    EXPECT_TRUE(p.columns()[p.columnIndex("photo")].isBlob);
+    EXPECT_EQ(p.value("photo").toByteArray().left(4), QByteArray("\x89PNG"));
+    EXPECT_EQ(p.value("price"), QVariant(QString("12.5000")));
 }
