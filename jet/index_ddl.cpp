@@ -1,0 +1,384 @@
+#include "jet/index_ddl.h"
+
+#include "jet/error.h"
+#include "jet/field_codec.h"
+#include "jet/index_store.h"
+#include "jet/index_tree.h"
+#include "jet/statement.h"
+#include "jet/text_codec.h"
+#include "jet/usage_map.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace jet {
+namespace {
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+const LogicalIndexDef* findLogical(const TableDef& def, const std::string& name)
+{
+    for (const auto& li : def.logicalIndexes)
+        if (sameName(li.name, name))
+            return &li;
+    return nullptr;
+}
+
+std::uint8_t physicalFlags(const Format& f, const IndexSpec& spec)
+{
+    std::uint8_t flags = 0;
+    if (spec.unique || spec.primary)
+        flags |= kIndexUnique;
+    if (spec.primary)
+        flags |= kIndexRequired;
+    if (f.jet4())
+        flags |= kIndexJet4Flag;
+    return flags;
+}
+
+// Every page of a tree, root included.
+std::vector<std::uint32_t> treePages(IndexPageStore& store, std::uint32_t tdef, std::uint32_t root)
+{
+    IndexTree tree(store, tdef, root);
+    return tree.verify().pages;
+}
+
+}  // namespace
+
+bool canIndexColumn(const Format& f, const ColumnDef& c)
+{
+    if (!isIndexableType(KeyType(std::uint8_t(c.type))))
+        return false;
+    if (c.type == ColumnType::Memo && !f.jet4())
+        return false;
+    if (c.isText()) {
+        // 0x0409 is "General"; Jet 4 also marks the newer "General" sort
+        // (which this engine does not write) with a version byte.
+        if (c.sortOrder != 0x0409 && c.sortOrder != 0)
+            return false;
+        if (f.jet4() && c.sortVersion != 0)
+            return false;
+    }
+    return true;
+}
+
+std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
+                                      const std::vector<Value>& values)
+{
+    std::vector<KeyColumn> cols;
+    std::vector<KeyValue> kv;
+    std::vector<std::u16string> texts;
+    std::vector<std::vector<std::uint8_t>> fixed;
+    texts.reserve(index.columns.size());
+    fixed.reserve(index.columns.size());
+    for (const auto& ic : index.columns) {
+        const ColumnDef* c = def.columnByNumber(ic.columnNumber);
+        if (!c)
+            throw Error("An index names a column the table does not have");
+        std::size_t ci = std::size_t(c - def.columns.data());
+        if (ci >= values.size())
+            throw Error("A row has fewer values than the table has columns");
+        cols.push_back({KeyType(std::uint8_t(c->type)), ic.ascending});
+        const Value& v = values[ci];
+        if (v.isNull()) {
+            kv.push_back(KeyValue::null());
+        } else if (c->type == ColumnType::Boolean) {
+            kv.push_back(KeyValue::boolean(v.asBool()));
+        } else if (c->isText()) {
+            texts.push_back(utf8ToUtf16(v.str()));
+            kv.push_back(KeyValue::ofText(texts.back()));
+        } else if (c->type == ColumnType::Binary) {
+            kv.push_back(KeyValue::ofBytes(std::span<const std::uint8_t>(
+                reinterpret_cast<const std::uint8_t*>(v.str().data()), v.str().size())));
+        } else {
+            fixed.push_back(encodeField(f, *c, v).bytes);
+            kv.push_back(KeyValue::fixed(fixed.back()));
+        }
+    }
+    return encodeKey(indexFormatOf(f), cols, kv);
+}
+
+namespace {
+
+// Runs a change as one statement: outside a transaction it is committed,
+// and a failure part-way leaves the file as it was.
+template <class Fn> void asStatement(Database& db, Fn&& fn)
+{
+    const bool outer = db.inTransaction();
+    try {
+        fn();
+    } catch (...) {
+        if (!outer)
+            db.rollback();
+        throw;
+    }
+    db.statementDone();
+}
+
+void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec& spec);
+void dropIndexImpl(Database& db, const std::string& tableName, const std::string& name);
+
+}  // namespace
+
+void createIndex(Database& db, const std::string& tableName, const IndexSpec& spec)
+{
+    asStatement(db, [&] { createIndexImpl(db, tableName, spec); });
+}
+
+void dropIndex(Database& db, const std::string& tableName, const std::string& name)
+{
+    asStatement(db, [&] { dropIndexImpl(db, tableName, name); });
+}
+
+namespace {
+
+void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec& spec)
+{
+    const Format& f = db.format();
+    Table& table = db.table(tableName);
+    TableDef def = table.def();
+    const std::string what = spec.primary ? "primary key" : "index";
+
+    if (spec.name.empty())
+        throw Error("The " + what + " needs a name");
+    Database::checkName(spec.name, spec.primary ? "constraint" : "index");
+    if (findLogical(def, spec.name))
+        throw Error("The table " + quoted(table.name()) + " already has an index named " + quoted(spec.name));
+    if (spec.columns.empty())
+        throw Error("The " + what + " " + quoted(spec.name) + " names no columns");
+    if (spec.columns.size() > kMaxIndexColumns)
+        throw Error("The " + what + " " + quoted(spec.name) + " has more than " +
+                    std::to_string(kMaxIndexColumns) + " columns");
+    if (def.logicalIndexes.size() >= kMaxTableIndexes)
+        throw Error("The table " + quoted(table.name()) + " already has " + std::to_string(kMaxTableIndexes) +
+                    " indexes");
+    if (spec.primary)
+        for (const auto& li : def.logicalIndexes)
+            if (li.type == kLogicalIndexPrimary)
+                throw Error("The table " + quoted(table.name()) + " already has a primary key (" +
+                            quoted(li.name) + ")");
+
+    PhysicalIndexDef phys;
+    phys.flags = physicalFlags(f, spec);
+    std::vector<std::size_t> colPos;
+    for (const auto& cs : spec.columns) {
+        const ColumnDef* c = def.findColumn(cs.name);
+        if (!c)
+            throw Error("The table " + quoted(table.name()) + " has no column " + quoted(cs.name));
+        for (const auto& ic : phys.columns)
+            if (ic.columnNumber == c->number)
+                throw Error("The column " + quoted(c->name) + " appears twice in the " + what + " " +
+                            quoted(spec.name));
+        if (c->type == ColumnType::Ole || (c->type == ColumnType::Memo && !f.jet4()))
+            throw Error("The column " + quoted(c->name) + " cannot be indexed (" +
+                        (c->type == ColumnType::Ole ? "an OLE object" : "a memo") + ")");
+        if (!canIndexColumn(f, *c))
+            throw Error("The column " + quoted(c->name) + " uses a text sort order this engine cannot index");
+        phys.columns.push_back({c->number, cs.ascending});
+        colPos.push_back(std::size_t(c - def.columns.data()));
+    }
+
+    // Access shares one index's pages between indexes with the same columns,
+    // order and flags.
+    std::size_t shared = def.physicalIndexes.size();
+    for (std::size_t i = 0; i < def.physicalIndexes.size(); ++i) {
+        const PhysicalIndexDef& p = def.physicalIndexes[i];
+        if (p.flags != phys.flags || p.columns.size() != phys.columns.size())
+            continue;
+        bool same = true;
+        for (std::size_t k = 0; k < p.columns.size(); ++k)
+            same = same && p.columns[k].columnNumber == phys.columns[k].columnNumber &&
+                   p.columns[k].ascending == phys.columns[k].ascending;
+        if (same) {
+            shared = i;
+            break;
+        }
+    }
+
+    // All checks on the rows come before anything is written.
+    std::vector<IndexEntry> entries;
+    if (shared == def.physicalIndexes.size()) {
+        table.scan([&](const std::vector<Value>& values, std::uint32_t rowPointer) {
+            if (spec.primary)
+                for (std::size_t k = 0; k < colPos.size(); ++k)
+                    if (values[colPos[k]].isNull())
+                        throw Error("The primary key " + quoted(spec.name) + " cannot be created: column " +
+                                    quoted(def.columns[colPos[k]].name) + " holds empty (null) values");
+            IndexEntry e;
+            e.key = rowIndexKey(f, def, phys, values);
+            e.dataPage = rowPointer >> 8;
+            e.dataRow = std::uint8_t(rowPointer);
+            entries.push_back(std::move(e));
+            return true;
+        });
+        std::sort(entries.begin(), entries.end(), [](const IndexEntry& a, const IndexEntry& b) {
+            return compareEntries(a, b) < 0;
+        });
+        if (spec.unique || spec.primary)
+            for (std::size_t i = 1; i < entries.size(); ++i)
+                if (entries[i].key == entries[i - 1].key && !isNullKey(entries[i].key))
+                    throw Error("The " + what + " " + quoted(spec.name) +
+                                " cannot be created: the table holds duplicate values in its columns");
+    }
+
+    if (shared == def.physicalIndexes.size()) {
+        std::uint32_t mapPage = def.ownedMap >> 8;
+        phys.usageMap = db.addMapRow(mapPage, UsageMap::emptyRow(f));
+        IndexStore store(db, phys.usageMap);
+        phys.firstPage = IndexTree::createEmpty(store, def.page);
+        IndexTree tree(store, def.page, phys.firstPage, spec.name);
+        tree.build(std::move(entries), spec.unique || spec.primary);
+        phys.distinctKeys = tree.distinctKeyCount();
+        def.physicalIndexes.push_back(phys);
+    }
+
+    LogicalIndexDef li;
+    li.name = spec.name;
+    li.number = std::uint32_t(def.logicalIndexes.size());
+    li.physicalIndex = std::uint32_t(shared);
+    li.type = spec.primary ? kLogicalIndexPrimary : 0;
+    def.logicalIndexes.push_back(li);
+    db.updateTableDef(table.name(), def);
+}
+
+void dropIndexImpl(Database& db, const std::string& tableName, const std::string& name)
+{
+    Table& table = db.table(tableName);
+    TableDef def = table.def();
+    const LogicalIndexDef* li = findLogical(def, name);
+    if (!li)
+        throw Error("The table " + quoted(table.name()) + " has no index named " + quoted(name));
+    const std::size_t pos = std::size_t(li - def.logicalIndexes.data());
+    const std::uint32_t phys = li->physicalIndex;
+    def.logicalIndexes.erase(def.logicalIndexes.begin() + std::ptrdiff_t(pos));
+    for (std::size_t i = 0; i < def.logicalIndexes.size(); ++i)
+        def.logicalIndexes[i].number = std::uint32_t(i);
+
+    bool stillUsed = std::any_of(def.logicalIndexes.begin(), def.logicalIndexes.end(),
+                                 [&](const LogicalIndexDef& l) { return l.physicalIndex == phys; });
+    if (!stillUsed && phys < def.physicalIndexes.size()) {
+        const PhysicalIndexDef& p = def.physicalIndexes[phys];
+        IndexStore store(db, p.usageMap);
+        for (std::uint32_t page : treePages(store, def.page, p.firstPage))
+            store.freePage(page);
+        def.physicalIndexes.erase(def.physicalIndexes.begin() + std::ptrdiff_t(phys));
+        for (auto& l : def.logicalIndexes)
+            if (l.physicalIndex > phys)
+                --l.physicalIndex;
+    }
+    db.updateTableDef(table.name(), def);
+}
+
+// ---------------------------------------------------------------------------
+// Statements.
+
+std::vector<IndexColumnSpec> columnList(Parser& p, bool allowOrder)
+{
+    std::vector<IndexColumnSpec> cols;
+    p.expectSymbol('(');
+    do {
+        IndexColumnSpec c;
+        c.name = p.name("column");
+        if (allowOrder) {
+            if (p.accept("desc"))
+                c.ascending = false;
+            else
+                p.accept("asc");
+        }
+        cols.push_back(std::move(c));
+    } while (p.acceptSymbol(','));
+    p.expectSymbol(')');
+    return cols;
+}
+
+bool createIndexStatement(Parser& p, Database& db)
+{
+    const Token& t0 = p.peek();
+    const Token& t1 = p.peek(1);
+    const Token& t2 = p.peek(2);
+    auto is = [](const Token& t, const char* w) {
+        return t.kind == Token::Kind::Word && sameName(t.text, w);
+    };
+    if (!is(t0, "create") || !(is(t1, "index") || (is(t1, "unique") && is(t2, "index"))))
+        return false;
+    p.expect("create");
+    IndexSpec spec;
+    spec.unique = p.accept("unique");
+    p.expect("index");
+    spec.name = p.name("index");
+    p.expect("on");
+    std::string table = p.name("table");
+    spec.columns = columnList(p, true);
+    if (p.accept("with")) {
+        // "with primary" makes the index the primary key.
+        p.expect("primary");
+        spec.primary = true;
+    }
+    p.expectEnd();
+    createIndex(db, table, spec);
+    return true;
+}
+
+bool alterTableStatement(Parser& p, Database& db)
+{
+    auto is = [](const Token& t, const char* w) {
+        return t.kind == Token::Kind::Word && sameName(t.text, w);
+    };
+    if (!is(p.peek(), "alter") || !is(p.peek(1), "table"))
+        return false;
+    // Only "add constraint ... primary key|unique (...)" belongs here.
+    std::size_t k = 2;
+    while (p.peek(k).kind != Token::Kind::End && !is(p.peek(k), "add"))
+        ++k;
+    if (!is(p.peek(k), "add") || !is(p.peek(k + 1), "constraint"))
+        return false;
+    p.expect("alter");
+    p.expect("table");
+    std::string table = p.name("table");
+    p.expect("add");
+    p.expect("constraint");
+    IndexSpec spec;
+    spec.name = p.name("constraint");
+    if (p.accept("primary")) {
+        p.expect("key");
+        spec.primary = true;
+    } else {
+        p.expect("unique");
+        spec.unique = true;
+    }
+    spec.columns = columnList(p, false);
+    p.expectEnd();
+    createIndex(db, table, spec);
+    return true;
+}
+
+bool dropIndexStatement(Parser& p, Database& db)
+{
+    auto is = [](const Token& t, const char* w) {
+        return t.kind == Token::Kind::Word && sameName(t.text, w);
+    };
+    if (!is(p.peek(), "drop") || !is(p.peek(1), "index"))
+        return false;
+    p.expect("drop");
+    p.expect("index");
+    std::string name = p.name("index");
+    p.expect("on");
+    std::string table = p.name("table");
+    p.expectEnd();
+    dropIndex(db, table, name);
+    return true;
+}
+
+}  // namespace
+
+void registerIndexStatements()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        registerStatement(createIndexStatement);
+        registerStatement(alterTableStatement);
+        registerStatement(dropIndexStatement);
+    });
+}
+
+}  // namespace jet

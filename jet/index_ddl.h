@@ -1,0 +1,59 @@
+// Index statements on tables: creating indexes and primary keys over the
+// rows a table already holds, and dropping them.
+#pragma once
+
+#include "jet/database.h"
+#include "jet/index_key.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+#include <string>
+#include <vector>
+
+namespace jet {
+
+struct IndexColumnSpec {
+    std::string name;
+    bool ascending = true;
+};
+
+struct IndexSpec {
+    std::string name;
+    std::vector<IndexColumnSpec> columns;
+    bool unique = false;
+    bool primary = false;  // also unique, and no column may be null
+};
+
+// Most columns in one index and most indexes in one table.
+inline constexpr std::size_t kMaxIndexColumns = 10;
+inline constexpr std::size_t kMaxTableIndexes = 32;
+
+// Creates an index (or the primary key) on a table and fills it from the
+// table's rows. Throws jet::Error with a message for the user: no such
+// table or column, a name already used, too many columns or indexes, a
+// second primary key, a column type that cannot be indexed, duplicate keys
+// for a unique index or primary key, a null in a primary-key column.
+// Nothing is written unless all checks pass.
+void createIndex(Database& db, const std::string& table, const IndexSpec& spec);
+
+// Drops a named index of a table; its pages are freed when no other index
+// shares them.
+void dropIndex(Database& db, const std::string& table, const std::string& name);
+
+// Registers the statements "create [unique] index N on T (a [asc|desc], ...)",
+// "alter table T add constraint N primary key (a, ...)" and
+// "drop index N on T" with the statement parser. Safe to call repeatedly.
+void registerIndexStatements();
+
+// The key of a row (values in the order of def.columns) for one physical
+// index.
+std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
+                                      const std::vector<Value>& values);
+
+// Whether index keys of this column can be written: text columns need the
+// sort order the engine implements ("General" / "General Legacy").
+bool canIndexColumn(const Format& f, const ColumnDef& c);
+
+inline IndexFormat indexFormatOf(const Format& f) { return f.jet4() ? IndexFormat::Jet4 : IndexFormat::Jet3; }
+
+}  // namespace jet
