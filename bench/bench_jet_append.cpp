@@ -49,18 +49,21 @@ static void run(Version v, long rows, const std::string& path, long batch)
     }
     db->commit();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    long rssAfterAppend = peakRssKb();
     // Fill of the data pages.
     Table& t = db->table("bench");
     const Format& f = db->format();
     auto pages = t.dataPages();
     uint64_t used = 0;
-    for (uint32_t p : pages)
+    for (uint32_t p : pages) {
         used += f.pageSize - data_page::freeSpace(f, db->pager().read(p));
+        db->pager().trimClean();
+    }
     double fill = pages.empty() ? 0 : double(used) / (double(pages.size()) * f.pageSize);
     auto size = std::filesystem::file_size(path);
     std::printf("%s: %ld rows (commit every %ld) in %.2f s = %.0f rows/s, peak RSS %.1f MB, file %.1f MB, %.1f bytes/row, "
                 "%zu data pages %.1f%% full\n",
-                v == Version::Jet4 ? "Jet 4" : "Jet 3", rows, batch, secs, rows / secs, peakRssKb() / 1024.0,
+                v == Version::Jet4 ? "Jet 4" : "Jet 3", rows, batch, secs, rows / secs, rssAfterAppend / 1024.0,
                 size / 1048576.0, double(size) / rows, pages.size(), fill * 100);
 }
 

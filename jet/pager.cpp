@@ -349,6 +349,7 @@ void Pager::commit()
     finishJournal();
     committedCount_ = pageCount_;
     spilled_ = false;
+    trimClean();
 }
 
 void Pager::finishJournal()
@@ -387,6 +388,14 @@ void Pager::rollback()
     // Pages past the committed end may still be cached from this transaction.
     for (auto it = cache_.begin(); it != cache_.end();)
         it = it->first >= committedCount_ ? cache_.erase(it) : std::next(it);
+}
+
+void Pager::trimClean()
+{
+    if (cache_.size() <= cacheCap_)
+        return;
+    for (auto it = cache_.begin(); it != cache_.end();)
+        it = it->second->dirty ? std::next(it) : cache_.erase(it);
 }
 
 void Pager::releaseMemory()

@@ -57,6 +57,9 @@ public:
     // Writes dirty pages out (journal first) and drops clean pages when the
     // cache holds more than its cap. Call between operations only.
     void releaseMemory();
+    // Drops clean cached pages when the cache holds more than its cap.
+    // Pointers to clean pages become invalid.
+    void trimClean();
 
 private:
     Pager() = default;

@@ -183,6 +183,7 @@ void Table::scan(const std::function<bool(const std::vector<Value>&, uint32_t)>&
             if (!fn(values, makeRowPointer(pg, uint8_t(r))))
                 return;
         }
+        pager.trimClean();
     }
 }
 
