@@ -4,6 +4,7 @@
 //
 // The file is read directly (table definitions, data pages, rows) so that
 // this ground truth does not depend on the row code under test elsewhere.
+#include "jet/index_check.h"
 #include "jet/index_key.h"
 #include "jet/index_tree.h"
 
@@ -435,6 +436,18 @@ FixtureResult checkFile(const fs::path& path)
                 e.dataRow = row.row;
                 expected.push_back(std::move(e));
             }
+            // What `check` reports must agree: nothing.
+            IndexCheckInput in;
+            in.format = f.format;
+            in.tdefPage = p;
+            in.rootPage = pi.firstPage;
+            in.name = t.indexNames[ix];
+            in.expected = expected;
+            PageReader reader = [&](std::uint32_t page) -> const std::uint8_t* {
+                return page < f.pageCount() ? f.page_(page) : nullptr;
+            };
+            for (const std::string& s : checkIndex(reader, in))
+                res.problems.push_back(label + ": check: " + s);
             std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return compareEntries(a, b) < 0; });
             res.entries += int(scan.entries.size());
             // Compare by row pointer, then by order.
@@ -499,4 +512,49 @@ TEST(IndexFixtures, EveryIndexMatchesWhatAccessWrote)
     }
     std::cout << files << " files, " << indexes << " indexes, " << entries << " entries checked\n";
     EXPECT_GT(entries, 5000);
+}
+
+TEST(IndexCheck, ReportsMissingWrongAndExtraEntries)
+{
+    FilePages f(fixturesDir() / "jet4" / "indexTestV2000.mdb");
+    if (f.bytes.empty())
+        GTEST_SKIP() << "fixture missing";
+    // The catalog's "Id" index.
+    Table t = readTable(f, 2);
+    const PhysIndex* id = nullptr;
+    for (std::size_t i = 0; i < t.indexes.size(); ++i)
+        if (t.indexNames[i] == "Id")
+            id = &t.indexes[i];
+    ASSERT_NE(id, nullptr);
+    IndexTree tree(f, 2, id->firstPage);
+    std::vector<IndexEntry> good = tree.entries();
+    ASSERT_GT(good.size(), 3u);
+    PageReader reader = [&](std::uint32_t page) -> const std::uint8_t* {
+        return page < f.pageCount() ? f.page_(page) : nullptr;
+    };
+    IndexCheckInput in;
+    in.format = f.format;
+    in.tdefPage = 2;
+    in.rootPage = id->firstPage;
+    in.name = "Id";
+    in.expected = good;
+    EXPECT_TRUE(checkIndex(reader, in).empty());
+
+    in.expected.pop_back();                 // an entry no row gives
+    in.expected[0].key.back() ^= 1;         // a wrong key
+    IndexEntry extra = good[1];
+    extra.dataRow = 200;                    // a row with no entry
+    in.expected.push_back(extra);
+    std::vector<std::string> problems = checkIndex(reader, in);
+    EXPECT_EQ(problems.size(), 4u);  // wrong key: missing + extra
+    std::set<std::uint32_t> noPages;
+    in.expected = good;
+    in.mapPages = &noPages;
+    problems = checkIndex(reader, in);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("usage map"), std::string::npos);
+    in.tdefPage = 3;
+    problems = checkIndex(reader, in);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("table definition"), std::string::npos);
 }
