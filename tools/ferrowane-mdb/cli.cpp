@@ -1,10 +1,17 @@
 #include "cli.h"
 
 #include "jet/checker.h"
+#include "jet/database.h"
 #include "jet/error.h"
+#include "jet/row_set.h"
+#include "jet/statement.h"
 #include "tsv.h"
+#include "values.h"
 
+#include <cctype>
 #include <exception>
+#include <fstream>
+#include <istream>
 #include <ostream>
 
 namespace mdbtool {
@@ -120,9 +127,130 @@ int runCheck(const Command& c, std::ostream& out, std::ostream& err)
 
 int runTables(const Command& c, std::ostream& out)
 {
-    for (const auto& t : jet::catalogTables(c.file))
-        if (!t.system)
-            out << t.name << "\n";
+    auto db = jet::Database::open(c.file, false);
+    for (const auto& name : db->tableNames())
+        out << name << "\n";
+    return kExitOk;
+}
+
+int runCreate(const Command& c, std::ostream& err)
+{
+    jet::Database::create(c.file, c.format == 2000 ? jet::Version::Jet4 : jet::Version::Jet3);
+    (void)err;
+    return kExitOk;
+}
+
+bool isQuery(const std::string& statement)
+{
+    size_t i = 0;
+    while (i < statement.size() && std::isspace(static_cast<unsigned char>(statement[i])))
+        ++i;
+    std::string word;
+    while (i < statement.size() && std::isalpha(static_cast<unsigned char>(statement[i])))
+        word += char(std::tolower(static_cast<unsigned char>(statement[i++])));
+    return word == "select";
+}
+
+int runExec(const Command& c, std::ostream& out)
+{
+    auto db = jet::Database::open(c.file, true);
+    if (isQuery(c.statement)) {
+        // The probes yield no rows; show the columns they found.
+        auto rows = jet::openQuery(*db, c.statement);
+        std::vector<TsvField> names;
+        for (const auto& n : rows->columnNames())
+            names.emplace_back(n);
+        out << formatLine(names) << "\n";
+        return kExitOk;
+    }
+    jet::execute(*db, c.statement);
+    return kExitOk;
+}
+
+// The columns in table order (the order of "select *") and where each one
+// sits in the engine's value vectors.
+struct Layout {
+    std::vector<const jet::ColumnDef*> columns;
+    std::vector<size_t> slot;
+};
+
+Layout layoutOf(const jet::TableDef& def)
+{
+    Layout l;
+    l.columns = def.columnsInOrder();
+    for (const auto* c : l.columns)
+        l.slot.push_back(size_t(c - def.columns.data()));
+    return l;
+}
+
+int runImport(const Command& c, std::istream& stdinStream)
+{
+    std::ifstream file;
+    std::istream* in = &stdinStream;
+    if (c.tsvPath) {
+        file.open(*c.tsvPath, std::ios::binary);
+        if (!file)
+            throw jet::Error("Cannot open '" + *c.tsvPath + "'");
+        in = &file;
+    }
+    auto db = jet::Database::open(c.file, true);
+    jet::Table& table = db->table(c.table);
+    const Layout layout = layoutOf(table.def());
+    const size_t width = table.def().columns.size();
+
+    // All rows or none: a bad line leaves the table as it was.
+    db->begin();
+    try {
+        TsvReader reader(*in);
+        std::vector<TsvField> fields;
+        std::vector<jet::Value> values;
+        uint64_t rows = 0;
+        while (reader.next(fields)) {
+            const std::string where = "line " + std::to_string(reader.lineNumber());
+            if (fields.size() != layout.columns.size())
+                throw jet::Error(where + ": " + std::to_string(fields.size()) + " fields, but table '" +
+                                 table.name() + "' has " + std::to_string(layout.columns.size()) + " columns");
+            values.assign(width, jet::Value::null());
+            for (size_t i = 0; i < fields.size(); ++i) {
+                try {
+                    values[layout.slot[i]] = fieldToValue(*layout.columns[i], fields[i]);
+                } catch (const TsvError& e) {
+                    throw jet::Error(where + ", column '" + layout.columns[i]->name + "': " + e.what());
+                }
+            }
+            try {
+                table.append(values);
+            } catch (const jet::Error& e) {
+                throw jet::Error(where + ": " + e.what());
+            }
+            if (++rows % 4096 == 0)
+                db->statementDone();
+        }
+        db->commit();
+    } catch (...) {
+        db->rollback();
+        throw;
+    }
+    return kExitOk;
+}
+
+int runDump(const Command& c, std::ostream& out)
+{
+    auto db = jet::Database::open(c.file, false);
+    jet::Table& table = db->table(c.table);
+    const Layout layout = layoutOf(table.def());
+    std::vector<TsvField> fields(layout.columns.size());
+    std::string line;
+    table.scan([&](const std::vector<jet::Value>& values, uint32_t) {
+        for (size_t i = 0; i < layout.columns.size(); ++i)
+            fields[i] = valueToField(*layout.columns[i], values[layout.slot[i]]);
+        line = formatLine(fields);
+        line += '\n';
+        out.write(line.data(), std::streamsize(line.size()));
+        return bool(out);
+    });
+    if (!out)
+        throw jet::Error("cannot write the output");
     return kExitOk;
 }
 
@@ -130,7 +258,6 @@ int runTables(const Command& c, std::ostream& out)
 
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
 {
-    (void)in;
     Command c;
     try {
         c = parseCommand(args);
@@ -148,11 +275,13 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         case Command::Kind::Tables:
             return runTables(c, out);
         case Command::Kind::Create:
+            return runCreate(c, err);
         case Command::Kind::Exec:
+            return runExec(c, out);
         case Command::Kind::Import:
+            return runImport(c, in);
         case Command::Kind::Dump:
-            err << "ferrowane-mdb: " << args[0] << " is not available in this build yet\n";
-            return kExitFailure;
+            return runDump(c, out);
         }
     } catch (const jet::Error& e) {
         err << "ferrowane-mdb: " << e.what() << "\n";

@@ -5,6 +5,7 @@
 #include <limits>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace mdbtool {
 
@@ -244,11 +245,34 @@ std::string formatFloating(T value)
         return "NaN";
     if (std::isinf(value))
         return value < 0 ? "-Infinity" : "Infinity";
-    char buf[400];
-    auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    // The shortest digits that read back to the same number, written out
+    // without an exponent: 1e300 becomes a 1 and 300 zeros, not the
+    // binary value's exact 301 digits.
+    char buf[64];
+    auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
     if (ec != std::errc())
         throw TsvError("cannot format a number");
-    return std::string(buf, ptr);
+    std::string sci(buf, ptr);
+    bool negative = sci[0] == '-';
+    if (negative)
+        sci.erase(0, 1);
+    size_t e = sci.find('e');
+    int exponent = std::stoi(sci.substr(e + 1));
+    std::string digits;
+    for (char c : sci.substr(0, e))
+        if (c != '.')
+            digits += c;
+    // value = 0.digits * 10^(exponent + 1)
+    int point = exponent + 1;
+    std::string out;
+    if (point <= 0) {
+        out = "0." + std::string(size_t(-point), '0') + digits;
+    } else if (size_t(point) >= digits.size()) {
+        out = digits + std::string(size_t(point) - digits.size(), '0');
+    } else {
+        out = digits.substr(0, size_t(point)) + "." + digits.substr(size_t(point));
+    }
+    return negative ? "-" + out : out;
 }
 
 template <typename T>
