@@ -348,9 +348,13 @@ void Database::createTable(const std::string& name, const std::vector<ColumnSpec
         } else {
             c.varIndex = varIdx++;
         }
-        if (s.autoNumber) {
+        if (s.autoNumber)
             c.flags |= kColAutoNumber;
-            c.flags &= uint8_t(~kColNullable);
+        // Access writes the General sort order into these bytes of every
+        // Jet 4 column that has no precision of its own.
+        if (f.jet4() && !c.isText() && c.type != ColumnType::Numeric) {
+            c.precision = 0x09;
+            c.scale = 0x04;
         }
         def.columns.push_back(std::move(c));
     }

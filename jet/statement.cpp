@@ -1,6 +1,7 @@
 #include "jet/statement.h"
 
 #include "jet/error.h"
+#include "jet/index_ddl.h"
 #include "jet/row_set.h"
 #include "jet/text_codec.h"
 
@@ -294,6 +295,9 @@ void createTable(Parser& p, Database& db)
 
 void execute(Database& db, const std::string& statement)
 {
+    // The index statements live with the index code.
+    static std::once_flag indexStatements;
+    std::call_once(indexStatements, [] { registerIndexStatements(); });
     Parser p(statement);
     if (p.accept("create")) {
         if (p.accept("table")) {

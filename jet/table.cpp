@@ -415,12 +415,18 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
     for (size_t i = 0; i < def_.columns.size(); ++i) {
         const ColumnDef& c = def_.columns[i];
         if (c.isAutoNumber() && c.type == ColumnType::Long) {
-            if (values[i].isNull())
-                counterValues[i] = Value::integer(int64_t(std::max<uint32_t>(def_.nextAutoNumber, 1)));
-            Field fl = encodeField(f, c, values[i]);
-            counterAssigned = std::max<uint32_t>(counterAssigned, get32(fl.bytes.data()) + 1);
+            // The definition keeps the last number drawn; a given value
+            // moves it forward when larger.
+            if (values[i].isNull()) {
+                if (def_.nextAutoNumber >= uint32_t(INT32_MAX))
+                    throw Error("The counter of table '" + name_ + "' is exhausted");
+                counterValues[i] = Value::integer(int64_t(def_.nextAutoNumber) + 1);
+            }
+            encodeFieldInto(f, c, values[i], fields[i]);
+            int32_t drawn = int32_t(get32(fields[i].bytes.data()));
+            if (drawn > 0)
+                counterAssigned = std::max<uint32_t>(counterAssigned, uint32_t(drawn));
             counterSet = true;
-            fields[i] = std::move(fl);
             continue;
         }
         if (c.isLongValue()) {

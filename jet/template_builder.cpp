@@ -143,8 +143,12 @@ ColumnDef makeColumn(const Format& f, const Col& c)
     default: d.length = 0; break;
     }
     if (f.jet4()) {
-        if (d.isText())
+        if (d.isText()) {
             d.sortOrder = 0x0409;
+        } else {
+            d.precision = 0x09;
+            d.scale = 0x04;
+        }
     } else {
         d.sortOrder = 0x0409;
         d.codePage = 1252;
