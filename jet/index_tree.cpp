@@ -60,9 +60,17 @@ std::size_t pagePrefix(const std::vector<IndexEntry>& entries)
 {
     if (entries.size() < 2)
         return 0;
-    std::size_t p = std::min(entries.front().key.size(), kMaxPrefix);
+    // Sorted entries share what the first and last share; confirm with
+    // whole-block compares, falling back to the byte walk when unsorted.
+    const auto& first = entries.front().key;
+    std::size_t p = std::min(commonPrefix(first, entries.back().key), kMaxPrefix);
+    bool all = true;
+    for (std::size_t i = 1; i + 1 < entries.size() && all; ++i)
+        all = entries[i].key.size() >= p && std::memcmp(first.data(), entries[i].key.data(), p) == 0;
+    if (all)
+        return p;
     for (std::size_t i = 1; i < entries.size() && p > 0; ++i)
-        p = std::min(p, commonPrefix(entries.front().key, entries[i].key));
+        p = std::min(p, commonPrefix(first, entries[i].key));
     return p;
 }
 
@@ -281,7 +289,7 @@ struct IndexTree::Impl {
     };
     std::unordered_map<std::uint32_t, Meta> meta;
     std::uint64_t clock = 0;
-    static constexpr std::size_t kCachePages = 1024;
+    static constexpr std::size_t kCachePages = 512;
 
     IndexPage& load(std::uint32_t page)
     {
