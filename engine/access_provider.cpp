@@ -3,6 +3,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/field_codec.h"
+#include "jet/statement.h"
 #include "jet/table.h"
 #include "jet/value.h"
 
@@ -259,71 +260,6 @@ private:
     Token m_tok;
 };
 
-jet::ColumnSpec columnSpec(const ParsedColumn& c, bool jet4)
-{
-    jet::ColumnSpec s;
-    s.name = utf8(c.name);
-    const QString& t = c.typeName;
-    auto sized = [&](jet::ColumnType type, int defaultSize) {
-        s.type = type;
-        const int n = c.size >= 0 ? c.size : defaultSize;
-        if (n < 1 || n > 255)
-            throw AccessError(QStringLiteral("Size of field '%1' is too long.").arg(c.name));
-        s.length = uint16_t(n);
-    };
-    if (t == QLatin1String("int") || t == QLatin1String("integer") || t == QLatin1String("long")
-        || t == QLatin1String("int4") || t == QLatin1String("integer4"))
-        s.type = jet::ColumnType::Long;
-    else if (t == QLatin1String("smallint") || t == QLatin1String("short") || t == QLatin1String("integer2"))
-        s.type = jet::ColumnType::Integer;
-    else if (t == QLatin1String("byte") || t == QLatin1String("integer1") || t == QLatin1String("tinyint"))
-        s.type = jet::ColumnType::Byte;
-    else if (t == QLatin1String("single") || t == QLatin1String("real") || t == QLatin1String("float4")
-             || t == QLatin1String("ieeesingle"))
-        s.type = jet::ColumnType::Single;
-    else if (t == QLatin1String("double") || t == QLatin1String("float") || t == QLatin1String("float8")
-             || t == QLatin1String("ieeedouble") || t == QLatin1String("number"))
-        s.type = jet::ColumnType::Double;
-    else if (t == QLatin1String("decimal") || t == QLatin1String("numeric") || t == QLatin1String("dec")) {
-        if (!jet4)
-            throw AccessError(QStringLiteral("Syntax error in field definition."));
-        const int p = c.precision >= 0 ? c.precision : 18;
-        const int sc = c.scale >= 0 ? c.scale : 0;
-        if (p < 1 || p > 28 || sc < 0 || sc > p)
-            throw AccessError(QStringLiteral("The precision or scale of field '%1' is invalid.").arg(c.name));
-        s.type = jet::ColumnType::Numeric;
-        s.precision = uint8_t(p);
-        s.scale = uint8_t(sc);
-    } else if (t == QLatin1String("currency") || t == QLatin1String("money"))
-        s.type = jet::ColumnType::Currency;
-    else if (t == QLatin1String("text") || t == QLatin1String("varchar") || t == QLatin1String("char")
-             || t == QLatin1String("string") || t == QLatin1String("alphanumeric")
-             || t == QLatin1String("character") || t == QLatin1String("nvarchar") || t == QLatin1String("nchar"))
-        sized(jet::ColumnType::Text, 255);
-    else if (t == QLatin1String("memo") || t == QLatin1String("longtext") || t == QLatin1String("longchar")
-             || t == QLatin1String("note") || t == QLatin1String("ntext"))
-        s.type = jet::ColumnType::Memo;
-    else if (t == QLatin1String("date") || t == QLatin1String("datetime") || t == QLatin1String("time")
-             || t == QLatin1String("timestamp"))
-        s.type = jet::ColumnType::DateTime;
-    else if (t == QLatin1String("oleobject") || t == QLatin1String("longbinary") || t == QLatin1String("general")
-             || t == QLatin1String("image"))
-        s.type = jet::ColumnType::Ole;
-    else if (t == QLatin1String("binary") || t == QLatin1String("varbinary"))
-        sized(jet::ColumnType::Binary, 255);
-    else if (t == QLatin1String("bit") || t == QLatin1String("yesno") || t == QLatin1String("logical")
-             || t == QLatin1String("logical1") || t == QLatin1String("boolean"))
-        s.type = jet::ColumnType::Boolean;
-    else if (t == QLatin1String("counter") || t == QLatin1String("autoincrement")) {
-        s.type = jet::ColumnType::Long;
-        s.autoNumber = true;
-    } else if (t == QLatin1String("guid") || t == QLatin1String("uniqueidentifier"))
-        s.type = jet::ColumnType::Guid;
-    else
-        throw AccessError(QStringLiteral("Syntax error in field definition."));
-    return s;
-}
-
 }  // namespace
 
 ParsedStatement parseAccessStatement(const QString& statement)
@@ -428,32 +364,10 @@ bool AccessConnection::hasTable(const QString& name)
 void AccessConnection::execute(const QString& statement)
 {
     jet::Database& db = database();
-    const ParsedStatement st = parseAccessStatement(statement);
+    // The engine reads the statement itself (keys through the handlers the
+    // index code registers); its messages go on unchanged.
     try {
-        switch (st.kind) {
-        case ParsedStatement::DropTable:
-            db.dropTable(utf8(st.table));
-            break;
-        case ParsedStatement::CreateTable: {
-            std::vector<jet::ColumnSpec> specs;
-            for (const ParsedColumn& c : st.columns)
-                specs.push_back(columnSpec(c, db.version() == jet::Version::Jet4));
-            db.createTable(utf8(st.table), specs);
-            break;
-        }
-        case ParsedStatement::PrimaryKey:
-        case ParsedStatement::CreateIndex:
-            throw AccessError(QStringLiteral("The engine cannot create indexes yet."));
-        case ParsedStatement::Select:
-            // A select yields a row set; executed as a command it is only checked.
-            if (!db.hasTable(utf8(st.table)))
-                throw AccessError(QStringLiteral("The Microsoft Jet database engine cannot find the input "
-                                                 "table or query '%1'.").arg(st.table));
-            break;
-        }
-        db.statementDone();
-    } catch (const AccessError&) {
-        throw;
+        jet::execute(db, utf8(statement));
     } catch (const std::exception& e) {
         rethrow(e);
     }

@@ -58,7 +58,7 @@ public:
 
     // Runs one statement: "drop table [T]", "Create table [T] (...)",
     // "alter table [T]  add constraint [N] primary key (...)",
-    // "create [unique] index [N] on [T] (...)". Throws AccessError.
+    // "create [unique] index [N] on [T] (...)", read by the engine. Throws AccessError.
     void execute(const QString& statement);
 
     void beginTransaction();

@@ -117,7 +117,8 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
                 m_log.appendLine(QStringLiteral("Insert table ") + target + QStringLiteral("... "));
                 ok = true;
                 QList<ColumnLoss> losses;
-                TransferRows(m_source, m_connection, m_dataset, sourceTable, target, m_log, ok, error, &losses);
+                TransferRows(m_source, m_connection, m_dataset, sourceTable, target, settings.blobtotext, m_log, ok, error,
+                             &losses);
                 if (ok)
                     m_log.replaceLastLine(m_log.lastLine() + QStringLiteral("...Done"));
                 else {

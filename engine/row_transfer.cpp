@@ -63,8 +63,8 @@ QString progressLine(const QString& sourceTable, qint64 rows)
 }  // namespace
 
 void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessDataset& dataset,
-                  const QString& sourceTable, const QString& targetTable, ProgressLog& log, bool& ok,
-                  QString& error, QList<ColumnLoss>* losses)
+                  const QString& sourceTable, const QString& targetTable, bool blobtotext, ProgressLog& log,
+                  bool& ok, QString& error, QList<ColumnLoss>* losses)
 {
     ok = true;
     bool failed = false;
@@ -108,13 +108,17 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
             dataset.append();
             for (int i = 0; i < int(plan.size()); ++i) {
                 ColumnPlan& p = plan[size_t(i)];
-                const QVariant value = rows.value(i);
+                QVariant value = rows.value(i);
                 if (p.target < 0) {
                     if (!value.isNull())
                         p.lose(QStringLiteral("the table %1 has no column for it").arg(targetTable));
                     continue;
                 }
-                const Converted c = convertValue(p.kind, value, dataset.fields().at(p.target).column, p.bits);
+                const TargetColumn& column = dataset.fields().at(p.target).column;
+                if (blobtotext && p.kind == SourceKind::Blob && value.isNull()
+                    && (column.kind == TargetKind::Memo || column.kind == TargetKind::Text))
+                    value = QVariant(QByteArray(""));
+                const Converted c = convertValue(p.kind, value, column, p.bits);
                 try {
                     const QString changed = dataset.setField(p.target, c.value);
                     if (!c.loss.isEmpty())

@@ -32,9 +32,10 @@ QString operationAbortedText();
 // columns the create step made from them (names cut to 60 characters).
 // On failure: ok false, error the message, the message appended to the log
 // twice (rows committed before stay). Values not stored as they were are
-// counted per column in losses.
+// counted per column in losses. With blobtotext a NULL BLOB going into a
+// text column becomes an empty text, like an empty one.
 void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessDataset& dataset,
-                  const QString& sourceTable, const QString& targetTable, ProgressLog& log, bool& ok,
-                  QString& error, QList<ColumnLoss>* losses = nullptr);
+                  const QString& sourceTable, const QString& targetTable, bool blobtotext, ProgressLog& log,
+                  bool& ok, QString& error, QList<ColumnLoss>* losses = nullptr);
 
 }  // namespace ferrowane

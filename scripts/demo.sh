@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, builds, starts a throwaway MariaDB server, loads the demo database
-# (resources/demo/demo.sql) and runs ferrowane-convert on it. The server and its
-# folder are removed at the end, also when a step fails.
+# (resources/demo/demo.sql), converts it with ferrowane-convert into an Access
+# 2000 file and lists that file's tables with mdb-tables. The server and its
+# folder are removed at the end, also when a step fails; the file stays.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,3 +19,12 @@ echo "demo: database ferrowane_demo loaded; its tables:"
 MYSQL_PWD="$FERROWANE_MYSQL_PASSWORD" "$build/tools/ferrowane-convert" \
   --host "$FERROWANE_MYSQL_HOST" --port "$FERROWANE_MYSQL_PORT" --user "$FERROWANE_MYSQL_USER" \
   --database ferrowane_demo --list-tables
+
+out=${FERROWANE_DEMO_OUTPUT:-/tmp/ferrowane_demo.mdb}
+rm -f "$out"
+echo "demo: converting ferrowane_demo into $out"
+MYSQL_PWD="$FERROWANE_MYSQL_PASSWORD" "$build/tools/ferrowane-convert" \
+  --host "$FERROWANE_MYSQL_HOST" --port "$FERROWANE_MYSQL_PORT" --user "$FERROWANE_MYSQL_USER" \
+  --database ferrowane_demo --output "$out" --format 2000
+echo "demo: the tables of $out, as mdb-tables lists them:"
+mdb-tables -1 "$out"

@@ -1,15 +1,153 @@
-// ferrowane-convert: the conversion from the command line.
-// For now it logs in the way the wizard does and lists the database's tables.
+// ferrowane-convert: the conversion without a window. Logs in the way the
+// wizard does, converts the chosen tables into an Access file and prints the
+// same progress log; a progress bar goes to standard error on a terminal.
+// Exit status: 0 every table converted, 1 a table failed (or the run was
+// stopped or ended by an error), 2 the conversion could not start.
+#include "engine/access_provider.h"
+#include "engine/conversion_run.h"
 #include "engine/conversion_settings.h"
 #include "engine/mysql_source.h"
+#include "engine/progress_log.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTextStream>
 
+#include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 using namespace ferrowane;
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupts = 0;
+
+void onInterrupt(int)
+{
+    // The first Ctrl-C asks for a Stop at the next progress point; the second ends the program.
+    g_interrupts = g_interrupts + 1;
+    if (g_interrupts >= 2) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    }
+}
+
+// Prints each log line to standard output once it is final (the run replaces
+// the last line while it works on it), and draws a progress bar on standard
+// error when that is a terminal.
+class ConsoleLog : public ProgressLog {
+public:
+    explicit ConsoleLog(bool bar) : m_bar(bar), m_out(stdout) {}
+    ~ConsoleLog() override { finish(); }
+
+    void appendLine(const QString& line) override
+    {
+        flushPending();
+        m_pending = line;
+        m_hasPending = true;
+    }
+    void replaceLastLine(const QString& line) override
+    {
+        m_pending = line;
+        m_hasPending = true;
+    }
+    QString lastLine() const override { return m_hasPending ? m_pending : m_lastWritten; }
+
+    bool progressPoint(qint64 rowsWritten) override
+    {
+        if (m_bar)
+            drawBar(rowsWritten);
+        if (g_interrupts > 0)
+            m_stop = true;
+        return m_stop;
+    }
+    bool stopRequested() const override { return m_stop || g_interrupts > 0; }
+    void clearStopRequest() override
+    {
+        m_stop = false;
+        g_interrupts = 0;
+    }
+    void rowTotal(const QString& table, qint64 total) override
+    {
+        m_table = table;
+        m_total = total;
+        m_timer.start();
+    }
+
+    void finish()
+    {
+        flushPending();
+        clearBar();
+    }
+    int linesWritten() const { return m_written + (m_hasPending ? 1 : 0); }
+
+private:
+    void flushPending()
+    {
+        if (!m_hasPending)
+            return;
+        clearBar();
+        m_out << m_pending << '\n';
+        m_out.flush();
+        m_lastWritten = m_pending;
+        m_hasPending = false;
+        ++m_written;
+    }
+    void drawBar(qint64 rows)
+    {
+        const double seconds = m_timer.isValid() ? m_timer.elapsed() / 1000.0 : 0;
+        const qint64 rate = seconds > 0 ? qint64(rows / seconds) : 0;
+        QString text;
+        if (m_total > 0) {
+            const int width = 30;
+            const int filled = int(qMin<qint64>(width, rows * width / m_total));
+            text = QStringLiteral("%1 [%2%3] %4/%5 rows, %6 rows/s")
+                       .arg(m_table.left(30))
+                       .arg(QString(filled, QLatin1Char('#')))
+                       .arg(QString(width - filled, QLatin1Char('.')))
+                       .arg(rows)
+                       .arg(m_total)
+                       .arg(rate);
+        } else {
+            text = QStringLiteral("%1 %2 rows, %3 rows/s").arg(m_table.left(30)).arg(rows).arg(rate);
+        }
+        const QByteArray bytes = "\r" + text.toLocal8Bit() + "\x1b[K";
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        std::fflush(stderr);
+        m_barShown = true;
+    }
+    void clearBar()
+    {
+        if (!m_barShown)
+            return;
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+        m_barShown = false;
+    }
+
+    bool m_bar;
+    QTextStream m_out;
+    QString m_pending;
+    QString m_lastWritten;
+    bool m_hasPending = false;
+    int m_written = 0;
+    bool m_stop = false;
+    bool m_barShown = false;
+    QString m_table;
+    qint64 m_total = -1;
+    QElapsedTimer m_timer;
+};
+
+int fail(const QString& message, int code)
+{
+    QTextStream(stderr) << "ferrowane-convert: " << message << "\n";
+    return code;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -17,7 +155,9 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName("ferrowane-convert");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Copies a MySQL database into an Access file.");
+    parser.setApplicationDescription(
+        "Copies a MySQL database into an Access file (.mdb).\n"
+        "Exit status: 0 every table converted, 1 a table failed, 2 the conversion could not start.");
     parser.addHelpOption();
     const QCommandLineOption host("host", "Server host name or address (remote mode); without it, local mode.", "name");
     const QCommandLineOption socket("socket", "Unix socket of a local server.", "path");
@@ -26,16 +166,27 @@ int main(int argc, char** argv)
     const QCommandLineOption password("password", "MySQL password (default: $MYSQL_PWD).", "text");
     const QCommandLineOption charset("charset", "Character set to ask the server for (default: none).", "name");
     const QCommandLineOption database("database", "The database to convert.", "name");
-    const QCommandLineOption listTablesOption("list-tables", "Print the database's tables, one per line.");
-    parser.addOptions({host, socket, port, user, password, charset, database, listTablesOption});
-    parser.process(app);
-
-    QTextStream err(stderr);
-    QTextStream out(stdout);
-    if (!parser.isSet(listTablesOption) || !parser.isSet(database)) {
-        err << "ferrowane-convert: give --database and --list-tables (the conversion itself is not here yet)\n";
-        return 2;
-    }
+    const QCommandLineOption table("table", "A table to convert; repeat for more, in order (default: every table).",
+                                   "name");
+    const QCommandLineOption output("output", "The Access file to create or fill.", "FILE.mdb");
+    const QCommandLineOption format("format", "Format of a new file: 97 (Access 95/97, the default) or 2000.",
+                                    "97|2000", "97");
+    const QCommandLineOption existing("existing", "What to do with a table the file has: overwrite (default), "
+                                                  "merge or skip.",
+                                      "overwrite|merge|skip", "overwrite");
+    const QCommandLineOption definitionsOnly("definitions-only", "Create the tables (and keys) without rows.");
+    const QCommandLineOption skipIndexes("skip-indexes", "Create no primary keys and indexes.");
+    const QCommandLineOption blobToText("blob-to-text", "Make BLOB columns Memo columns holding their text.");
+    const QCommandLineOption uppercase("uppercase", "Upper-case table names, for the server and the file.");
+    const QCommandLineOption listTablesOption("list-tables", "Only print the database's tables, one per line.");
+    parser.addOptions({host, socket, port, user, password, charset, database, table, output, format, existing,
+                       definitionsOnly, skipIndexes, blobToText, uppercase, listTablesOption});
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText(), 2);
+    if (parser.isSet("help"))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty())
+        return fail("unexpected argument " + parser.positionalArguments().first(), 2);
 
     ConversionSettings settings;
     settings.accessmode = parser.isSet(host) ? 1 : 0;
@@ -49,30 +200,98 @@ int main(int argc, char** argv)
     if (parser.isSet(charset)) {
         settings.character_set = parser.value(charset);
         charsetPosition = characterSetPosition(settings.character_set);
-        if (charsetPosition < 0) {
-            err << "ferrowane-convert: unknown character set " << settings.character_set << "; one of: "
-                << characterSetNames().join(", ") << "\n";
-            return 2;
-        }
+        if (charsetPosition < 0)
+            return fail("unknown character set " + settings.character_set + "; one of: "
+                            + characterSetNames().join(", "),
+                        2);
+    }
+    if (!parser.isSet(database))
+        return fail("give the database to convert with --database", 2);
+
+    const bool listOnly = parser.isSet(listTablesOption);
+    if (!listOnly) {
+        if (!parser.isSet(output) || parser.value(output).isEmpty())
+            return fail("give the Access file with --output FILE.mdb", 2);
+        settings.accessfilename = QFileInfo(parser.value(output)).absoluteFilePath();
+        const QString f = parser.value(format);
+        if (f == "97")
+            settings.accessformat = 0;
+        else if (f == "2000")
+            settings.accessformat = 1;
+        else
+            return fail("--format takes 97 or 2000, not " + f, 2);
+        const QString e = parser.value(existing).toLower();
+        if (e == "overwrite")
+            settings.processtable = int(ProcessTable::Overwrite);
+        else if (e == "merge")
+            settings.processtable = int(ProcessTable::Merge);
+        else if (e == "skip")
+            settings.processtable = int(ProcessTable::Skip);
+        else
+            return fail("--existing takes overwrite, merge or skip, not " + parser.value(existing), 2);
+        settings.tabledefonly = parser.isSet(definitionsOnly);
+        settings.skipindex = parser.isSet(skipIndexes);
+        settings.blobtotext = parser.isSet(blobToText);
+        settings.nameuppercase = parser.isSet(uppercase);
     }
 
+    MySqlConnection connection;
+    QStringList tables;
     try {
-        MySqlConnection connection;
         const DatabaseList databases = listDatabases(connection, settings, parser.value(database));
-        if (databases.selectedIndex < 0) {
-            err << "ferrowane-convert: the server lists no database named " << parser.value(database) << "\n";
-            return 1;
-        }
+        if (databases.selectedIndex < 0)
+            return fail("the server lists no database named " + parser.value(database), 2);
         settings.mysqldatabase = databases.names[databases.selectedIndex];
         openDatabase(connection, settings, settings.mysqldatabase, charsetPosition);
-        for (const QString& table : listTables(connection))
-            out << table << "\n";
+        const QStringList available = listTables(connection);
+        if (listOnly) {
+            QTextStream out(stdout);
+            for (const QString& t : available)
+                out << t << "\n";
+            return 0;
+        }
+        if (parser.isSet(table)) {
+            for (const QString& t : parser.values(table)) {
+                if (!available.contains(t))
+                    return fail("the database " + settings.mysqldatabase + " has no table named " + t, 2);
+                tables.append(t);
+            }
+        } else {
+            tables = available;
+        }
     } catch (const SourceInputError& e) {
-        err << "ferrowane-convert: " << e.message() << "\n";
-        return 2;
+        return fail(e.message(), 2);
     } catch (const MySqlError& e) {
-        err << "ferrowane-convert: " << e.message() << "\n";
-        return 1;
+        return fail(e.message(), 2);
     }
-    return 0;
+    settings.tables = tables;
+
+    ConsoleLog log(isatty(STDERR_FILENO) == 1);
+    std::signal(SIGINT, onInterrupt);
+    AccessConnection access;
+    AccessDataset dataset(access);
+    ConversionRun run(connection, access, dataset, log);
+    RunResult result;
+    try {
+        result = run.run(settings, tables);
+    } catch (const std::exception& e) {
+        const QString message = dynamic_cast<const AccessError*>(&e) ? static_cast<const AccessError&>(e).message()
+                                : dynamic_cast<const MySqlError*>(&e) ? static_cast<const MySqlError&>(e).message()
+                                                                      : QString::fromUtf8(e.what());
+        // Nothing written yet: the file could not be made or opened.
+        const bool started = log.linesWritten() > 0;
+        log.finish();
+        return fail(message, started ? 1 : 2);
+    }
+    const bool stopped = result.stopped || log.stopRequested();
+    log.finish();
+    try {
+        dataset.close();
+        access.close();
+    } catch (const AccessError& e) {
+        return fail(e.message(), 1);
+    }
+    if (stopped)
+        return fail("stopped", 1);
+    return result.failedTables > 0 ? 1 : 0;
 }
