@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,7 +97,7 @@ int main(int argc, char** argv)
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("MYSQL_PWD", password.c_str(), 1);
-        const int devnull = open("/dev/null", 1);
+        const int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1);
         std::vector<std::string> args = {exe, "--host", host, "--port", port, "--user", user, "--database", db,
                                          "--table", "big", "--output", out, "--format", "2000"};
