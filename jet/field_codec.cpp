@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <optional>
 #include <cstring>
 #include <cmath>
 #include <cstdio>
@@ -286,6 +287,31 @@ bool parseGuid(const std::string& text, uint8_t out[16])
     return true;
 }
 
+// Text of a value for a text column. Bytes that are not UTF-8 (a binary
+// source column) are taken as Latin-1, one character per byte.
+std::string textOf(const Value& v);
+
+std::u16string textUtf16(const ColumnDef& c, const Value& v)
+{
+    std::string s = textOf(v);
+    try {
+        return utf8ToUtf16(s);
+    } catch (const Error&) {
+        if (v.kind() != Value::Kind::Bytes)
+            cannotHold(c, "is not valid UTF-8 text");
+        std::u16string u;
+        for (unsigned char ch : s)
+            u += char16_t(ch);
+        return u;
+    }
+}
+
+std::optional<std::string> textCp1252(const ColumnDef& c, const Value& v)
+{
+    std::u16string u = textUtf16(c, v);
+    return utf8ToCp1252(utf16ToUtf8(u));
+}
+
 std::string textOf(const Value& v)
 {
     switch (v.kind()) {
@@ -555,12 +581,12 @@ Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Fiel
             return out;
         std::string s = textOf(v);
         if (f.jet4()) {
-            std::u16string u = utf8ToUtf16(s);
+            std::u16string u = textUtf16(c, v);
             if (u.size() * 2 > c.length)
                 cannotHold(c, "is longer than the column's size of " + std::to_string(c.length / 2) + " characters");
             out.bytes = encodeJet4Text(u, (c.extFlags & kColExtCompressed) != 0);
         } else {
-            auto cp = utf8ToCp1252(s);
+            auto cp = textCp1252(c, v);
             if (!cp)
                 cannotHold(c, "holds a character that an Access 97 database (code page 1252) cannot store");
             if (cp->size() > c.length)
@@ -586,8 +612,8 @@ std::vector<uint8_t> encodeLongValuePayload(const Format& f, const ColumnDef& c,
     }
     std::string s = v.kind() == Value::Kind::Bytes ? v.str() : textOf(v);
     if (f.jet4())
-        return encodeJet4Text(utf8ToUtf16(s), (c.extFlags & kColExtCompressed) != 0);
-    auto cp = utf8ToCp1252(s);
+        return encodeJet4Text(textUtf16(c, v), (c.extFlags & kColExtCompressed) != 0);
+    auto cp = textCp1252(c, v);
     if (!cp)
         cannotHold(c, "holds a character that an Access 97 database (code page 1252) cannot store");
     return std::vector<uint8_t>(cp->begin(), cp->end());
