@@ -716,3 +716,28 @@ TEST(MySqlSource, DemoDatabaseReadsBack)
     EXPECT_EQ(p.value("photo").toByteArray().left(4), QByteArray("\x89PNG"));
     EXPECT_EQ(p.value("price"), QVariant(QString("12.5000")));
 }
+
+// A connection lost in the middle of a table is an error, not a short table.
+TEST(MySqlSource, LostConnectionMidStreamIsAnError)
+{
+    FERROWANE_MYSQL_ENV_OR_SKIP(env);
+    ScratchDatabase db(env, "src_lost");
+    db.exec("create table big (id int not null primary key, payload varchar(300)) engine=MyISAM");
+    db.exec("insert into big select seq, repeat('y', 300) from seq_1_to_100000");
+    MySqlConnection c;
+    openDatabase(c, env.remoteSettings(), "src_lost", 0);
+    const QStringList id = allTexts(c, "select connection_id()");
+    MySqlResult r = c.query(selectAllStatement("big"));
+    ASSERT_TRUE(r.next());
+    AdminSession(env).exec("kill " + id.at(0).toLatin1());
+    long long rows = 1;
+    try {
+        while (r.next())
+            ++rows;
+        ADD_FAILURE() << "the stream ended quietly after " << rows << " rows";
+    } catch (const MySqlError& e) {
+        EXPECT_NE(e.code(), 0u) << e.message().toStdString();
+        EXPECT_FALSE(e.message().isEmpty());
+    }
+    EXPECT_LT(rows, 100000);
+}
