@@ -196,7 +196,8 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
     }
 
     // All checks on the rows come before anything is written.
-    std::vector<IndexEntry> entries;
+    PackedEntries entries;
+    std::uint32_t distinct = 0;
     if (shared == def.physicalIndexes.size()) {
         table.scan([&](const std::vector<Value>& values, std::uint32_t rowPointer) {
             if (spec.primary)
@@ -204,21 +205,23 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
                     if (values[colPos[k]].isNull())
                         throw Error("The primary key " + quoted(spec.name) + " cannot be created: column " +
                                     quoted(def.columns[colPos[k]].name) + " holds empty (null) values");
-            IndexEntry e;
-            e.key = rowIndexKey(f, def, phys, values);
-            e.dataPage = rowPointer >> 8;
-            e.dataRow = std::uint8_t(rowPointer);
-            entries.push_back(std::move(e));
+            entries.add(rowIndexKey(f, def, phys, values), rowPointer >> 8, std::uint8_t(rowPointer));
             return true;
         });
-        std::sort(entries.begin(), entries.end(), [](const IndexEntry& a, const IndexEntry& b) {
-            return compareEntries(a, b) < 0;
-        });
-        if (spec.unique || spec.primary)
-            for (std::size_t i = 1; i < entries.size(); ++i)
-                if (entries[i].key == entries[i - 1].key && !isNullKey(entries[i].key))
-                    throw Error("The " + what + " " + quoted(spec.name) +
-                                " cannot be created: the table holds duplicate values in its columns");
+        entries.sort();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            auto k = entries.key(i);
+            bool same = false;
+            if (i > 0) {
+                auto prev = entries.key(i - 1);
+                same = prev.size() == k.size() && std::equal(k.begin(), k.end(), prev.begin());
+            }
+            if (!same)
+                ++distinct;
+            else if ((spec.unique || spec.primary) && !isNullKey(k))
+                throw Error("The " + what + " " + quoted(spec.name) +
+                            " cannot be created: the table holds duplicate values in its columns");
+        }
     }
 
     if (shared == def.physicalIndexes.size()) {
@@ -228,7 +231,7 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
         phys.firstPage = IndexTree::createEmpty(store, def.page);
         IndexTree tree(store, def.page, phys.firstPage, spec.name);
         tree.build(std::move(entries), spec.unique || spec.primary);
-        phys.distinctKeys = tree.distinctKeyCount();
+        phys.distinctKeys = distinct;
         def.physicalIndexes.push_back(phys);
     }
 

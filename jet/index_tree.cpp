@@ -791,14 +791,28 @@ void IndexTree::discardCache()
 
 void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
 {
+    PackedEntries packed;
+    for (const IndexEntry& e : entries)
+        packed.add(e.key, e.dataPage, e.dataRow);
+    entries.clear();
+    entries.shrink_to_fit();
+    build(std::move(packed), unique);
+}
+
+void IndexTree::build(PackedEntries entries, bool unique)
+{
     Impl& t = *impl_;
-    std::sort(entries.begin(), entries.end(), lessEntry);
+    entries.sort();
     const std::size_t maxEntry = t.capacity / 2 - 8;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (entrySize(entries[i], false) > maxEntry)
+        auto k = entries.key(i);
+        if (k.size() + 8 > maxEntry)
             throw IndexError("index key too long for index \"" + t.name + "\"");
-        if (unique && i > 0 && entries[i].key == entries[i - 1].key && !isNullKey(entries[i].key))
-            throw DuplicateKeyError(t.name);
+        if (unique && i > 0 && !isNullKey(k)) {
+            auto prev = entries.key(i - 1);
+            if (prev.size() == k.size() && std::equal(k.begin(), k.end(), prev.begin()))
+                throw DuplicateKeyError(t.name);
+        }
     }
 
     // Free the old tree except its root.
@@ -812,40 +826,50 @@ void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
         if (p != t.root)
             t.store.freePage(p);
 
+    std::vector<IndexEntry> items;  // the levels above the leaves
+    bool leaf = true;
+    auto count = [&] { return leaf ? entries.size() : items.size(); };
+    auto keyAt = [&](std::size_t i) -> std::span<const std::uint8_t> {
+        return leaf ? entries.key(i) : std::span<const std::uint8_t>(items[i].key);
+    };
+    auto lcp = [](std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+        std::size_t n = std::min(a.size(), b.size()), i = 0;
+        while (i < n && a[i] == b[i])
+            ++i;
+        return i;
+    };
+
     // Groups the items of one level into pages, filling each page. An
     // intermediate page does not store its last child (the tail), so it
     // takes an item while the items it already holds fit.
-    auto group = [&](const std::vector<IndexEntry>& items, bool leaf) {
+    auto group = [&]() {
         std::vector<std::pair<std::size_t, std::size_t>> groups;  // [begin, end)
-        std::size_t begin = 0, count = 0, sum = 0, prefix = 0;
-        for (std::size_t j = 0; j < items.size(); ++j) {
-            const IndexEntry& e = items[j];
-            std::size_t sz = entrySize(e, leaf);
+        const std::size_t n = count();
+        std::size_t begin = 0, taken = 0, sum = 0, prefix = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            auto k = keyAt(j);
+            std::size_t sz = k.size() + (leaf ? 4 : 8);
             bool take = true;
             std::size_t np = prefix;
-            if (count >= 1) {
-                np = std::min(prefix, commonPrefix(items[begin].key, e.key));
+            if (taken >= 1) {
+                np = std::min(prefix, lcp(keyAt(begin), k));
                 if (leaf)
-                    take = sum + sz - count * np <= t.capacity;
+                    take = sum + sz - taken * np <= t.capacity;
                 else
-                    take = count < 2 || sum - (count - 1) * prefix <= t.capacity;
+                    take = taken < 2 || sum - (taken - 1) * prefix <= t.capacity;
             }
             if (!take) {
                 groups.emplace_back(begin, j);
                 begin = j;
-                count = 0;
+                taken = 0;
                 sum = 0;
             }
-            if (count == 0) {
-                prefix = std::min(e.key.size(), kMaxPrefix);
-            } else {
-                prefix = np;
-            }
+            prefix = taken == 0 ? std::min(k.size(), kMaxPrefix) : np;
             sum += sz;
-            ++count;
+            ++taken;
         }
-        if (count > 0 || groups.empty())
-            groups.emplace_back(begin, items.size());
+        if (taken > 0 || groups.empty())
+            groups.emplace_back(begin, n);
         if (!leaf && groups.size() > 1) {
             auto& last = groups.back();
             auto& prev = groups[groups.size() - 2];
@@ -857,10 +881,8 @@ void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
         return groups;
     };
 
-    std::vector<IndexEntry> items = std::move(entries);
-    bool leaf = true;
     for (int depth = 0; depth < 64; ++depth) {
-        auto groups = group(items, leaf);
+        auto groups = group();
         std::vector<std::uint32_t> numbers(groups.size(), t.root);
         if (groups.size() > 1)
             for (std::uint32_t& n : numbers)
@@ -876,10 +898,11 @@ void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
                 pg.next = g + 1 < groups.size() ? numbers[g + 1] : 0;
             }
             auto [b, e] = groups[g];
+            pg.entries.reserve(e - b);
+            for (std::size_t i = b; i < e; ++i)
+                pg.entries.push_back(leaf ? entries.entry(i) : std::move(items[i]));
             if (b < e)
-                up.push_back(asNodeEntry(items[e - 1], numbers[g]));
-            pg.entries.assign(std::make_move_iterator(items.begin() + std::ptrdiff_t(b)),
-                              std::make_move_iterator(items.begin() + std::ptrdiff_t(e)));
+                up.push_back(asNodeEntry(pg.entries.back(), numbers[g]));
             if (!leaf && !pg.entries.empty()) {
                 pg.tail = pg.entries.back().child;
                 pg.entries.pop_back();
@@ -889,10 +912,52 @@ void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
         }
         if (groups.size() == 1)
             return;
+        if (leaf)
+            entries = PackedEntries();  // the leaves are written: give the memory back
         items = std::move(up);
         leaf = false;
     }
     throw IndexError("index tree too deep");
+}
+
+// ---------------------------------------------------------------------------
+
+void PackedEntries::add(std::span<const std::uint8_t> key, std::uint32_t dataPage, std::uint8_t dataRow)
+{
+    if (key.size() > 0xFFFF)
+        throw IndexError("index key too long");
+    items_.push_back({std::uint64_t(bytes_.size()), dataPage, std::uint16_t(key.size()), dataRow});
+    bytes_.insert(bytes_.end(), key.begin(), key.end());
+}
+
+std::span<const std::uint8_t> PackedEntries::key(std::size_t i) const
+{
+    return {bytes_.data() + items_[i].offset, items_[i].length};
+}
+
+IndexEntry PackedEntries::entry(std::size_t i) const
+{
+    IndexEntry e;
+    auto k = key(i);
+    e.key.assign(k.begin(), k.end());
+    e.dataPage = items_[i].page;
+    e.dataRow = items_[i].row;
+    return e;
+}
+
+void PackedEntries::sort()
+{
+    std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
+        std::size_t n = std::min(a.length, b.length);
+        int c = n ? std::memcmp(bytes_.data() + a.offset, bytes_.data() + b.offset, n) : 0;
+        if (c != 0)
+            return c < 0;
+        if (a.length != b.length)
+            return a.length < b.length;
+        if (a.page != b.page)
+            return a.page < b.page;
+        return a.row < b.row;
+    });
 }
 
 bool IndexTree::insert(const IndexEntry& entry, bool unique)

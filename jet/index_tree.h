@@ -96,6 +96,33 @@ struct IndexScan {
     std::uint32_t depth = 0;          // 1 = the root is a leaf
 };
 
+// Many entries in little memory, for building an index over a large
+// table: the keys lie side by side in one buffer.
+class PackedEntries {
+public:
+    void add(std::span<const std::uint8_t> key, std::uint32_t dataPage, std::uint8_t dataRow);
+    std::size_t size() const { return items_.size(); }
+    std::span<const std::uint8_t> key(std::size_t i) const;
+    IndexEntry entry(std::size_t i) const;
+    // Puts the entries in index order.
+    void sort();
+    void reserve(std::size_t entries, std::size_t keyBytes)
+    {
+        items_.reserve(entries);
+        bytes_.reserve(keyBytes);
+    }
+
+private:
+    struct Item {
+        std::uint64_t offset;
+        std::uint32_t page;
+        std::uint16_t length;
+        std::uint8_t row;
+    };
+    std::vector<std::uint8_t> bytes_;
+    std::vector<Item> items_;
+};
+
 class IndexTree {
 public:
     // rootPage: the physical index's first page (it never moves; when the
@@ -125,6 +152,7 @@ public:
     // two equal non-null keys throw DuplicateKeyError before anything is
     // written.
     void build(std::vector<IndexEntry> entries, bool unique = false);
+    void build(PackedEntries entries, bool unique = false);
 
     // Adds one entry, splitting pages as needed. With `unique`, an existing
     // entry with the same non-null key throws DuplicateKeyError and nothing
