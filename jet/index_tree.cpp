@@ -965,25 +965,45 @@ bool IndexTree::insert(const IndexEntry& entry, bool unique)
     Impl& t = *impl_;
     if (entrySize(entry, false) > t.capacity / 2 - 8)
         throw IndexError("index key too long for index \"" + t.name + "\"");
-    const IndexEntry* found = t.lowerBoundKey(entry.key);
-    bool keyExists = found && sameKey(*found, entry.key);
-    if (keyExists && unique && !isNullKey(entry.key))
-        throw DuplicateKeyError(t.name);
 
     std::vector<Impl::Step> path;
     std::uint32_t leafNo = t.descend(entry, path);
-    IndexPage& leaf = t.load(leafNo);
-    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), entry, lessEntry);
-    if (it != leaf.entries.end() && compareEntries(*it, entry) == 0)
+    IndexPage* leaf = &t.load(leafNo);
+    auto it = std::lower_bound(leaf->entries.begin(), leaf->entries.end(), entry, lessEntry);
+    if (it != leaf->entries.end() && compareEntries(*it, entry) == 0)
         return false;  // already there
+
+    // Equal keys sit next to the new entry; only at the edge of a page can
+    // they be on a neighbouring page.
+    bool keyExists;
+    if (it != leaf->entries.end() && sameKey(*it, entry.key)) {
+        keyExists = true;
+    } else if (it != leaf->entries.begin() && sameKey(*(it - 1), entry.key)) {
+        keyExists = true;
+    } else if ((it == leaf->entries.begin() && leaf->prev) || (it == leaf->entries.end() && leaf->next)) {
+        const IndexEntry* found = t.lowerBoundKey(entry.key);
+        keyExists = found && sameKey(*found, entry.key);
+        leaf = &t.load(leafNo);
+        it = std::lower_bound(leaf->entries.begin(), leaf->entries.end(), entry, lessEntry);
+    } else {
+        keyExists = false;
+    }
+    if (keyExists && unique && !isNullKey(entry.key))
+        throw DuplicateKeyError(t.name);
+
     IndexEntry e = entry;
     e.child = 0;
-    const bool newMax = it == leaf.entries.end();
-    leaf.entries.insert(it, e);
+    const bool newMax = it == leaf->entries.end();
+    leaf->entries.insert(it, e);
     t.put(leafNo);
-    if (newMax)
+    bool overflow = !t.fits(leafNo);
+    if (newMax) {
         t.propagateMax(path, e);
-    t.fixOverflows(e);
+        for (const auto& st : path)
+            overflow = overflow || !t.fits(st.page);
+    }
+    if (overflow)
+        t.fixOverflows(e);
     t.done();
     return !keyExists;
 }
