@@ -526,6 +526,14 @@ void Database::dropTable(const std::string& name)
                 if (uint32_t ref = get32(mp + k))
                     pages.push_back(ref);
         data_page::deleteRow(f, pager_->write(r >> 8), uint16_t(r & 0xFF));
+        // A map page left with no live rows goes too.
+        const uint8_t* after = pager_->read(r >> 8);
+        bool live = false;
+        for (uint16_t k = 0; k < data_page::rowCount(f, after); ++k)
+            if (!(data_page::rowOffsetRaw(f, after, k) & kRowDeleted))
+                live = true;
+        if (!live && (r >> 8) > 1)
+            pages.push_back(r >> 8);
     }
     uint32_t next = def.page;
     while (next && next < pager_->pageCount()) {
@@ -579,11 +587,9 @@ void Database::statementDone()
         commit();
         return;
     }
-    if (pager_->dirty()) {
-        for (auto& [page, t] : tables_)
-            t->flushHeader();
-        pager_->releaseMemory();
-    }
+    // Inside a transaction headers and index trees wait for the commit; only
+    // the page cache is kept in bounds here.
+    pager_->releaseMemory();
 }
 
 } // namespace jet

@@ -527,7 +527,8 @@ Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Fiel
         if (!numberOf(v, d))
             mismatch();
         if (c.type == ColumnType::Single) {
-            if (std::fabs(d) > 3.402823466e38)
+            // Values that round to the largest single are fine.
+            if (std::isinf(float(d)))
                 cannotHold(c, "is out of range for a Single column");
             out.bytes.resize(4);
             putFloat(out.bytes.data(), float(d));

@@ -1,6 +1,7 @@
 // The engine against real files: new databases of both formats, every
 // column type with edge values, the Access-made fixtures, statements,
 // and crash safety of commits.
+#include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/pager.h"
@@ -64,6 +65,8 @@ TEST_P(BothFormats, NewDatabaseIsDeterministicAndReadable)
     EXPECT_EQ(bytes[20], GetParam() == Version::Jet4 ? 1 : 0);
     EXPECT_THROW(Database::create(a, GetParam()), Error); // never overwrites
 
+    auto report = checkDatabase(a);
+    EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
     auto db = Database::open(a, false);
     EXPECT_TRUE(db->tableNames().empty());
     auto sys = db->tableNames(true);
@@ -147,6 +150,8 @@ TEST_P(BothFormats, EveryTypeAndEdgeValueReadsBack)
         rs->cancel();
         db->commit();
     }
+    auto report = checkDatabase(path);
+    EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
     auto db = Database::open(path, false);
     Table& t = db->table("ALL TYPES");
     auto rows = t.readAll();
@@ -249,6 +254,9 @@ TEST_P(BothFormats, StatementsAndErrors)
     EXPECT_EQ(db->tableNames(), std::vector<std::string>{"T1"});
     if (readers::mdbtoolsAvailable())
         EXPECT_EQ(readers::mdbTables(path), std::vector<std::string>{"T1"});
+    db.reset();
+    auto report = checkDatabase(path);
+    EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, BothFormats, ::testing::Values(Version::Jet3, Version::Jet4),
@@ -293,6 +301,8 @@ TEST(Fixtures, AppendToAccessMadeTables)
                 before[name] += 1;
             }
         }
+        auto report = checkDatabase(path);
+        EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
         auto db = Database::open(path, false);
         for (const auto& [name, n] : before) {
             EXPECT_EQ(db->table(name).readAll().size(), n) << name;
@@ -393,6 +403,8 @@ TEST(Files, KilledWriterLeavesACommittedState)
         EXPECT_EQ(n % 100, 0u) << "round " << round;
         EXPECT_EQ(db->table("T").rowCount(), n);
         db.reset();
+        auto report = checkDatabase(path);
+        EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
         if (readers::mdbtoolsAvailable())
             EXPECT_EQ(readers::mdbExport(path, "T").rows.size(), n);
     }
