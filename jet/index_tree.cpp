@@ -285,7 +285,7 @@ struct IndexTree::Impl {
 
     struct Meta {
         std::uint64_t use = 0;
-        std::size_t size = std::size_t(-1);  // encoded entry bytes, -1 when unknown
+        std::size_t sum = std::size_t(-1);  // bytes of the entries stored whole, -1 when unknown
     };
     std::unordered_map<std::uint32_t, Meta> meta;
     std::uint64_t clock = 0;
@@ -305,7 +305,16 @@ struct IndexTree::Impl {
     void put(std::uint32_t page)
     {
         dirty.insert(page);
-        meta[page].size = std::size_t(-1);
+        meta[page].sum = std::size_t(-1);
+    }
+
+    // A page that changed by one added entry of `bytes`.
+    void putAdded(std::uint32_t page, std::size_t bytes)
+    {
+        dirty.insert(page);
+        Meta& m = meta[page];
+        if (m.sum != std::size_t(-1))
+            m.sum += bytes;
     }
 
     // Called when an operation is complete: pages are consistent again.
@@ -356,20 +365,20 @@ struct IndexTree::Impl {
 
     bool fits(std::uint32_t page)
     {
+        const IndexPage& pg = load(page);
         Meta& m = meta[page];
-        if (m.size == std::size_t(-1)) {
-            // Pages of the tree are sorted: the prefix all keys share is
-            // the one the first and the last share.
-            const IndexPage& pg = load(page);
-            std::size_t total = 0;
+        if (m.sum == std::size_t(-1)) {
+            m.sum = 0;
             for (const IndexEntry& e : pg.entries)
-                total += entrySize(e, pg.leaf);
-            std::size_t prefix = 0;
-            if (pg.entries.size() >= 2)
-                prefix = std::min(commonPrefix(pg.entries.front().key, pg.entries.back().key), kMaxPrefix);
-            m.size = total - (pg.entries.empty() ? 0 : (pg.entries.size() - 1) * prefix);
+                m.sum += entrySize(e, pg.leaf);
         }
-        return m.size <= capacity;
+        // Pages of the tree are sorted: the prefix all keys share is the one
+        // the first and the last share.
+        std::size_t prefix = 0;
+        if (pg.entries.size() >= 2)
+            prefix = std::min(commonPrefix(pg.entries.front().key, pg.entries.back().key), kMaxPrefix);
+        std::size_t size = m.sum - (pg.entries.empty() ? 0 : (pg.entries.size() - 1) * prefix);
+        return size <= capacity;
     }
 
     std::uint32_t allocate(bool leaf)
@@ -995,7 +1004,7 @@ bool IndexTree::insert(const IndexEntry& entry, bool unique)
     e.child = 0;
     const bool newMax = it == leaf->entries.end();
     leaf->entries.insert(it, e);
-    t.put(leafNo);
+    t.putAdded(leafNo, entrySize(e, true));
     bool overflow = !t.fits(leafNo);
     if (newMax) {
         t.propagateMax(path, e);
