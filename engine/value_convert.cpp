@@ -335,7 +335,11 @@ Converted toText(SourceKind source, const QVariant& v, const TargetColumn& t, in
     }
     if (t.kind == TargetKind::Text && t.size > 0 && text.size() > t.size) {
         loss = QStringLiteral("a text of %1 characters was cut to %2").arg(text.size()).arg(t.size);
-        text.truncate(t.size);
+        qsizetype keep = t.size;
+        // Never half a character: a surrogate pair stays whole or goes.
+        if (text.at(keep - 1).isHighSurrogate())
+            --keep;
+        text.truncate(keep);
     }
     return {QVariant(text), loss};
 }

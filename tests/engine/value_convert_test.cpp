@@ -111,6 +111,8 @@ TEST(ValueConvert, TextBitsAndBytes)
     const Converted cut = conv(QVariant(QStringLiteral("abcdef")), col(TargetKind::Text, 4), SourceKind::Text);
     EXPECT_EQ(cut.value, QVariant(QStringLiteral("abcd")));
     EXPECT_EQ(cut.loss, QStringLiteral("a text of 6 characters was cut to 4"));
+    const Converted pair = conv(QVariant(QStringLiteral("abc\U0001F600")), col(TargetKind::Text, 4), SourceKind::Text);
+    EXPECT_EQ(pair.value, QVariant(QStringLiteral("abc")));
     EXPECT_EQ(conv(QVariant(QByteArray("{\\rtf1 Hi}")), col(TargetKind::Memo), SourceKind::Blob).value,
               QVariant(QStringLiteral("Hi")));
     EXPECT_EQ(conv(QVariant(QByteArray("")), col(TargetKind::Memo), SourceKind::Blob).value,
