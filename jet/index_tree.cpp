@@ -74,21 +74,6 @@ std::size_t pagePrefix(const std::vector<IndexEntry>& entries)
     return p;
 }
 
-void appendEntryBytes(std::vector<std::uint8_t>& out, const IndexEntry& e, bool leaf)
-{
-    out.insert(out.end(), e.key.begin(), e.key.end());
-    out.push_back(std::uint8_t(e.dataPage >> 16));
-    out.push_back(std::uint8_t(e.dataPage >> 8));
-    out.push_back(std::uint8_t(e.dataPage));
-    out.push_back(e.dataRow);
-    if (!leaf) {
-        out.push_back(std::uint8_t(e.child >> 24));
-        out.push_back(std::uint8_t(e.child >> 16));
-        out.push_back(std::uint8_t(e.child >> 8));
-        out.push_back(std::uint8_t(e.child));
-    }
-}
-
 IndexEntry asNodeEntry(const IndexEntry& e, std::uint32_t child)
 {
     IndexEntry n = e;
@@ -170,37 +155,51 @@ IndexPage parseIndexPage(IndexFormat format, std::span<const std::uint8_t> page)
     const std::size_t dataSize = L.pageSize - L.entries;
     const std::uint8_t* data = p + L.entries;
     const std::size_t minEntry = out.leaf ? 4 : 8;
-    std::vector<std::uint8_t> prefix;
     std::size_t last = 0;
     bool first = true;
-    for (std::size_t bit = 1; bit < L.maskSize * 8; ++bit) {
-        if (!(p[L.mask + bit / 8] & (1u << (bit % 8))))
+    std::uint8_t tailBytes[8];
+    for (std::size_t byte = 0; byte < L.maskSize; ++byte) {
+        std::uint8_t m = p[L.mask + byte];
+        if (!m)
             continue;
-        if (bit > dataSize)
-            throw IndexError("index page bit mask points past the page");
-        std::vector<std::uint8_t> bytes;
-        if (first) {
-            if (prefixLen > bit)
+        for (unsigned b = 0; b < 8; ++b) {
+            if (!(m & (1u << b)))
+                continue;
+            const std::size_t bit = byte * 8 + b;
+            if (bit == 0)
+                continue;
+            if (bit > dataSize)
+                throw IndexError("index page bit mask points past the page");
+            // The entry is the shared prefix (after the first) and its own bytes.
+            const std::size_t pre = first ? 0 : prefixLen;
+            if (first && prefixLen > bit)
                 throw IndexError("index page prefix is longer than its first entry");
-            bytes.assign(data, data + bit);
-            prefix.assign(data, data + prefixLen);
+            const std::size_t own = bit - last;
+            const std::size_t total = pre + own;
+            if (total < minEntry)
+                throw IndexError("index entry too short");
+            IndexEntry e;
+            const std::size_t keyLen = total - minEntry;
+            e.key.resize(keyLen);
+            // Bytes come from data[0, prefixLen) then data[last, bit).
+            auto at = [&](std::size_t i) { return i < pre ? data[i] : data[last + (i - pre)]; };
+            if (keyLen <= pre) {
+                std::memcpy(e.key.data(), data, keyLen);
+            } else {
+                std::memcpy(e.key.data(), data, pre);
+                std::memcpy(e.key.data() + pre, data + last, keyLen - pre);
+            }
+            for (std::size_t i = 0; i < minEntry; ++i)
+                tailBytes[i] = at(keyLen + i);
+            e.dataPage = std::uint32_t(tailBytes[0]) << 16 | std::uint32_t(tailBytes[1]) << 8 | tailBytes[2];
+            e.dataRow = tailBytes[3];
+            if (!out.leaf)
+                e.child = std::uint32_t(tailBytes[4]) << 24 | std::uint32_t(tailBytes[5]) << 16 |
+                          std::uint32_t(tailBytes[6]) << 8 | tailBytes[7];
+            out.entries.push_back(std::move(e));
             first = false;
-        } else {
-            bytes = prefix;
-            bytes.insert(bytes.end(), data + last, data + bit);
+            last = bit;
         }
-        last = bit;
-        if (bytes.size() < minEntry)
-            throw IndexError("index entry too short");
-        IndexEntry e;
-        std::size_t keyLen = bytes.size() - minEntry;
-        e.key.assign(bytes.begin(), bytes.begin() + keyLen);
-        const std::uint8_t* r = bytes.data() + keyLen;
-        e.dataPage = std::uint32_t(r[0]) << 16 | std::uint32_t(r[1]) << 8 | r[2];
-        e.dataRow = r[3];
-        if (!out.leaf)
-            e.child = std::uint32_t(r[4]) << 24 | std::uint32_t(r[5]) << 16 | std::uint32_t(r[6]) << 8 | r[7];
-        out.entries.push_back(std::move(e));
     }
     if (first && prefixLen != 0)
         throw IndexError("empty index page has a shared prefix");
@@ -221,22 +220,34 @@ void writeIndexPage(IndexFormat format, const IndexPage& page, std::span<std::ui
     for (const IndexEntry& e : page.entries)
         whole += entrySize(e, page.leaf);
     const std::size_t prefix = whole <= indexPageCapacity(format) ? 0 : pagePrefix(page.entries);
-    std::vector<std::uint8_t> data;
-    data.reserve(L.pageSize);
-    std::vector<std::size_t> ends;
-    std::vector<std::uint8_t> one;
-    for (std::size_t i = 0; i < page.entries.size(); ++i) {
-        one.clear();
-        appendEntryBytes(one, page.entries[i], page.leaf);
-        data.insert(data.end(), one.begin() + (i == 0 ? 0 : std::ptrdiff_t(prefix)), one.end());
-        ends.push_back(data.size());
-    }
-    if (data.size() > indexPageCapacity(format))
+    const std::size_t used = page.entries.empty() ? 0 : whole - (page.entries.size() - 1) * prefix;
+    if (used > indexPageCapacity(format))
         throw IndexError("index entries do not fit on one page");
+    std::uint8_t* w = p + L.entries;
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < page.entries.size(); ++i) {
+        const IndexEntry& e = page.entries[i];
+        // The row pointer (and child) follow the key big-endian; a shared
+        // prefix never reaches into them since it is taken from the keys.
+        const std::size_t skip = i == 0 ? 0 : prefix;
+        std::memcpy(w + end, e.key.data() + skip, e.key.size() - skip);
+        end += e.key.size() - skip;
+        w[end++] = std::uint8_t(e.dataPage >> 16);
+        w[end++] = std::uint8_t(e.dataPage >> 8);
+        w[end++] = std::uint8_t(e.dataPage);
+        w[end++] = e.dataRow;
+        if (!page.leaf) {
+            w[end++] = std::uint8_t(e.child >> 24);
+            w[end++] = std::uint8_t(e.child >> 16);
+            w[end++] = std::uint8_t(e.child >> 8);
+            w[end++] = std::uint8_t(e.child);
+        }
+        p[L.mask + end / 8] |= std::uint8_t(1u << (end % 8));
+    }
 
     p[0] = page.leaf ? kLeafType : kNodeType;
     p[1] = 0x01;
-    std::size_t free = L.pageSize - L.entries - data.size();
+    std::size_t free = L.pageSize - L.entries - end;
     p[2] = std::uint8_t(free);
     p[3] = std::uint8_t(free >> 8);
     put32(p + 4, page.tdefPage);
@@ -247,10 +258,6 @@ void writeIndexPage(IndexFormat format, const IndexPage& page, std::span<std::ui
     if (L.prefixBytes == 2)
         p[L.prefix + 1] = std::uint8_t(prefix >> 8);
     p[L.nodeFlag] = page.leaf ? 0 : 1;
-    for (std::size_t end : ends)
-        p[L.mask + end / 8] |= std::uint8_t(1u << (end % 8));
-    if (!data.empty())
-        std::memcpy(p + L.entries, data.data(), data.size());
 }
 
 std::uint32_t countDistinctKeys(const std::vector<IndexEntry>& sorted)
