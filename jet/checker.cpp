@@ -3,7 +3,10 @@
 #include "jet/bytes.h"
 #include "jet/error.h"
 #include "jet/format.h"
+#include "jet/index_check.h"
+#include "jet/index_key.h"
 #include "jet/pager.h"
+#include "jet/text_codec.h"
 
 #include <algorithm>
 #include <cstring>
@@ -31,17 +34,22 @@ struct Pages {
     }
 };
 
+// Code page 1252; its five unassigned bytes stand for the C1 controls of
+// the same number, as in Access's text keys.
+char16_t cp1252Char(uint8_t b)
+{
+    static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    return b >= 0x80 && b < 0xA0 ? high[b - 0x80] : char16_t(b);
+}
+
 std::string cp1252ToUtf8(const uint8_t* p, size_t n)
 {
-    static const char16_t high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                      0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
     std::string out;
     for (size_t i = 0; i < n; ++i) {
-        unsigned c = p[i];
-        if (c >= 0x80 && c < 0xA0)
-            c = high[c - 0x80];
+        unsigned c = cp1252Char(p[i]);
         if (c < 0x80) {
             out += char(c);
         } else if (c < 0x800) {
@@ -129,6 +137,8 @@ struct Column {
 struct PhysicalIndex {
     uint32_t usageMap = 0;
     uint32_t firstPage = 0;
+    uint8_t flags = 0;
+    std::vector<std::pair<uint16_t, bool>> columns;  // column number, ascending
     std::string name;  // of the first logical index using it
 };
 
@@ -392,8 +402,17 @@ std::optional<TableInfo> Checker::readDefinition(uint32_t page, const std::strin
     for (uint32_t i = 0; i < numPhysical; ++i) {
         if (!need(f_.physicalIndexDefSize))
             return bad("indexes");
-        const uint8_t* p = bytes.data() + pos + (f_.jet4() ? 4 : 0) + 30;
-        t.indexes.push_back({get32(p), get32(p + 4), "#" + std::to_string(i)});
+        const uint8_t* slots = bytes.data() + pos + (f_.jet4() ? 4 : 0);
+        const uint8_t* p = slots + 30;
+        PhysicalIndex ix;
+        ix.usageMap = get32(p);
+        ix.firstPage = get32(p + 4);
+        ix.flags = f_.jet4() ? p[12] : p[8];
+        for (int k = 0; k < 10; ++k)
+            if (get16(slots + 3 * k) != 0xFFFF)
+                ix.columns.push_back({get16(slots + 3 * k), (slots[3 * k + 2] & 0x01) != 0});
+        ix.name = "#" + std::to_string(i);
+        t.indexes.push_back(std::move(ix));
         pos += f_.physicalIndexDefSize;
     }
     std::vector<uint32_t> logicalToPhysical;
@@ -496,12 +515,25 @@ bool Checker::rowValues(const TableInfo& t, const uint8_t* b, const RowSpan& s,
     }
     uint32_t fixedCols = rowCols - varCount;
     uint32_t fixedFound = 0;
-    for (const auto& c : t.columns) {
+    // A row written before columns were added holds only the first ones, by
+    // column number.
+    std::vector<const Column*> byNumber;
+    for (const auto& c : t.columns)
+        byNumber.push_back(&c);
+    std::sort(byNumber.begin(), byNumber.end(), [](auto* a, auto* b) { return a->number < b->number; });
+    for (const Column* cp : byNumber) {
+        const Column& c = *cp;
         bool present = c.number / 8 < mask && (nullMask[c.number / 8] & (1 << (c.number % 8)));
         if (c.fixed()) {
-            if (c.type == uint8_t(ColumnType::Boolean) || fixedFound >= fixedCols)
+            if (fixedFound >= fixedCols)
                 continue;
             ++fixedFound;
+            if (c.type == uint8_t(ColumnType::Boolean)) {
+                // Yes/no lives in the mask alone: present means yes.
+                if (present)
+                    values[c.number] = {r, 0};
+                continue;
+            }
             if (countSize + c.fixedOffset + c.length > len) {
                 fine = false;
                 return false;
@@ -635,11 +667,16 @@ void Checker::checkTable(TableInfo& t, bool system)
     }
 
     // Index pages.
-    for (const auto& ix : t.indexes) {
+    std::vector<std::set<uint32_t>> indexPages(t.indexes.size());
+    std::vector<bool> indexMapRead(t.indexes.size(), false);
+    for (size_t ixNumber = 0; ixNumber < t.indexes.size(); ++ixNumber) {
+        const auto& ix = t.indexes[ixNumber];
         const std::string name = label + ", index " + ix.name;
         auto owned = usageMap(ix.usageMap, name);
         if (!owned)
             continue;
+        indexMapRead[ixNumber] = true;
+        indexPages[ixNumber].insert(owned->begin(), owned->end());
         bool rootListed = false;
         for (uint32_t p : *owned) {
             const uint8_t* b = pages_.get(p);
@@ -668,6 +705,33 @@ void Checker::checkTable(TableInfo& t, bool system)
                 overflowTargets.insert(get32(b + (off & kRowOffsetMask)));
         }
     }
+    // What each index must hold: one entry per row, its key encoded from the
+    // row's values, pointing to the row's original place.
+    struct IndexPlan {
+        std::vector<KeyColumn> keyColumns;
+        std::vector<const Column*> columns;
+        bool usable = true;
+        std::vector<IndexEntry> expected;
+    };
+    std::vector<IndexPlan> plans(t.indexes.size());
+    for (size_t i = 0; i < t.indexes.size(); ++i) {
+        for (auto [number, ascending] : t.indexes[i].columns) {
+            const Column* col = nullptr;
+            for (const auto& c : t.columns)
+                if (c.number == number)
+                    col = &c;
+            if (!col) {
+                problem(label, ", index ", t.indexes[i].name, ": it names column number ", number,
+                        ", which does not exist");
+                plans[i].usable = false;
+                break;
+            }
+            plans[i].keyColumns.push_back({KeyType(col->type), ascending});
+            plans[i].columns.push_back(col);
+        }
+    }
+    const IndexFormat indexFormat = f_.jet4() ? IndexFormat::Jet4 : IndexFormat::Jet3;
+
     uint64_t found = 0;
     for (uint32_t p : dataPages) {
         const uint8_t* b = pages_.get(p);
@@ -716,8 +780,87 @@ void Checker::checkTable(TableInfo& t, bool system)
                     if (v != values.end())
                         checkLongValue(t, c, v->second.first, v->second.second, at, rowNumber, lvPages[c.number]);
                 }
+            for (size_t i = 0; i < plans.size(); ++i) {
+                IndexPlan& plan = plans[i];
+                if (!plan.usable)
+                    continue;
+                std::vector<KeyValue> keyValues;
+                std::vector<std::u16string> texts(plan.columns.size());
+                bool allNull = true;
+                for (size_t k = 0; k < plan.columns.size(); ++k) {
+                    const Column& c = *plan.columns[k];
+                    auto v = values.find(c.number);
+                    if (c.type == uint8_t(ColumnType::Boolean)) {
+                        keyValues.push_back(KeyValue::boolean(v != values.end()));
+                        allNull = false;
+                        continue;
+                    }
+                    if (v == values.end()) {
+                        keyValues.push_back(KeyValue::null());
+                        continue;
+                    }
+                    allNull = false;
+                    const uint8_t* d = v->second.first;
+                    size_t n = v->second.second;
+                    if (c.type == uint8_t(ColumnType::Text) || c.type == uint8_t(ColumnType::Memo)) {
+                        if (c.type == uint8_t(ColumnType::Memo)) {
+                            // Keys of memos: only values kept in the row are checked.
+                            if (n < 12 || !(get32(d) & 0x80000000u) || 12 + size_t(get32(d) & 0x3FFFFFFF) > n) {
+                                plan.usable = false;
+                                break;
+                            }
+                            n = get32(d) & 0x3FFFFFFF;
+                            d += 12;
+                        }
+                        if (f_.jet4()) {
+                            texts[k] = decodeJet4Text(d, n);
+                        } else {
+                            for (size_t j = 0; j < n; ++j)
+                                texts[k] += cp1252Char(d[j]);
+                        }
+                        keyValues.push_back(KeyValue::ofText(texts[k]));
+                    } else if (c.type == uint8_t(ColumnType::Binary)) {
+                        keyValues.push_back(KeyValue::ofBytes({d, n}));
+                    } else {
+                        keyValues.push_back(KeyValue::fixed({d, n}));
+                    }
+                }
+                if (!plan.usable || (allNull && (t.indexes[i].flags & 0x02)))
+                    continue;  // an index that ignores nulls leaves such rows out
+                IndexEntry e;
+                try {
+                    e.key = encodeKey(indexFormat, plan.keyColumns, keyValues);
+                } catch (const std::exception& ex) {
+                    problem(label, ", index ", t.indexes[i].name, ": the key of row ", r, " of page ", p,
+                            " cannot be encoded: ", std::string(ex.what()));
+                    plan.usable = false;
+                    continue;
+                }
+                e.dataPage = p;
+                e.dataRow = uint8_t(r);
+                plan.expected.push_back(std::move(e));
+            }
         }
     }
+    for (size_t i = 0; i < plans.size(); ++i) {
+        if (!plans[i].usable || !indexMapRead[i])
+            continue;
+        IndexCheckInput in;
+        in.format = indexFormat;
+        in.tdefPage = t.page;
+        in.rootPage = t.indexes[i].firstPage;
+        in.name = t.indexes[i].name;
+        in.expected = std::move(plans[i].expected);
+        in.mapPages = &indexPages[i];
+        PageReader reader = [this](uint32_t page) { return pages_.get(page); };
+        try {
+            for (const auto& s : checkIndex(reader, std::move(in)))
+                problem(label, ", index ", t.indexes[i].name, ": ", s);
+        } catch (const std::exception& ex) {
+            problem(label, ", index ", t.indexes[i].name, ": ", std::string(ex.what()));
+        }
+    }
+
     report_.rows += found;
     // Access leaves the counts of some of its own system tables stale (seen
     // in MSysQueries); the engine relies on the counts of user tables and of

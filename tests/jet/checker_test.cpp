@@ -1,6 +1,8 @@
 // The structural check: it passes on every file Access made, and it fails on
 // copies broken in the ways a faulty writer breaks files.
 #include "jet/checker.h"
+#include "jet/database.h"
+#include "jet/statement.h"
 #include "jet/bytes.h"
 #include "jet/error.h"
 #include "jet/format.h"
@@ -292,5 +294,85 @@ TEST(Checker, ReportsRatherThanCrashesOnGarbagePages)
                 // the catalog itself unreadable: an error is fine too
             }
         }
+    }
+}
+
+TEST(Checker, FailsWhenAnIndexEntryIsWrong)
+{
+    REQUIRE_FIXTURES();
+    for (const char* f : {"jet3/compIndexTestV1997.mdb", "jet4/compIndexTestV2000.mdb"}) {
+        Copy c(f);
+        // The first leaf page of the user table's index that holds entries.
+        uint32_t tdef = c.tablePage("Table1");
+        uint32_t leaf = 0;
+        for (uint32_t p = 1; p < c.pageCount() && !leaf; ++p) {
+            const uint8_t* b = c.page(p);
+            if (b[0] == jet::kPageIndexLeaf && jet::get32(b + 4) == tdef && jet::get16(b + 2) < c.format().pageSize - 0x200)
+                leaf = p;
+        }
+        ASSERT_NE(leaf, 0u) << f;
+        // The first key byte after the column's order flag.
+        c.page(leaf)[c.format().indexEntriesOffset + 1] ^= 0x01;
+        c.save();
+        jet::CheckReport r = jet::checkDatabase(c.path());
+        EXPECT_FALSE(r.ok()) << f;
+        EXPECT_TRUE(mentions(r, "table Table1, index ")) << problems(r);
+    }
+}
+
+TEST(Checker, PassesOnIndexedTablesWeWriteAndFailsWhenARowNoLongerMatchesItsIndex)
+{
+    for (jet::Version v : {jet::Version::Jet3, jet::Version::Jet4}) {
+        const fs::path file = fs::temp_directory_path() /
+                              ("checker_test_written_" + std::to_string(getpid()) + "_" + std::to_string(int(v)) + ".mdb");
+        fs::remove(file);
+        {
+            jet::Database::create(file.string(), v);
+            auto db = jet::Database::open(file.string(), true);
+            jet::execute(*db, "Create table [K] (id int, name text(50))");
+            jet::execute(*db, "alter table K  add constraint pk primary key (id)");
+            jet::execute(*db, "create index byname on K (name DESC)");
+            jet::Table& t = db->table("K");
+            db->begin();
+            for (int i = 0; i < 3000; ++i) {
+                std::vector<jet::Value> row(t.def().columns.size());
+                for (size_t c = 0; c < row.size(); ++c)
+                    row[c] = t.def().columns[c].name == "id" ? jet::Value::integer(i * 7919 % 3001)
+                                                             : jet::Value::text("name " + std::to_string(i % 97));
+                t.append(row);
+            }
+            db->commit();
+        }
+        jet::CheckReport good = jet::checkDatabase(file.string());
+        EXPECT_TRUE(good.ok()) << problems(good);
+
+        // Change the id of one row behind the engine's back.
+        uint32_t tdef = 0;
+        for (const auto& t : jet::catalogTables(file.string()))
+            if (t.name == "K")
+                tdef = t.definitionPage;
+        ASSERT_NE(tdef, 0u);
+        const jet::Format& f = jet::formatFor(v);
+        std::fstream io(file, std::ios::in | std::ios::out | std::ios::binary);
+        std::vector<uint8_t> page(f.pageSize);
+        bool changed = false;
+        for (uint32_t p = 3; !changed && io.seekg(std::streamoff(p) * f.pageSize) &&
+                             io.read(reinterpret_cast<char*>(page.data()), f.pageSize);
+             ++p) {
+            if (page[0] != jet::kPageData || jet::get32(page.data() + 4) != tdef)
+                continue;
+            uint32_t start = jet::get16(page.data() + f.dataHeaderSize) & jet::kRowOffsetMask;
+            // id is the only fixed column: it follows the column count.
+            page[start + (f.jet4() ? 2 : 1)] ^= 0x40;
+            io.seekp(std::streamoff(p) * f.pageSize);
+            io.write(reinterpret_cast<const char*>(page.data()), f.pageSize);
+            changed = true;
+        }
+        io.close();
+        ASSERT_TRUE(changed);
+        jet::CheckReport bad = jet::checkDatabase(file.string());
+        EXPECT_TRUE(mentions(bad, "table K, index pk")) << problems(bad);
+        EXPECT_FALSE(mentions(bad, "index byname")) << problems(bad);
+        fs::remove(file);
     }
 }
