@@ -1,6 +1,7 @@
 // Durability and limits: the size limit ends a write cleanly, a journal
 // left by a killed writer is honoured by readers and undone by the next
 // writer, counters, conversions of source values.
+#include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/pager.h"
@@ -166,4 +167,43 @@ TEST(Values, SourceValuesConvertOrNameTheColumn)
     EXPECT_EQ(rows[0][1].str(), "\xC3\xA9t\xC3\xA9");
     EXPECT_EQ(rows[0][2].asDate(), (DateTime{2021, 3, 4, 5, 6, 7, 0}));
     EXPECT_EQ(rows[0][3].str(), "42");
+}
+
+TEST(Definitions, WideTableSpansSeveralPages)
+{
+    Scratch s;
+    for (Version v : {Version::Jet3, Version::Jet4}) {
+        std::string path = s.dir + (v == Version::Jet4 ? "/w4.mdb" : "/w3.mdb");
+        Database::create(path, v);
+        auto db = Database::open(path);
+        std::string ddl = "Create table [Wide] (";
+        for (int i = 0; i < 255; ++i)
+            ddl += (i ? " , [a_rather_long_column_name_" : "[a_rather_long_column_name_") + std::to_string(i) +
+                   (i % 2 ? "] text(4)" : "] int");
+        execute(*db, ddl + ")");
+        auto rs = openQuery(*db, "select * from [Wide] where 1=0");
+        for (int r = 0; r < 3; ++r) {
+            rs->append();
+            for (int i = 0; i < 255; ++i)
+                rs->setField("A_RATHER_LONG_COLUMN_NAME_" + std::to_string(i),
+                             i % 2 ? Value::text("v" + std::to_string(r)) : Value::integer(i * r));
+            rs->post();
+        }
+        db.reset();
+        auto check = checkDatabase(path);
+        EXPECT_TRUE(check.ok()) << (check.problems.empty() ? "" : check.problems[0]);
+        auto again = Database::open(path, false);
+        auto rows = again->table("wide").readAll();
+        ASSERT_EQ(rows.size(), 3u);
+        EXPECT_EQ(rows[2][254].asInt(), 254 * 2);
+        EXPECT_EQ(rows[2][253].str(), "v2");
+        if (readers::mdbtoolsAvailable())
+            EXPECT_EQ(readers::mdbExport(path, "Wide").rows.size(), 3u);
+        if (readers::mdbReaderAvailable()) {
+            auto r = readers::mdbReader(path, {"Wide"});
+            ASSERT_NE(r.find("Wide"), nullptr);
+            EXPECT_EQ(r.find("Wide")->columns.size(), 255u);
+            EXPECT_EQ(r.find("Wide")->rows.size(), 3u);
+        }
+    }
 }
