@@ -532,6 +532,7 @@ void AccessDataset::open()
         }
         m_fields = fields;
         m_table = &table;
+        m_readOnly = QString::fromStdString(table.name()).startsWith(QLatin1String("MSys"), Qt::CaseInsensitive);
     } catch (const AccessError&) {
         throw;
     } catch (const std::exception& e) {
@@ -542,6 +543,7 @@ void AccessDataset::open()
 void AccessDataset::close()
 {
     m_table = nullptr;
+    m_readOnly = false;
     m_fields.clear();
     m_row.clear();
     m_appending = false;
@@ -564,6 +566,9 @@ void AccessDataset::append()
 {
     if (!m_table)
         throw AccessError(QStringLiteral("Operation is not allowed when the object is closed."));
+    if (m_readOnly)
+        throw AccessError(QStringLiteral("Cannot update '%1'; database or object is read-only.")
+                              .arg(QString::fromStdString(m_table->name())));
     m_row.assign(m_table->def().columns.size(), jet::Value::null());
     m_appending = true;
 }

@@ -122,6 +122,7 @@ private:
     QList<AccessField> m_fields;
     std::vector<jet::Value> m_row;
     bool m_appending = false;
+    bool m_readOnly = false;  // the engine's own tables take no rows from us
 };
 
 // Statement texts read by the provider, exposed for tests.

@@ -274,4 +274,37 @@ TEST_P(RunModes, MergeIntoATableThatLacksAColumn)
     EXPECT_EQ(rowsIn(f, "t"), 3);
 }
 
+TEST_P(RunModes, TheEnginesOwnTablesAreNeitherDroppedNorFilled)
+{
+    FERROWANE_MYSQL_ENV_OR_SKIP(env);
+    RunFixture f(env, dbName("msys"), GetParam());
+    f.db.exec("create table MSysObjects (id int)");
+    f.db.exec("insert into MSysObjects values (1)");
+    f.run({});
+    auto before = f.openTarget();
+    const size_t catalogRows = before->table("MSysObjects").readAll().size();
+    before.reset();
+
+    // Overwrite: the drop fails, so does the create; no rows.
+    f.run({"MSysObjects"});
+    QStringList lines = f.log.lines().mid(3);
+    ASSERT_EQ(lines.size(), 8 + 3);
+    EXPECT_EQ(lines[0], QStringLiteral("Drop table MSysObjects... "));
+    EXPECT_FALSE(lines[1].isEmpty());
+    EXPECT_EQ(lines.mid(2, 2), (QStringList{"", "Create table MSysObjects... "}));
+    EXPECT_FALSE(lines[4].isEmpty());
+    EXPECT_EQ(lines.mid(5, 3), (QStringList{"", "Skip table MSysObjects", ""}));
+
+    // Merge: the rows are refused, the catalog stays as it was.
+    const qsizetype first = f.log.lines().size();
+    f.settings.processtable = 1;
+    const RunResult r = f.run({"MSysObjects"});
+    EXPECT_EQ(r.failedTables, 1);
+    lines = f.linesFrom(int(first));
+    const QString refused = QStringLiteral("Cannot update 'MSysObjects'; database or object is read-only.");
+    EXPECT_EQ(lines.mid(0, 5), (QStringList{"Insert table MSysObjects... ", refused, refused, refused, ""}));
+    auto after = f.openTarget();
+    EXPECT_EQ(after->table("MSysObjects").readAll().size(), catalogRows);
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, RunModes, ::testing::Values(0, 1));
