@@ -694,7 +694,12 @@ void Checker::checkTable(TableInfo& t, bool system)
     // Rows: count them and follow their long values. A row moved elsewhere
     // leaves a pointer behind; the row it points to is counted there only.
     std::set<uint32_t> overflowTargets;
+    // Page pointers live only within one page's turn, so the cache can be
+    // trimmed between pages: a table of any size is checked in bounded memory.
+    uint32_t turns = 0;
     for (uint32_t p : dataPages) {
+        if (++turns % 1024 == 0)
+            pages_.pager.releaseMemory();
         const uint8_t* b = pages_.get(p);
         uint32_t count = get16(b + f_.dataRowCountOffset);
         if (count > f_.maxRowsPerPage)
@@ -734,6 +739,8 @@ void Checker::checkTable(TableInfo& t, bool system)
 
     uint64_t found = 0;
     for (uint32_t p : dataPages) {
+        if (++turns % 1024 == 0)
+            pages_.pager.releaseMemory();
         const uint8_t* b = pages_.get(p);
         uint32_t count = get16(b + f_.dataRowCountOffset);
         if (count > f_.maxRowsPerPage || f_.dataHeaderSize + 2 * count > f_.pageSize) {

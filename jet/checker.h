@@ -10,7 +10,10 @@
 //     are well formed;
 //   - every long value's reference leads to rows of the right length, chains
 //     end and no long-value row is used twice;
-//   - every table row of the catalog points to a valid definition page.
+//   - every table row of the catalog points to a valid definition page;
+//   - every index holds exactly one entry per row (left out where it ignores
+//     nulls), with the key the row's values encode to, in order, with sound
+//     tree links, on pages of its own usage map.
 #pragma once
 
 #include <cstdint>
