@@ -1,0 +1,911 @@
+// Walks the wizard window against the real MariaDB server: steps, buttons,
+// the checks of Next, the table moves, the texts and the stored settings.
+#include "wizard/aaform1.h"
+#include "wizard/clickable_image.h"
+#include "wizard_test_support.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QtTest>
+
+using namespace ferrowane;
+
+namespace {
+const QStringList kTables = {"orders", "Customers", "alpha", "beta", "Zeta"};
+}
+
+// Records the addresses handed to the desktop for opening.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+class TestWizard : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    wiztest::MySqlEnv m_env = wiztest::MySqlEnv::fromEnvironment();
+    std::unique_ptr<wiztest::MessageBoxes> m_boxes;
+    std::unique_ptr<Taaform1> m_form;
+
+    Taaform1& form() { return *m_form; }
+
+    void newForm()
+    {
+        m_form = std::make_unique<Taaform1>();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QApplication::setActiveWindow(m_form.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    }
+
+    void fillLogin(const QString& database)
+    {
+        form().accessmodeItems->button(1)->setChecked(true);
+        form().edthost->setText(m_env.host);
+        form().edtport->setText(m_env.port);
+        form().edtname->setText(m_env.user);
+        form().edtpassword->setText(m_env.password);
+        form().edtdatabase->setText(database);
+    }
+
+    // Steps 1 -> 2 -> 4 with the test database; a target file chosen.
+    void walkToStep4(const QString& typed = "wiz_shop")
+    {
+        form().btnextClick();
+        QCOMPARE(form().CurrentStep, 2);
+        fillLogin(typed);
+        form().btnextClick();
+        QCOMPARE(m_boxes->shown.size(), 0);
+        QCOMPARE(form().CurrentStep, 4);
+    }
+
+    void walkToStep5()
+    {
+        walkToStep4();
+        form().editaccessname->setText(m_home.filePath("target.mdb"));
+        form().btnextClick();
+        QCOMPARE(m_boxes->shown.size(), 0);
+        QCOMPARE(form().CurrentStep, 5);
+    }
+
+    QStringList items(QListWidget* list) const
+    {
+        QStringList names;
+        for (int i = 0; i < list->count(); ++i)
+            names.append(list->item(i)->text());
+        return names;
+    }
+
+    void select(QListWidget* list, const QStringList& names)
+    {
+        list->clearSelection();
+        for (int i = 0; i < list->count(); ++i)
+            list->item(i)->setSelected(names.contains(list->item(i)->text()));
+    }
+
+    // Back, Next, Close, Help: enabled flags and the Next caption.
+    void checkButtons(bool back, const QString& nextText, bool next, bool close, bool help)
+    {
+        QCOMPARE(form().btback->isEnabled(), back);
+        QCOMPARE(form().btnext->text(), nextText);
+        QCOMPARE(form().btnext->isEnabled(), next);
+        QCOMPARE(form().btcancel->isEnabled(), close);
+        QCOMPARE(form().bthelp->isEnabled(), help);
+    }
+
+    QLabel* boldStepLabel()
+    {
+        QLabel* bold = nullptr;
+        for (QLabel* l : {form().Label1, form().Label2, form().Label4, form().Label5, form().Label6}) {
+            if (l->font().bold()) {
+                if (bold)
+                    return nullptr;  // more than one
+                bold = l;
+            }
+        }
+        return bold;
+    }
+
+    // The run database: a long table and a short one.
+    void prepareRunDatabase()
+    {
+        static bool done = false;
+        if (done)
+            return;
+        done = true;
+        QVERIFY(m_env.run("drop database if exists wiz_run; create database wiz_run; use wiz_run;\n"
+                          "create table big (id int primary key, name varchar(40));\n"
+                          "set session max_recursive_iterations = 100000;\n"
+                          "insert into big with recursive s(n) as (select 1 union all select n + 1 from s where n < 5000)"
+                          " select n, concat('row ', n) from s;\n"
+                          "create table small (id int primary key, label varchar(10));\n"
+                          "insert into small values (1, 'a'), (2, 'b'), (3, 'c');\n"));
+    }
+
+    void walkToRunTables(const QString& target)
+    {
+        form().btnextClick();
+        fillLogin("wiz_run");
+        form().btnextClick();
+        QCOMPARE(form().CurrentStep, 4);
+        form().editaccessname->setText(target);
+        form().btnextClick();
+        QCOMPARE(m_boxes->shown.size(), 0);
+        QCOMPARE(form().CurrentStep, 5);
+        select(form().availabletables, {"big"});
+        form().Button1Click();
+        select(form().availabletables, {"small"});
+        form().Button1Click();
+        QCOMPARE(items(form().selecttables), QStringList({"big", "small"}));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        wiztest::isolateUserFolders(m_home);
+        m_boxes = std::make_unique<wiztest::MessageBoxes>();
+        if (m_env.valid()) {
+            QByteArray sql = "drop database if exists wiz_shop; create database wiz_shop; use wiz_shop;\n";
+            for (const QString& t : kTables)
+                sql += "create table `" + t.toUtf8() + "` (id int primary key);\n";
+            sql += "drop database if exists wiz_other; create database wiz_other;\n";
+            // Names that differ only in case: the typed one logs in, the last match is chosen.
+            sql += "drop database if exists wiz_case; create database wiz_case;\n";
+            sql += "drop database if exists WIZ_CASE; create database WIZ_CASE;\n";
+            QVERIFY(m_env.run(sql));
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        m_form.reset();
+        if (m_env.valid())
+            m_env.run("drop database if exists wiz_run; drop database if exists wiz_shop; drop database if exists wiz_other;"
+                      "drop database if exists wiz_case; drop database if exists WIZ_CASE;");
+    }
+
+    void init()
+    {
+        QFile::remove(settingsLocation());
+        m_boxes->clear();
+        newForm();
+    }
+
+    void cleanup()
+    {
+        m_form.reset();
+    }
+
+    void startState()
+    {
+        QCOMPARE(form().windowTitle(), QString("Ferrowane 4.0"));
+        QCOMPARE(form().CurrentStep, 1);
+        QCOMPARE(form().pg->currentWidget(), form().TabSheet1);
+        QCOMPARE(form().pg->currentWidget()->objectName(), QString("TabSheet1"));
+        QCOMPARE(boldStepLabel(), form().Label1);
+        checkButtons(false, "Next >", true, true, true);
+        QCOMPARE(form().btback->text(), QString("< Back"));
+        QCOMPARE(form().btcancel->text(), QString("Close"));
+        QCOMPARE(form().bthelp->text(), QString("Help"));
+        QCOMPARE(form().size(), QSize(594, 425));
+        QVERIFY(!form().Unattended);
+        QVERIFY(!form().StopRequested);
+
+        // Side panel and welcome texts.
+        QCOMPARE(form().Label1->text(), QString("Welcome"));
+        QCOMPARE(form().Label2->text(), QString("Connect to Mysql server"));
+        QCOMPARE(form().Label4->text(), QString("Conversion Settings"));
+        QCOMPARE(form().Label5->text(), QString("Select table to convert"));
+        QCOMPARE(form().Label6->text(), QString("Conversion is Completed"));
+        QCOMPARE(form().Label7->text(), QString("Welcome to the Database"));
+        QCOMPARE(form().Label8->text(), QString("Conversion Wizard"));
+        QVERIFY(form().Label7->font().bold() && form().Label8->font().bold());
+        QCOMPARE(form().Label10->text(), QString("Click 'Next' to continue."));
+
+        // First-start defaults of the two option pages.
+        QCOMPARE(form().accessmodeItems->checkedId(), 0);
+        QCOMPARE(form().accessmodeItems->button(0)->text(), QString("&Local"));
+        QCOMPARE(form().accessmodeItems->button(1)->text(), QString("&Romote"));
+        QVERIFY(!form().edthost->isEnabled());
+        QCOMPARE(form().edthost->palette().color(QPalette::Base), form().palette().color(QPalette::Button));
+        QCOMPARE(form().edtport->text(), QString("3306"));
+        QCOMPARE(form().edtpassword->echoMode(), QLineEdit::Password);
+        QCOMPARE(form().cbcharset->currentText(), QString("Default"));
+        QCOMPARE(form().cbcharset->count(), 37);
+        QCOMPARE(form().cbcharset->itemText(36), QString("utf8"));
+        QCOMPARE(form().cbcharset->maxVisibleItems(), 6);
+        QVERIFY(form().cbcharset->isEditable());
+        QCOMPARE(form().processtableItems->checkedId(), 0);
+        QVERIFY(!form().chktabledefi->isChecked());
+        QVERIFY(!form().chkskipindex->isChecked());
+        QVERIFY(!form().chkblobtotext->isChecked());
+        QVERIFY(!form().chkuppercase->isChecked());
+        QCOMPARE(form().cbaccessformat->currentText(), QString("MS Access 95/97"));
+        QVERIFY(!form().cbaccessformat->isEditable());
+        QVERIFY(form().editaccessname->text().isEmpty());
+        QVERIFY(form().editaccessname->isReadOnly());
+        QCOMPARE(form().accessDialogFolder(), QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Orvanel/");
+        QVERIFY(QDir(form().accessDialogFolder()).exists());
+
+        // Controls that carry the names of the window's design.
+        for (const char* name : {"Panel1", "Panel3", "pg", "Image1", "btback", "btnext", "btcancel", "bthelp",
+                                 "accessmode", "authorization", "GroupBox1", "GroupBox2", "edtdatabase", "edtname",
+                                 "edtpassword", "edthost", "edtport", "edtport111", "cbcharset", "mysqldblist",
+                                 "processtable", "chktabledefi", "chkskipindex", "chkblobtotext", "cbaccessformat",
+                                 "editaccessname", "btbrowse", "SaveDialog1", "availabletables", "selecttables",
+                                 "Button1", "Button2", "Button3", "Button4", "btcreatebat", "sc", "Timer1",
+                                 "edtservice", "edtoracleusername", "edtoraclepassword", "chkuppercase",
+                                 "helpurl", "queryclose", "linkmysqlerror", "nullaccessname", "TabSheet4"})
+            QVERIFY2(form().findChild<QObject*>(name), name);
+    }
+
+    void hostFieldFollowsAccessMode()
+    {
+        form().edthost->setText("db.example");
+        form().accessmodeItems->button(1)->setChecked(true);
+        QVERIFY(form().edthost->isEnabled());
+        QCOMPARE(form().edthost->palette().color(QPalette::Base), form().edtport->palette().color(QPalette::Base));
+        form().accessmodeItems->button(0)->setChecked(true);
+        QVERIFY(!form().edthost->isEnabled());
+        QVERIFY(form().edtport->isEnabled());
+        QCOMPARE(form().edthost->text(), QString("db.example"));
+    }
+
+    void nextFromWelcomeNeedsNoAction()
+    {
+        form().btnextClick();
+        QCOMPARE(form().CurrentStep, 2);
+        QCOMPARE(form().pg->currentWidget(), form().TabSheet2);
+        QCOMPARE(boldStepLabel(), form().Label2);
+        checkButtons(true, "Next >", true, true, true);
+        QVERIFY(form().edtdatabase->hasFocus());
+        QVERIFY(m_boxes->shown.isEmpty());
+        form().btbackClick();
+        QCOMPARE(form().CurrentStep, 1);
+        checkButtons(false, "Next >", true, true, true);
+    }
+
+    void blankDatabaseNameIsRefused()
+    {
+        form().btnextClick();
+        form().edtdatabase->setText("  \t ");
+        form().edtname->setFocus();
+        form().btnextClick();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QCOMPARE(m_boxes->lastText(), QString("Please enter database name"));
+        QCOMPARE(m_boxes->shown.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(form().CurrentStep, 2);
+        QVERIFY(form().edtdatabase->hasFocus());
+    }
+
+    void refusedLoginShowsServerMessage()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        form().btnextClick();
+        fillLogin("wiz_shop");
+        form().edtpassword->setText("wrong-password");
+        form().btnextClick();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QVERIFY2(m_boxes->lastText().contains("Access denied"), qPrintable(m_boxes->lastText()));
+        QCOMPARE(form().CurrentStep, 2);
+        QCOMPARE(form().pg->currentWidget(), form().TabSheet2);
+    }
+
+    void databaseChosenWithoutRegardToCase()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        walkToStep4("wiz_shop");
+        QCOMPARE(form().pg->currentWidget(), form().TabSheet4);
+        QCOMPARE(boldStepLabel(), form().Label4);
+        checkButtons(true, "Next >", true, true, true);
+        QVERIFY(form().mysqldblist->hasFocus());
+        const QStringList names = items(form().mysqldblist);
+        QVERIFY(names.contains("wiz_shop") && names.contains("wiz_other"));
+        QCOMPARE(form().mysqldblist->selectedItems().size(), 1);
+        QCOMPARE(form().mysqldblist->selectedItems().first()->text(), QString("wiz_shop"));
+
+        // Two databases whose names differ only in case: both match, the later one is chosen.
+        form().btbackClick();
+        form().edtdatabase->setText("WIZ_CASE");
+        form().btnextClick();
+        QCOMPARE(form().CurrentStep, 4);
+        const QStringList listed = items(form().mysqldblist);
+        const int upper = listed.indexOf("WIZ_CASE"), lower = listed.indexOf("wiz_case");
+        QVERIFY(upper >= 0 && lower >= 0);
+        QCOMPARE(form().mysqldblist->selectedItems().size(), 1);
+        QCOMPARE(form().mysqldblist->currentRow(), std::max(upper, lower));
+
+        // A name that matches nothing exactly enough: the list has no selection.
+        form().btbackClick();
+        QCOMPARE(form().CurrentStep, 2);
+        form().edtdatabase->setText("wiz_shop ");  // the blank is kept: no entry equals it
+        form().btnextClick();
+        if (form().CurrentStep == 4)
+            QVERIFY(form().mysqldblist->selectedItems().isEmpty());
+        else  // the server refused the name with the blank: its own message
+            QCOMPARE(m_boxes->shown.size(), 1);
+    }
+
+    void settingsPageChecks()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        walkToStep4();
+        // No target file: the language table's message, focus on Browse.
+        form().mysqldblist->setFocus();
+        form().btnextClick();
+        QCOMPARE(m_boxes->lastText(), QString("Please input Access database name"));
+        QCOMPARE(form().CurrentStep, 4);
+        QVERIFY(form().btbrowse->hasFocus());
+
+        // No database chosen in the list: an error, the step stays.
+        m_boxes->clear();
+        form().editaccessname->setText(m_home.filePath("t.mdb"));
+        form().mysqldblist->clearSelection();
+        form().btnextClick();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QCOMPARE(form().CurrentStep, 4);
+        QVERIFY(!form().source().isOpen());
+
+        // A database that has vanished: the server's message.
+        m_boxes->clear();
+        form().mysqldblist->addItem("wiz_no_such_db");
+        form().mysqldblist->setCurrentRow(form().mysqldblist->count() - 1);
+        form().btnextClick();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QVERIFY2(m_boxes->lastText().contains("wiz_no_such_db"), qPrintable(m_boxes->lastText()));
+        QCOMPARE(form().CurrentStep, 4);
+        QCOMPARE(form().availabletables->count(), 0);
+    }
+
+    void tablePageArrival()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        walkToStep5();
+        QCOMPARE(form().pg->currentWidget(), form().TabSheet5);
+        QCOMPARE(boldStepLabel(), form().Label5);
+        checkButtons(true, "Next >", false, true, true);
+        QVERIFY(form().availabletables->hasFocus());
+        QStringList listed = items(form().availabletables);
+        QStringList sortedListed = listed, sortedExpected = kTables;
+        sortedListed.sort();
+        sortedExpected.sort();
+        QCOMPARE(sortedListed, sortedExpected);
+        QCOMPARE(form().availabletables->currentRow(), 0);
+        QVERIFY(form().availabletables->selectedItems().isEmpty());
+        QCOMPARE(form().selecttables->count(), 0);
+
+        // "Add >" before any click moves nothing.
+        form().Button1Click();
+        QCOMPARE(form().selecttables->count(), 0);
+        QVERIFY(!form().btnext->isEnabled());
+        QCOMPARE(form().availabletables->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(form().selecttables->selectionMode(), QAbstractItemView::ExtendedSelection);
+    }
+
+    void tableMoves()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        walkToStep5();
+        const QStringList server = items(form().availabletables);
+
+        // Second and fourth: appended in list order.
+        select(form().availabletables, {server[1], server[3]});
+        form().Button1Click();
+        QCOMPARE(items(form().selecttables), QStringList({server[1], server[3]}));
+        QVERIFY(form().btnext->isEnabled());
+        QCOMPARE(items(form().availabletables), QStringList({server[0], server[2], server[4]}));
+
+        // Then the last one: after those already selected.
+        select(form().availabletables, {server[4]});
+        form().Button1Click();
+        QCOMPARE(items(form().selecttables), QStringList({server[1], server[3], server[4]}));
+
+        // Removal: back in alphabetical position, the whole list sorted without regard to case.
+        select(form().selecttables, {server[3]});
+        form().Button3Click();
+        QStringList available = {server[0], server[2], server[3]};
+        std::sort(available.begin(), available.end(),
+                  [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+        QCOMPARE(items(form().availabletables), available);
+        QCOMPARE(items(form().selecttables), QStringList({server[1], server[4]}));
+
+        // Remove all: everything back, sorted: Customers among the small letters.
+        form().Button4Click();
+        QCOMPARE(items(form().availabletables), QStringList({"alpha", "beta", "Customers", "orders", "Zeta"}));
+        QCOMPARE(form().selecttables->count(), 0);
+        QVERIFY(!form().btnext->isEnabled());
+
+        // Add all: in the order shown.
+        form().Button2Click();
+        QCOMPARE(items(form().selecttables), QStringList({"alpha", "beta", "Customers", "orders", "Zeta"}));
+        QCOMPARE(form().availabletables->count(), 0);
+        QVERIFY(form().btnext->isEnabled());
+
+        // Double clicks move the selection of their list.
+        select(form().selecttables, {"beta", "orders"});
+        form().selecttablesDblClick();
+        QCOMPARE(items(form().availabletables), QStringList({"beta", "orders"}));
+        select(form().availabletables, {"orders"});
+        form().availabletablesDblClick();
+        QCOMPARE(items(form().selecttables), QStringList({"alpha", "Customers", "Zeta", "orders"}));
+
+        // Moves with nothing to move change nothing; Next follows the selected list.
+        form().availabletables->clearSelection();
+        form().Button1Click();
+        QCOMPARE(form().selecttables->count(), 4);
+        form().Button4Click();
+        QVERIFY(!form().btnext->isEnabled());
+        form().Button3Click();
+        QVERIFY(!form().btnext->isEnabled());
+
+        // Back empties both lists; Next lists again, now kept in alphabetical order.
+        form().btbackClick();
+        QCOMPARE(form().CurrentStep, 4);
+        QCOMPARE(form().availabletables->count(), 0);
+        QCOMPARE(form().selecttables->count(), 0);
+        checkButtons(true, "Next >", true, true, true);
+        form().btnextClick();
+        QCOMPARE(form().CurrentStep, 5);
+        QCOMPARE(items(form().availabletables), QStringList({"alpha", "beta", "Customers", "orders", "Zeta"}));
+        QVERIFY(!form().btnext->isEnabled());
+
+        // Back from step 4 lands on step 2.
+        form().btbackClick();
+        form().btbackClick();
+        QCOMPARE(form().CurrentStep, 2);
+    }
+
+    void doubleClickWithTheMouse()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        walkToStep5();
+        QListWidget* list = form().availabletables;
+        const QString name = list->item(2)->text();
+        const QPoint at = list->visualItemRect(list->item(2)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(items(form().selecttables), QStringList({name}));
+        QVERIFY(form().btnext->isEnabled());
+    }
+
+    void lastStepButtonsAndPicture()
+    {
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler("https", &recorder, "open");
+        form().ShowStep(6);
+        QCOMPARE(form().pg->currentWidget(), form().TabSheet6);
+        QCOMPARE(boldStepLabel(), form().Label6);
+        checkButtons(false, "Finish", true, false, false);
+        // The picture opens help also here, where Help itself is disabled.
+        QTest::mouseClick(form().Image1, Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(recorder.opened.size(), 1);
+        QCOMPARE(recorder.opened.first().toString(), QString("https://github.com/tarnwick/ferrowane/blob/main/docs/help-en.md"));
+        QDesktopServices::unsetUrlHandler("https");
+    }
+
+    void helpOpensLanguagePage()
+    {
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler("https", &recorder, "open");
+        QTest::mouseClick(form().bthelp, Qt::LeftButton);
+        form().LanguageCode = "cn";
+        form().ApplyLanguage();
+        form().bthelpClick();
+        QDesktopServices::unsetUrlHandler("https");
+        QCOMPARE(recorder.opened.size(), 2);
+        QVERIFY(recorder.opened[0].toString().endsWith("/docs/help-en.md"));
+        QVERIFY(recorder.opened[1].toString().endsWith("/docs/help-zh.md"));
+        QVERIFY(QFile::exists(QStringLiteral(FERROWANE_SOURCE_DIR) + "/docs/help-en.md"));
+        QVERIFY(QFile::exists(QStringLiteral(FERROWANE_SOURCE_DIR) + "/docs/help-zh.md"));
+    }
+
+    void closeQuestion()
+    {
+        m_boxes->answers = {QMessageBox::No};
+        QTest::mouseClick(form().btcancel, Qt::LeftButton);
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QCOMPARE(m_boxes->lastText(), QString("Close this Wizard ?"));
+        QCOMPARE(m_boxes->shown.last().title, QString("Information"));
+        QCOMPARE(m_boxes->shown.last().buttons, QMessageBox::Yes | QMessageBox::No);
+        QVERIFY(form().isVisible());
+
+        form().edtname->setText("kept-user");
+        m_boxes->answers = {QMessageBox::Yes};
+        QTest::mouseClick(form().btcancel, Qt::LeftButton);
+        QVERIFY(!form().isVisible());
+        QCOMPARE(LoadSettings().mysqlu, QString("kept-user"));
+    }
+
+    void titleBarCloseAsksNothingAndSaves()
+    {
+        form().edtdatabase->setText("from-title-bar");
+        QVERIFY(form().close());
+        QVERIFY(m_boxes->shown.isEmpty());
+        QCOMPARE(LoadSettings().mysqldatabase, QString("from-title-bar"));
+    }
+
+    void storedSettingsShownAtStart()
+    {
+        {
+            QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Tarnwick", "Ferrowane");
+            raw.setValue("accessmode", "1");
+            raw.setValue("host", "db.example");
+            raw.setValue("port", "");
+            raw.setValue("Character Set", "36");
+            raw.setValue("processtable", "-3");
+            raw.setValue("accessformat", "7");
+            raw.setValue("tabledefonly", "true");
+            raw.setValue("blobtotext", "1");
+            raw.setValue("nameuppercase", "1");
+            raw.setValue("oracleu", "ou");
+            raw.setValue("defaultaccessdir", m_home.path() + "/");
+        }
+        newForm();
+        QCOMPARE(form().accessmodeItems->checkedId(), 1);
+        QVERIFY(form().edthost->isEnabled());
+        QCOMPARE(form().edthost->text(), QString("db.example"));
+        QCOMPARE(form().edtport->text(), QString("3306"));
+        QCOMPARE(form().cbcharset->currentText(), QString("utf8"));
+        QCOMPARE(form().characterSetIndex(), 36);
+        QCOMPARE(form().processtableItems->checkedId(), 0);   // nearest in range
+        QCOMPARE(form().cbaccessformat->currentIndex(), 1);
+        QVERIFY(!form().chktabledefi->isChecked());
+        QVERIFY(form().chkblobtotext->isChecked());
+        QVERIFY(form().chkuppercase->isChecked());
+        QCOMPARE(form().edtoracleusername->text(), QString("ou"));
+        QCOMPARE(form().accessDialogFolder(), m_home.path() + "/");
+
+        // Leaving without a chosen file keeps the stored folder; the rest is written back.
+        QVERIFY(form().close());
+        const StoredSettings stored = LoadSettings();
+        QCOMPARE(stored.defaultaccessdir, m_home.path() + "/");
+        QCOMPARE(stored.processtable, 0);
+        QCOMPARE(stored.accessformat, 1);
+        QCOMPARE(stored.characterSet, 36);
+        QVERIFY(stored.nameuppercase);
+    }
+
+    void chosenFileMovesTheStoredFolder()
+    {
+        QDir(m_home.path()).mkpath("out dir");
+        form().editaccessname->setText(m_home.path() + "/out dir/new.mdb");
+        QVERIFY(form().close());
+        QCOMPARE(LoadSettings().defaultaccessdir, m_home.path() + "/out dir/");
+    }
+
+    void typedCharacterSetAsksForNone()
+    {
+        form().cbcharset->setEditText("klingon");
+        QCOMPARE(form().characterSetIndex(), -1);
+        QCOMPARE(form().conversionSettings().character_set, QString("klingon"));
+        QCOMPARE(form().storedFromControls().characterSet, -1);
+        form().cbcharset->setEditText("utf8");
+        QCOMPARE(form().characterSetIndex(), 36);
+        form().cbcharset->setEditText("UTF8");
+        QCOMPARE(form().characterSetIndex(), -1);
+    }
+
+    void browseDialog()
+    {
+        const QString folder = m_home.path() + "/browse";
+        QDir().mkpath(folder);
+        // OK with a name typed without extension: ".mdb" is added.
+        QTimer::singleShot(0, this, [&] {
+            QVERIFY(form().SaveDialog1->isVisible());
+            form().SaveDialog1->selectFile(folder + "/typed");
+            QMetaObject::invokeMethod(form().SaveDialog1, "accept");
+        });
+        form().btbrowseClick();
+        QCOMPARE(form().editaccessname->text(), folder + "/typed.mdb");
+
+        // An existing file is taken without a question.
+        QFile existing(folder + "/there.mdb");
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.close();
+        QTimer::singleShot(0, this, [&] {
+            // Typed into the name field, as a user would.
+            auto* name = form().SaveDialog1->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText("there.mdb");
+            QMetaObject::invokeMethod(form().SaveDialog1, "accept");
+        });
+        form().btbrowseClick();
+        QCOMPARE(form().editaccessname->text(), folder + "/there.mdb");
+
+        // Cancel leaves the field as it was; the dialog reopened on the earlier choice.
+        QString offered;
+        QTimer::singleShot(0, this, [&] {
+            offered = form().SaveDialog1->selectedFiles().value(0);
+            form().SaveDialog1->reject();
+        });
+        form().btbrowseClick();
+        QCOMPARE(offered, folder + "/there.mdb");
+        QCOMPARE(form().editaccessname->text(), folder + "/there.mdb");
+        QCOMPARE(form().SaveDialog1->defaultSuffix(), QString("mdb"));
+        QCOMPARE(form().SaveDialog1->nameFilters(), QStringList({"MS Access Databases (.mdb) (*.mdb)"}));
+        QVERIFY(form().SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));
+        QVERIFY(m_boxes->shown.isEmpty());
+    }
+
+    void chineseCaptions()
+    {
+        form().LanguageCode = "cn";
+        form().ApplyLanguage();
+        QCOMPARE(form().Label1->text(), QString::fromUtf8("欢迎"));
+        QCOMPARE(form().Label2->text(), QString::fromUtf8("连接MYSQL"));
+        QCOMPARE(form().Label8->text(), QString());
+        QCOMPARE(form().accessmode->title(), QString::fromUtf8("存取模式"));
+        QCOMPARE(form().GroupBox1->title(), QString("Port settings"));
+        QCOMPARE(form().chkblobtotext->text(), QString::fromUtf8("转换BLOB为TEXT类型"));
+        QCOMPARE(form().Button1->text(), QString::fromUtf8("添加>"));
+        QCOMPARE(form().Button2->text(), QString::fromUtf8("添加全部>"));
+        QCOMPARE(form().Button3->text(), QString::fromUtf8("<去除"));
+        QCOMPARE(form().Button4->text(), QString::fromUtf8("<去除全部"));
+        QCOMPARE(form().btbrowse->text(), QString::fromUtf8("浏览..."));
+        QCOMPARE(form().bthelp->text(), QString::fromUtf8("帮助"));
+        QCOMPARE(form().btcreatebat->text(), QString::fromUtf8("创建快捷方式"));
+        QCOMPARE(form().btnext->text(), QString("Next >"));
+        QCOMPARE(form().btcancel->text(), QString("Close"));
+        QCOMPARE(form().accessmodeItems->button(1)->text(), QString("&Romote"));  // items stay English
+        QCOMPARE(form().nullaccessname->text(), QString::fromUtf8("请输入Access文件名"));
+
+        m_boxes->answers = {QMessageBox::No};
+        form().ConfirmClose();
+        QCOMPARE(m_boxes->lastText(), QString::fromUtf8("退出向导 ?"));
+
+        // Back to English: the buttons outside the table keep their Chinese captions.
+        form().LanguageCode = "en";
+        form().ApplyLanguage();
+        QCOMPARE(form().Label1->text(), QString("Welcome"));
+        QCOMPARE(form().btcreatebat->text(), QString("Create Shortcut File"));
+    }
+
+    void englishCaptionsOfThePages()
+    {
+        QCOMPARE(form().GroupBox1->title(), QString("Port settings"));
+        QCOMPARE(form().Label17->text(), QString("(Default Mysql Port is 3306)"));
+        QCOMPARE(form().edtport111->text(), QString("Port number:"));
+        QCOMPARE(form().Label15->text(), QString("Database :"));
+        QCOMPARE(form().processtable->title(), QString("How to process existing tables:"));
+        QCOMPARE(form().Label26->text(), QString("Select MySQL tables to convert into Oracle format."));
+        QCOMPARE(form().Label29->text(), QString("Conversion is Completed"));
+        QCOMPARE(form().Label30->text(), QString("Wizard has migrated your MySQL database to Access successfully."));
+        QCOMPARE(form().Label32->text(), QString("Click 'Finish' to exit the wizard."));
+        QCOMPARE(form().labelaccessname->text(), QString("MS Access database name:"));
+        QCOMPARE(form().btcreatebat->text(), QString("Create Shortcut File"));
+        QCOMPARE(form().queryclose->text(), QString("Close this Wizard ?"));
+        QVERIFY(form().linkmysqlerror->text().startsWith("Access denied. Verify"));
+        QVERIFY(!form().helpurl->isVisible());
+    }
+
+    void unknownLabelGetsEmptyCaption()
+    {
+        auto* extra = new QLabel("before", form().TabSheet1);
+        extra->setObjectName("Label99");
+        form().ApplyLanguage();
+        QCOMPARE(extra->text(), QString());
+        form().LanguageCode = "fr";
+        extra->setText("kept");
+        form().ApplyLanguage();
+        QCOMPARE(extra->text(), QString("kept"));
+        QCOMPARE(form().Label1->text(), QString("Welcome"));
+    }
+
+    void languageTablesAreComplete()
+    {
+        QCOMPARE(englishTable().size(), 48);
+        QCOMPARE(chineseTable().size(), 48);
+        for (int i = 0; i < 48; ++i)
+            QCOMPARE(englishTable()[i].first, chineseTable()[i].first);
+        QCOMPARE(englishTable().first().first, QString("Label1"));
+        QCOMPARE(englishTable().last(), qMakePair(QString("nullaccessname"), QString("Please input Access database name")));
+    }
+
+    void maintenanceExports()
+    {
+        QTemporaryDir out;
+        QVERIFY(form().Button8Click(out.path()));
+        QFile en(out.filePath("english.txt")), cn(out.filePath("chn.txt"));
+        QVERIFY(en.open(QIODevice::ReadOnly) && cn.open(QIODevice::ReadOnly));
+        const QList<QByteArray> enLines = en.readAll().split('\n');
+        QCOMPARE(enLines.first(), QByteArray("Label1=Welcome\r"));
+        QCOMPARE(enLines.size(), 49);  // 48 lines and the empty text after the last line end
+        QVERIFY(cn.readAll().startsWith(QString::fromUtf8("Label1=欢迎\r\n").toUtf8()));
+
+        QVERIFY(form().saveClick(out.path()));
+        QFile lb(out.filePath("lb.txt"));
+        QVERIFY(lb.open(QIODevice::ReadOnly));
+        const QString saved = QString::fromUtf8(lb.readAll());
+        QVERIFY(saved.contains("Label11=Provide necessary information"));
+        QVERIFY(saved.contains("accessmode=Access mode\r\n"));
+        QVERIFY(!saved.contains("GroupBox1="));  // group boxes only with loaditems
+        lb.close();
+        // The captured table replaced the English one.
+        QCOMPARE(tableText(form().english(), "processtable"), QString("How to process existing tables:"));
+
+        QVERIFY(form().loaditemsClick(out.path()));
+        QVERIFY(lb.open(QIODevice::ReadOnly));
+        const QString loaded = QString::fromUtf8(lb.readAll());
+        QVERIFY(loaded.contains("GroupBox1=Port settings\r\n"));
+        QVERIFY(loaded.contains("chkskipindex=Skip converting indexes\r\n"));
+        QVERIFY(loaded.indexOf("accessmode=") < loaded.indexOf("authorization="));
+        QVERIFY(loaded.indexOf("authorization=") < loaded.indexOf("chktabledefi="));
+    }
+
+    void progressLogKeepsWholeLines()
+    {
+        ProgressLog& log = form().progressLog();
+        QCOMPARE(log.lastLine(), QString());
+        log.appendLine("Create table orders... ");
+        log.replaceLastLine("Create table orders...Done");
+        log.appendLine(QString());
+        const QString longLine = "Insert table " + QString(400, u'x') + " 100 Rows ";
+        log.appendLine(longLine);
+        log.replaceLastLine("two\nlines");
+        QCOMPARE(log.lastLine(), QString("two\nlines"));
+        log.replaceLastLine(log.lastLine() + "...Done");
+        QCOMPARE(form().logLines(), QStringList({"Create table orders...Done", "", "two\nlines...Done"}));
+        QCOMPARE(form().sc->toPlainText(), QString("Create table orders...Done\n\ntwo\nlines...Done"));
+        QVERIFY(form().sc->isReadOnly());
+        QCOMPARE(form().sc->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        log.appendLine("after");
+        QCOMPARE(form().sc->toPlainText(), QString("Create table orders...Done\n\ntwo\nlines...Done\nafter"));
+    }
+
+    void wholeConversionToFinish()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        prepareRunDatabase();
+        const QString target = m_home.filePath("whole.mdb");
+        QFile::remove(target);
+        walkToRunTables(target);
+        int pointsSeen = 0;
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, this, [&] {
+            // Only Stop and Help can be used while the run goes on.
+            if (form().runGoingOn()) {
+                ++pointsSeen;
+                QVERIFY(!form().btback->isEnabled());
+                QVERIFY(!form().btnext->isEnabled());
+                QCOMPARE(form().btcancel->text(), QString("Stop"));
+                QVERIFY(form().btcancel->isEnabled());
+                QVERIFY(form().bthelp->isEnabled());
+                QCOMPARE(form().pg->currentWidget(), form().TabSheet6);
+                QCOMPARE(form().CurrentStep, 5);
+                QCOMPARE(boldStepLabel(), form().Label5);
+            }
+        });
+        probe.start(0);
+        form().btnextClick();
+        probe.stop();
+        QVERIFY(m_boxes->shown.isEmpty());
+        QVERIFY(pointsSeen > 0);
+        QVERIFY(QFile::exists(target));
+        QCOMPARE(form().CurrentStep, 6);
+        QCOMPARE(form().pg->currentWidget(), form().TabSheet6);
+        checkButtons(false, "Finish", true, false, false);
+        QCOMPARE(form().btcancel->text(), QString("Stop"));
+
+        const QStringList log = form().logLines();
+        QVERIFY2(log.contains("Create table big...Done"), qPrintable(log.join('|')));
+        QVERIFY(log.contains("Insert table big 5000 Rows ...Done"));
+        QVERIFY(log.contains("Insert table small 3 Rows ...Done"));
+        QCOMPARE(log.mid(log.size() - 3), QStringList({"Conversion is Completed",
+                                                      "Wizard has migrated your MySQL database to Access successfully.",
+                                                      "Click 'Finish' to exit the wizard."}));
+        QCOMPARE(form().pbtable->maximum(), 3);  // the last table's count
+        QVERIFY(!form().sc->toPlainText().contains(" / "));  // the bar adds nothing to the log
+
+        // Finish: log and selection emptied, the window closes, the settings are stored.
+        form().btnextClick();
+        QVERIFY(!form().isVisible());
+        QVERIFY(form().logLines().isEmpty());
+        QCOMPARE(form().selecttables->count(), 0);
+        QCOMPARE(LoadSettings().mysqldatabase, QString("wiz_run"));
+        QCOMPARE(LoadSettings().defaultaccessdir, m_home.path() + "/");
+    }
+
+    void stopAnsweredNoKeepsRunning()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        prepareRunDatabase();
+        walkToRunTables(m_home.filePath("no-stop.mdb"));
+        bool asked = false;
+        QTimer::singleShot(0, this, [&] {
+            QVERIFY(form().runGoingOn());
+            m_boxes->answers = {QMessageBox::No};
+            QTest::mouseClick(form().btcancel, Qt::LeftButton);
+            asked = true;
+            QCOMPARE(m_boxes->lastText(), QString("Stop"));
+            QCOMPARE(m_boxes->shown.last().title, QString("Info"));
+            QCOMPARE(form().btcancel->text(), QString("Stop"));
+            QVERIFY(!form().btback->isEnabled());
+        });
+        form().btnextClick();
+        QVERIFY(asked);
+        QCOMPARE(form().CurrentStep, 6);
+        QVERIFY(!form().StopRequested);
+    }
+
+    void stopConfirmedDuringLongTable()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        prepareRunDatabase();
+        walkToRunTables(m_home.filePath("stopped.mdb"));
+        QTimer::singleShot(0, this, [&] {
+            QVERIFY(form().runGoingOn());
+            m_boxes->answers = {QMessageBox::Yes};
+            QTest::mouseClick(form().btcancel, Qt::LeftButton);
+            QVERIFY(form().StopRequested);
+            QVERIFY(form().btback->isEnabled());
+            QCOMPARE(form().btcancel->text(), QString("Close"));
+        });
+        form().btnextClick();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QCOMPARE(form().CurrentStep, 5);
+        QCOMPARE(form().pg->currentWidget(), form().TabSheet6);
+        QVERIFY(form().btback->isEnabled());
+        QVERIFY(!form().btnext->isEnabled());
+        QCOMPARE(form().btcancel->text(), QString("Close"));
+        QVERIFY(form().btcancel->isEnabled());
+        const QStringList log = form().logLines();
+        QVERIFY2(log.size() >= 4, qPrintable(log.join('|')));
+        QCOMPARE(log.mid(log.size() - 4), QStringList({"Operation aborted", "Operation aborted", "Operation aborted", ""}));
+        QVERIFY(!log.contains("Conversion is Completed"));
+
+        // Close now asks the close question again.
+        m_boxes->answers = {QMessageBox::No};
+        form().btcancelClick();
+        QCOMPARE(m_boxes->lastText(), QString("Close this Wizard ?"));
+
+        // Back: step 4, both lists empty; the log stays for the next run.
+        form().btbackClick();
+        QCOMPARE(form().CurrentStep, 4);
+        QCOMPARE(form().availabletables->count(), 0);
+        QCOMPARE(form().selecttables->count(), 0);
+        checkButtons(true, "Next >", true, true, true);
+        QVERIFY(!form().logLines().isEmpty());
+    }
+
+    void runErrorShownAndButtonsStay()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        prepareRunDatabase();
+        // A target in a folder that does not exist cannot be written.
+        walkToRunTables(m_home.filePath("no/such/folder/x.mdb"));
+        form().btnextClick();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QVERIFY(!m_boxes->lastText().isEmpty());
+        QCOMPARE(form().CurrentStep, 5);
+        QVERIFY(!form().runGoingOn());
+        QCOMPARE(form().btcancel->text(), QString("Stop"));
+        // The way out: Stop, then Back.
+        form().btcancelClick();
+        QVERIFY(form().btback->isEnabled());
+        form().btbackClick();
+        QCOMPARE(form().CurrentStep, 4);
+    }
+};
+
+QTEST_MAIN(TestWizard)
+#include "tst_wizard.moc"

@@ -1,0 +1,23 @@
+// The interface texts of the main window: an English and a Chinese table that
+// map a control's name (or one of four message keys) to its text.
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+namespace ferrowane {
+
+// key=text rows in their stored order; a text may be empty.
+using LanguageTable = QList<QPair<QString, QString>>;
+
+const LanguageTable& englishTable();
+const LanguageTable& chineseTable();
+
+// The text of a key, or an empty text when the table has no such key.
+QString tableText(const LanguageTable& table, const QString& key);
+
+// The table as key=text lines.
+QStringList tableLines(const LanguageTable& table);
+
+}  // namespace ferrowane

@@ -1,0 +1,39 @@
+// The progress log as the window shows it: whole lines in the read-only memo,
+// the current table's rows on a bar beneath it, and the window's events let
+// through at the run's progress points.
+#pragma once
+
+#include "engine/progress_log.h"
+
+#include <QStringList>
+
+class QPlainTextEdit;
+class QProgressBar;
+
+namespace ferrowane {
+
+class MemoLog : public ProgressLog {
+public:
+    MemoLog(QPlainTextEdit* memo, QProgressBar* bar, bool& stopRequested);
+
+    void appendLine(const QString& line) override;
+    void replaceLastLine(const QString& line) override;
+    QString lastLine() const override;
+    bool progressPoint(qint64 rowsWritten) override;
+    bool stopRequested() const override { return m_stop; }
+    void clearStopRequest() override { m_stop = false; }
+    void rowTotal(const QString& sourceTable, qint64 total) override;
+
+    const QStringList& lines() const { return m_lines; }
+    void clear();
+    void resetBar();
+
+private:
+    QPlainTextEdit* m_memo;
+    QProgressBar* m_bar;
+    bool& m_stop;
+    QStringList m_lines;
+    int m_lastLineBlock = 0;  // first block of the last line (a line may hold line breaks)
+};
+
+}  // namespace ferrowane
