@@ -75,8 +75,11 @@ int main(int argc, char** argv)
     long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
     std::string dir = argc > 2 ? argv[2] : "/tmp";
     long batch = argc > 3 ? std::atol(argv[3]) : 5000;  // the converter commits every 5000 rows
+    std::string only = argc > 4 ? argv[4] : "";          // "before" or "after": one run only
     int status = 0;
     for (bool keysFirst : {true, false}) {
+        if ((only == "before" && !keysFirst) || (only == "after" && keysFirst))
+            continue;
         pid_t pid = fork();
         if (pid == 0) {
             try {
