@@ -972,8 +972,14 @@ void Checker::run()
     globalMap();
     for (uint32_t p = 1; p < pages_.count; ++p) {
         const uint8_t* b = pages_.get(p);
-        if (b[0] == kPageData && !free_[p] && std::memcmp(b + 4, "LVAL", 4) != 0)
-            dataPagesOf_[get32(b + 4)].push_back(p);
+        if (b[0] == kPageData && !free_[p] && std::memcmp(b + 4, "LVAL", 4) != 0) {
+            // Pages that name no table hold usage-map rows; one whose rows
+            // were all deleted (its table dropped) stays with the maps for reuse.
+            if (get32(b + 4) == 0)
+                own(p, "the usage maps");
+            else
+                dataPagesOf_[get32(b + 4)].push_back(p);
+        }
         if ((p & 1023) == 0)
             pages_.pager.releaseMemory();
     }

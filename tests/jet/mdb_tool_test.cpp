@@ -574,3 +574,117 @@ TEST(MdbToolRoundTrip, EveryTypeAndEdgeValueInBothFormats)
         EXPECT_EQ(tool({"check", db}).code, kExitOk);
     }
 }
+
+TEST(MdbToolImport, ABadLineLeavesTheTableAsItWas)
+{
+    TempDir dir;
+    const std::string db = dir.file("bad.mdb");
+    ASSERT_EQ(tool({"create", db, "--format", "2000"}).code, kExitOk);
+    ASSERT_EQ(tool({"exec", db, "Create table [T] (id counter, n int, t text(5))"}).code, kExitOk);
+    ASSERT_EQ(tool({"import", db, "T"}, "1\t10\tone\n2\t20\ttwo\n").code, kExitOk);
+    const std::string before = tool({"dump", db, "T"}).out;
+    ASSERT_EQ(before, "1\t10\tone\n2\t20\ttwo\n");
+
+    struct Case {
+        std::string input, message;
+    };
+    const std::vector<Case> cases = {
+        {"\\N\t1\ta\n\\N\t2\tb\n\\N\tabc\tc\n", "line 3, column 'n': not a whole number"},
+        {"\\N\t1\ta\n\\N\t2147483648\tb\n", "line 2, column 'n'"},
+        {"\\N\t1\tsix ch\n", "line 1: "},
+        {"\\N\t1\n", "line 1: 2 fields, but table 'T' has 3 columns"},
+        {"\\N\t1\ta\tb\n", "line 1: 4 fields"},
+        {"\\N\t1\ta\\q\n", "line 1: field 3: unknown escape"},
+        {"\\N\t1\ta\n1\t1\tdup\n", ""},  // counters are no key: this one is fine
+    };
+    for (const auto& c : cases) {
+        ToolRun r = tool({"import", db, "T"}, c.input);
+        if (c.message.empty()) {
+            EXPECT_EQ(r.code, kExitOk) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.code, kExitFailure) << c.input;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(tool({"dump", db, "T"}).out, before) << c.input;
+    }
+    EXPECT_EQ(tool({"check", db}).code, kExitOk);
+
+    ToolRun noTable = tool({"import", db, "Missing"}, "1\n");
+    EXPECT_EQ(noTable.code, kExitFailure);
+    EXPECT_NE(noTable.err.find("Missing"), std::string::npos) << noTable.err;
+    ToolRun noFile = tool({"import", db, "T", dir.file("absent.tsv")});
+    EXPECT_EQ(noFile.code, kExitFailure);
+    EXPECT_NE(noFile.err.find("absent.tsv"), std::string::npos) << noFile.err;
+    ToolRun noDump = tool({"dump", db, "Missing"});
+    EXPECT_EQ(noDump.code, kExitFailure);
+    ToolRun exists = tool({"create", db, "--format", "97"});
+    EXPECT_EQ(exists.code, kExitFailure);
+    EXPECT_EQ(tool({"dump", db, "T"}).out.substr(0, before.size()), before);
+}
+
+TEST(MdbToolImport, Jet3RefusesCharactersItsCodePageCannotHold)
+{
+    TempDir dir;
+    const std::string db = dir.file("cp.mdb");
+    ASSERT_EQ(tool({"create", db, "--format", "97"}).code, kExitOk);
+    ASSERT_EQ(tool({"exec", db, "Create table [T] (t text(50), m memo)"}).code, kExitOk);
+    ToolRun ok = tool({"import", db, "T"}, "caf\xC3\xA9 \xE2\x82\xAC\t\xC5\x93uvre\n");
+    EXPECT_EQ(ok.code, kExitOk) << ok.err;
+    ToolRun bad = tool({"import", db, "T"}, "fine\tfine\n\xE4\xB8\xAD\tx\n");
+    EXPECT_EQ(bad.code, kExitFailure);
+    EXPECT_NE(bad.err.find("line 2"), std::string::npos) << bad.err;
+    EXPECT_EQ(tool({"dump", db, "T"}).out, "caf\xC3\xA9 \xE2\x82\xAC\t\xC5\x93uvre\n");
+}
+
+TEST(MdbToolImport, CountersTakeTheGivenValueAndGoOnAfterTheHighest)
+{
+    TempDir dir;
+    const std::string db = dir.file("counter.mdb");
+    ASSERT_EQ(tool({"create", db, "--format", "97"}).code, kExitOk);
+    ASSERT_EQ(tool({"exec", db, "Create table [C] (id counter, t text(10))"}).code, kExitOk);
+    ASSERT_EQ(tool({"import", db, "C"}, "\\N\ta\n5\tb\n\\N\tc\n3\td\n\\N\te\n").code, kExitOk);
+    EXPECT_EQ(tool({"dump", db, "C"}).out, "1\ta\n5\tb\n6\tc\n3\td\n7\te\n");
+    // A later import goes on from there.
+    ASSERT_EQ(tool({"import", db, "C"}, "\\N\tf\n").code, kExitOk);
+    EXPECT_EQ(tool({"dump", db, "C"}).out.substr(20), "8\tf\n");
+}
+
+TEST(MdbToolExec, StatementsAndProbes)
+{
+    TempDir dir;
+    const std::string db = dir.file("exec.mdb");
+    ASSERT_EQ(tool({"create", db, "--format", "2000"}).code, kExitOk);
+    ASSERT_EQ(tool({"exec", db, "Create table [A b] (x int, [y z] text(3))"}).code, kExitOk);
+    ToolRun probe = tool({"exec", db, "select * from [A b] where 1=0"});
+    EXPECT_EQ(probe.code, kExitOk) << probe.err;
+    EXPECT_EQ(probe.out, "x\ty z\n");
+    ToolRun missing = tool({"exec", db, "Select 1 from [nope] where 1=0"});
+    EXPECT_EQ(missing.code, kExitFailure);
+    ToolRun syntax = tool({"exec", db, "Create tabel [X] (a int)"});
+    EXPECT_EQ(syntax.code, kExitFailure);
+    EXPECT_FALSE(syntax.err.empty());
+    EXPECT_EQ(tool({"tables", db}).out, "A b\n");
+    ASSERT_EQ(tool({"exec", db, "drop table [A b]"}).code, kExitOk);
+    EXPECT_EQ(tool({"tables", db}).out, "");
+    EXPECT_EQ(tool({"check", db}).code, kExitOk);
+}
+
+TEST(MdbToolProgram, ExitCodesAndStandardInput)
+{
+    const std::string exe = std::string(FERROWANE_BINARY_DIR) + "/tools/ferrowane-mdb";
+    if (!std::filesystem::exists(exe))
+        GTEST_SKIP() << "ferrowane-mdb is not built";
+    TempDir dir;
+    const std::string db = dir.file("p.mdb");
+    EXPECT_EQ(readers::runProcess({exe}).exitCode, kExitUsage);
+    EXPECT_EQ(readers::runProcess({exe, "create", db, "--format", "2000"}).exitCode, kExitOk);
+    EXPECT_EQ(readers::runProcess({exe, "exec", db, "Create table [T] (a int, b memo)"}).exitCode, kExitOk);
+    auto imported = readers::runProcess({exe, "import", db, "T"}, "1\tone\\ttab\n\\N\t\\N\n");
+    EXPECT_EQ(imported.exitCode, kExitOk) << imported.err;
+    auto dumped = readers::runProcess({exe, "dump", db, "T"});
+    EXPECT_EQ(dumped.exitCode, kExitOk);
+    EXPECT_EQ(dumped.out, "1\tone\\ttab\n\\N\t\\N\n");
+    auto missing = readers::runProcess({exe, "check", dir.file("none.mdb")});
+    EXPECT_EQ(missing.exitCode, kExitFailure);
+    EXPECT_NE(missing.err.find("none.mdb"), std::string::npos);
+}
