@@ -226,6 +226,7 @@ private:
     bool rowValues(const TableInfo& t, const uint8_t* page, const RowSpan& span,
                    std::map<uint16_t, std::pair<const uint8_t*, size_t>>& values, bool& fine);
     void globalMap();
+    void checkFreeSpace(uint32_t page, const uint8_t* b);
 
     Pages pages_;
     const Format& f_;
@@ -877,6 +878,30 @@ void Checker::checkTable(TableInfo& t, bool system)
         problem(label, ": its row count says ", t.rowCount, " but its pages hold ", found, " rows");
 }
 
+// The free-space field of a data page: what its rows and their offsets
+// leave (the engine decides by it whether a row fits).
+void Checker::checkFreeSpace(uint32_t page, const uint8_t* b)
+{
+    uint32_t count = get16(b + f_.dataRowCountOffset);
+    if (count > f_.maxRowsPerPage || f_.dataHeaderSize + 2 * count > f_.pageSize) {
+        problem("data page ", page, " claims ", count, " rows");
+        return;
+    }
+    uint32_t used = 0, previous = f_.pageSize;
+    for (uint32_t r = 0; r < count; ++r) {
+        uint32_t start = get16(b + f_.dataHeaderSize + 2 * r) & kRowOffsetMask;
+        if (start > previous || start < f_.dataHeaderSize + 2 * count) {
+            problem("data page ", page, ": row ", r, " lies outside the page's row area");
+            return;
+        }
+        used += previous - start + 2;
+        previous = start;
+    }
+    uint32_t expected = f_.pageSize - f_.dataHeaderSize - used;
+    if (get16(b + 2) != expected)
+        problem("data page ", page, ": its free-space field says ", get16(b + 2), " bytes but its rows leave ", expected);
+}
+
 void Checker::globalMap()
 {
     free_.assign(pages_.count, false);
@@ -972,6 +997,8 @@ void Checker::run()
     globalMap();
     for (uint32_t p = 1; p < pages_.count; ++p) {
         const uint8_t* b = pages_.get(p);
+        if (b[0] == kPageData && !free_[p])
+            checkFreeSpace(p, b);
         if (b[0] == kPageData && !free_[p] && std::memcmp(b + 4, "LVAL", 4) != 0) {
             // Pages that name no table hold usage-map rows; one whose rows
             // were all deleted (its table dropped) stays with the maps for reuse.
@@ -987,7 +1014,16 @@ void Checker::run()
     std::vector<CatalogTable> tables = catalog();
     std::set<uint32_t> definitions;
     bool sawCatalog = false;
+    std::set<std::u16string> names;
     for (const auto& ct : tables) {
+        std::u16string folded;
+        try {
+            folded = foldCase(utf8ToUtf16(ct.name));
+        } catch (const Error&) {
+            folded = utf8ToUtf16("\x01" + std::to_string(ct.definitionPage));
+        }
+        if (!names.insert(folded).second)
+            problem("the catalog lists the table name ", ct.name, " twice");
         if (!definitions.insert(ct.definitionPage).second) {
             problem("table ", ct.name, ": another catalog row already points to definition page ", ct.definitionPage);
             continue;

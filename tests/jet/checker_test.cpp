@@ -376,3 +376,19 @@ TEST(Checker, PassesOnIndexedTablesWeWriteAndFailsWhenARowNoLongerMatchesItsInde
         fs::remove(file);
     }
 }
+
+TEST(Checker, FailsWhenADataPagesFreeSpaceIsWrong)
+{
+    REQUIRE_FIXTURES();
+    Copy c("jet3/testV1997.mdb");
+    uint32_t tdef = c.tablePage("Table1");
+    uint32_t page = 0;
+    for (uint32_t p = 1; p < c.pageCount() && !page; ++p)
+        if (c.page(p)[0] == jet::kPageData && jet::get32(c.page(p) + 4) == tdef)
+            page = p;
+    ASSERT_NE(page, 0u);
+    jet::put16(c.page(page) + 2, uint16_t(jet::get16(c.page(page) + 2) + 10));
+    c.save();
+    jet::CheckReport r = jet::checkDatabase(c.path());
+    EXPECT_TRUE(mentions(r, "data page " + std::to_string(page) + ": its free-space field says")) << problems(r);
+}
