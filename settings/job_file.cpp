@@ -1,0 +1,201 @@
+#include "settings/job_file.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace ferrowane {
+
+QStringList jobLines(const JobContent& job)
+{
+    QStringList lines{
+        QStringLiteral("accessmode=") + encodeChoice(job.accessmode),
+        QStringLiteral("mysqldatabase=") + job.mysqldatabase,
+        QStringLiteral("port=") + job.port,
+        QStringLiteral("mysqlu=") + job.mysqlu,
+        QStringLiteral("mysqlp=") + job.mysqlp,
+        QStringLiteral("host=") + job.host,
+        QStringLiteral("accessfilename=") + job.accessfilename,
+        QStringLiteral("accessformat=") + encodeChoice(job.accessformat),
+        QStringLiteral("processtable=") + encodeChoice(job.processtable),
+        QStringLiteral("character_set=") + job.character_set,
+        QStringLiteral("tabledefonly=") + encodeFlag(job.tabledefonly),
+        QStringLiteral("skipindex=") + encodeFlag(job.skipindex),
+        QStringLiteral("blobtotext=") + encodeFlag(job.blobtotext),
+        QStringLiteral("alltables=") + encodeChoice(job.alltables),
+    };
+    if (job.alltables == 0) {
+        for (qsizetype i = 0; i < job.tables.size(); ++i)
+            lines.append(QStringLiteral("tables%1=%2").arg(i + 1).arg(job.tables[i]));
+    }
+    return lines;
+}
+
+namespace {
+
+QString writeLines(const QString& path, const QStringList& lines, bool ownerOnly)
+{
+    QByteArray bytes;
+    for (const QString& line : lines)
+        bytes += line.toUtf8() + "\r\n";
+    if (!ownerOnly) {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
+        if (file.write(bytes) != bytes.size() || !file.commit())
+            return QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString());
+        return QString();
+    }
+    // The password must never be readable by others, not even for a moment:
+    // a new file is created owner-only, an old one is narrowed before it is emptied.
+    const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    QFile file(path);
+    if (file.exists() && !file.setPermissions(owner))
+        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate, owner))
+        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString());
+    file.close();
+    return QString();
+}
+
+}  // namespace
+
+QString writeJobFile(const QString& path, const JobContent& job)
+{
+    return writeLines(path, jobLines(job), true);
+}
+
+QString writeTextLines(const QString& path, const QStringList& lines)
+{
+    return writeLines(path, lines, false);
+}
+
+QString replaceExtension(const QString& path, const QString& extension)
+{
+    const qsizetype separator = std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
+    const qsizetype dot = path.lastIndexOf(u'.');
+    return (dot > separator ? path.left(dot) : path) + extension;
+}
+
+std::optional<JobFile> JobFile::read(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    return fromBytes(bytes);
+}
+
+JobFile JobFile::fromBytes(const QByteArray& bytes)
+{
+    QString text;
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        text = QString::fromUtf8(bytes.mid(3));
+    } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        // The decoder reads the mark and its byte order.
+        QStringDecoder decoder(QStringDecoder::Utf16);
+        text = decoder(bytes);
+        if (!text.isEmpty() && text[0] == QChar(0xFEFF))
+            text.remove(0, 1);
+    } else {
+        text = QString::fromUtf8(bytes);
+    }
+    // Lines end at CR LF, LF or a lone CR; a final line end opens no new line.
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' || text[i] == u'\n') {
+            lines.append(text.mid(start, i - start));
+            if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < text.size())
+        lines.append(text.mid(start));
+    return JobFile(lines);
+}
+
+QString JobFile::value(const QString& key) const
+{
+    for (const QString& line : m_lines) {
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq >= 0 && QStringView(line).left(eq).compare(key, Qt::CaseInsensitive) == 0)
+            return line.mid(eq + 1);
+    }
+    return QString();
+}
+
+QStringList JobFile::tableEntries() const
+{
+    QStringList names;
+    for (qsizetype i = 0; i < m_lines.size(); ++i) {
+        const QString name = value(QStringLiteral("tables") + QString::number(i));
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    return names;
+}
+
+QString ApplyJobSettings(const JobFile& job, JobSettingsSink& sink)
+{
+    auto choice = [&job](const char* key, std::optional<int>& out) -> QString {
+        const QString text = job.value(QLatin1String(key));
+        out = decodeChoice(text);
+        return out ? QString() : QStringLiteral("'%1' is not a valid integer value").arg(text);
+    };
+
+    std::optional<int> position;
+    if (QString bad = choice("accessmode", position); !bad.isEmpty())
+        return bad;
+    sink.setAccessMode(*position);
+
+    sink.setDatabase(job.value(QStringLiteral("mysqldatabase")));
+    sink.setUser(job.value(QStringLiteral("mysqlu")));
+    sink.setPassword(job.value(QStringLiteral("mysqlp")));
+    sink.setHost(job.value(QStringLiteral("host")));
+    sink.setPort(job.value(QStringLiteral("port")));
+    sink.setOracle(job.value(QStringLiteral("oracleh")), job.value(QStringLiteral("oracleu")),
+                   job.value(QStringLiteral("oraclep")));
+
+    if (QString bad = choice("accessformat", position); !bad.isEmpty())
+        return bad;
+    sink.setAccessFormat(*position);
+
+    sink.setAccessFileName(job.value(QStringLiteral("accessfilename")));
+    sink.setCharacterSet(job.value(QStringLiteral("character_set")));
+
+    if (QString bad = choice("processtable", position); !bad.isEmpty())
+        return bad;
+    sink.setProcessTable(*position);
+
+    sink.setFlags(decodeFlag(job.value(QStringLiteral("tabledefonly"))),
+                  decodeFlag(job.value(QStringLiteral("nameuppercase"))),
+                  decodeFlag(job.value(QStringLiteral("skipindex"))),
+                  decodeFlag(job.value(QStringLiteral("blobtotext"))));
+    return QString();
+}
+
+QString jobDateTimeText()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QLocale locale = QLocale::system();
+    QString text = locale.toString(now.date(), QLocale::ShortFormat);
+    if (now.time() != QTime(0, 0))
+        text += u' ' + locale.toString(now.time(), QLocale::LongFormat);
+    return text;
+}
+
+}  // namespace ferrowane

@@ -1,0 +1,40 @@
+// Running a job file without anyone at the screen. With a display the wizard
+// walks its own pages (the window calls the pieces here); without one, or from
+// the command line, runJobHeadless does the same walk with no window at all
+// and writes every message it would have shown into the log file instead.
+#pragma once
+
+#include "engine/progress_log.h"
+#include "settings/job_file.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace ferrowane {
+
+// Whether a window can be shown here: on Linux a display is named
+// (DISPLAY or WAYLAND_DISPLAY) or a window platform was chosen explicitly
+// (QT_QPA_PLATFORM, such as "offscreen"). Other systems always have one.
+bool displayAvailable();
+
+// Exit statuses of a run without a window.
+enum JobExit {
+    JobConverted = 0,    // every table converted
+    JobTableFailed = 1,  // the run ended, but a table failed, or it was ended by an error
+    JobNotStarted = 2,   // the job could not be read or applied, or a step before the run refused
+};
+
+// The log file of a job: its path with ".log" in place of the extension.
+inline QString jobLogPath(const QString& jobPath) { return replaceExtension(jobPath, QStringLiteral(".log")); }
+
+// Runs the job file as an unattended run does, without a window: start line,
+// job load, settings applied over the stored ones, login, database, tables of
+// the job, the run, end line, log file beside the job, settings stored. Where
+// the window would show a message and wait, the message becomes the last line
+// of the log file and the run ends. `echo` (optional) receives every line
+// too, and its progress points and Stop requests are the run's.
+// When the log file cannot be written either, that error goes to standard
+// error. Returns a JobExit value.
+int runJobHeadless(const QString& jobPath, ProgressLog* echo = nullptr);
+
+}  // namespace ferrowane
