@@ -200,4 +200,27 @@ TEST_P(TypeMapOnServer, BlobToText)
     EXPECT_EQ(rows[0][2].str(), "n1");
 }
 
+TEST_P(TypeMapOnServer, TextsAFileCannotHoldAreCountedNotLost)
+{
+    FERROWANE_MYSQL_ENV_OR_SKIP(env);
+    const bool jet4 = GetParam() == 1;
+    RunFixture f(env, QStringLiteral("conv_texts_%1").arg(GetParam()), GetParam());
+    f.db.exec("create table t (id int, s varchar(10), e enum('short','a much longer value'))");
+    f.db.exec("insert into t values (1, '\xD0\x9F\xD1\x80\xD0\xB8', 'short'), (2, 'caf\xC3\xA9', null), "
+              "(3, '\xE2\x82\xAC', 'a much longer value')");
+    f.run({"t"});
+    QStringList lines = {"Create table t...Done", "", "Insert table t 3 Rows ...Done"};
+    if (!jet4)
+        lines << "Column s: 1 value not stored as it was (first: characters that code page 1252 lacks became \"?\")";
+    lines << "";
+    EXPECT_EQ(f.log.lines(), lines + completion());
+    auto db = f.openTarget();
+    const auto rows = db->table("t").readAll();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][1].str(), jet4 ? "\xD0\x9F\xD1\x80\xD0\xB8" : "???");
+    EXPECT_EQ(rows[1][1].str(), "caf\xC3\xA9");
+    EXPECT_EQ(rows[2][1].str(), "\xE2\x82\xAC");  // the euro sign is in code page 1252
+    EXPECT_EQ(rows[2][2].str(), "a much longer value");
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, TypeMapOnServer, ::testing::Values(0, 1));
