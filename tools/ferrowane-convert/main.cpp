@@ -58,8 +58,11 @@ public:
 
     bool progressPoint(qint64 rowsWritten) override
     {
-        if (m_bar)
+        // A few redraws a second are enough for the eye.
+        if (m_bar && (!m_lastDraw.isValid() || m_lastDraw.elapsed() >= 100)) {
             drawBar(rowsWritten);
+            m_lastDraw.start();
+        }
         if (g_interrupts > 0)
             m_stop = true;
         return m_stop;
@@ -139,6 +142,7 @@ private:
     QString m_table;
     qint64 m_total = -1;
     QElapsedTimer m_timer;
+    QElapsedTimer m_lastDraw;
 };
 
 int fail(const QString& message, int code)
