@@ -114,7 +114,8 @@ public:
         oracleu = u;
         oraclep = p;
     }
-    void setAccessFormat(int position) override { m_settings.accessformat = position; }
+    // Out of range: the nearest format.
+    void setAccessFormat(int position) override { m_settings.accessformat = position < 1 ? 0 : 1; }
     void setAccessFileName(const QString& path) override { m_settings.accessfilename = path; }
     void setCharacterSet(const QString& name) override { m_settings.character_set = name; }
     void setProcessTable(int position) override { m_settings.processtable = position; }
