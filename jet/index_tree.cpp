@@ -46,7 +46,7 @@ void put32(std::uint8_t* p, std::uint32_t v)
 
 std::size_t entrySize(const IndexEntry& e, bool leaf) { return e.key.size() + (leaf ? 4 : 8); }
 
-std::size_t commonPrefix(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
+std::size_t commonPrefix(const KeyBytes& a, const KeyBytes& b)
 {
     std::size_t n = std::min(a.size(), b.size());
     std::size_t i = 0;

@@ -154,7 +154,7 @@ Outcome appendAndVerify(const fs::path& source, int rowsPerTable)
                 for (std::size_t k = 0; k < std::min(want.size(), scan.entries.size()); ++k) {
                     if (scan.entries[k].key != want[k].key || scan.entries[k].dataPage != want[k].dataPage ||
                         scan.entries[k].dataRow != want[k].dataRow) {
-                        auto hex = [](const std::vector<std::uint8_t>& b) {
+                        auto hex = [](std::span<const std::uint8_t> b) {
                             std::string h;
                             for (auto x : b) {
                                 char t[4];

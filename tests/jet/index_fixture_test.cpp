@@ -28,7 +28,7 @@ fs::path fixturesDir() { return fs::path(FERROWANE_SOURCE_DIR) / ".." / "shared"
 std::uint32_t le16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
 std::uint32_t le32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
 
-std::string hex(const std::vector<std::uint8_t>& b)
+std::string hex(std::span<const std::uint8_t> b)
 {
     static const char* d = "0123456789ABCDEF";
     std::string s;
