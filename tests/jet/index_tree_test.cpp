@@ -348,3 +348,35 @@ TEST(IndexTree, VerifyFindsDamage)
     tree.discardCache();
     EXPECT_NO_THROW(tree.verify());
 }
+
+TEST(IndexKeyBytes, InlineAndHeapKeysBehaveLikeVectors)
+{
+    for (std::size_t n : {0u, 1u, 23u, 24u, 25u, 300u}) {
+        std::vector<std::uint8_t> v(n);
+        for (std::size_t i = 0; i < n; ++i)
+            v[i] = std::uint8_t(i * 7 + 1);
+        KeyBytes k = v;
+        EXPECT_EQ(k, v);
+        KeyBytes copy = k;
+        KeyBytes moved = std::move(copy);
+        EXPECT_EQ(moved, v);
+        EXPECT_TRUE(copy.empty());
+        KeyBytes assigned;
+        assigned = moved;
+        assigned = assigned;  // self-assignment keeps the bytes
+        EXPECT_EQ(assigned, v);
+        KeyBytes grown;
+        for (std::uint8_t b : v)
+            grown.push_back(b);
+        EXPECT_EQ(grown, k);
+        EXPECT_EQ(grown.toVector(), v);
+        if (n) {
+            grown.back() ^= 0xFF;
+            EXPECT_FALSE(grown == k);
+        }
+        // Moving a heap key into an inline one and back.
+        KeyBytes small = {1, 2};
+        small = std::move(assigned);
+        EXPECT_EQ(small, v);
+    }
+}
