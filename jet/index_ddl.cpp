@@ -1,9 +1,12 @@
 #include "jet/index_ddl.h"
 
+#include "jet/data_page.h"
 #include "jet/error.h"
 #include "jet/field_codec.h"
 #include "jet/index_store.h"
 #include "jet/index_tree.h"
+#include "jet/pager.h"
+#include "jet/row_codec.h"
 #include "jet/statement.h"
 #include "jet/text_codec.h"
 #include "jet/usage_map.h"
@@ -36,6 +39,24 @@ std::uint8_t physicalFlags(const Format& f, const IndexSpec& spec)
     return flags;
 }
 
+// The bytes of a stored row, following a row that moved elsewhere.
+std::vector<std::uint8_t> storedRow(Database& db, std::uint32_t rowPointer)
+{
+    const Format& f = db.format();
+    for (int hop = 0; hop < 4; ++hop) {
+        const std::uint8_t* page = db.pager().read(rowPointer >> 8);
+        std::uint16_t raw = data_page::rowOffsetRaw(f, page, std::uint16_t(rowPointer & 0xFF));
+        std::vector<std::uint8_t> bytes = readRowAt(db.pager(), f, rowPointer);
+        if (!(raw & kRowOverflow))
+            return bytes;
+        if (bytes.size() < 4)
+            break;
+        rowPointer = std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
+                     std::uint32_t(bytes[3]) << 24;
+    }
+    throw Error("A row of the table points to a moved row that cannot be found");
+}
+
 // Every page of a tree, root included.
 std::vector<std::uint32_t> treePages(IndexPageStore& store, std::uint32_t tdef, std::uint32_t root)
 {
@@ -65,6 +86,12 @@ bool canIndexColumn(const Format& f, const ColumnDef& c)
 std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
                                       const std::vector<Value>& values)
 {
+    return rowIndexKey(f, def, index, values, nullptr);
+}
+
+std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
+                                      const std::vector<Value>& values, const std::vector<RawField>* raw)
+{
     std::vector<KeyColumn> cols;
     std::vector<KeyValue> kv;
     std::vector<std::u16string> texts;
@@ -80,7 +107,12 @@ std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, cons
             throw Error("A row has fewer values than the table has columns");
         cols.push_back({KeyType(std::uint8_t(c->type)), ic.ascending});
         const Value& v = values[ci];
-        if (v.isNull()) {
+        // Fixed-size values straight from the row bytes: a date read back
+        // as a Value need not give the stored double to the last bit.
+        const std::size_t fixedSize = fixedValueSize(KeyType(std::uint8_t(c->type)));
+        if (raw && ci < raw->size() && fixedSize && !(*raw)[ci].null && (*raw)[ci].size == fixedSize) {
+            kv.push_back(KeyValue::fixed({(*raw)[ci].data, fixedSize}));
+        } else if (v.isNull()) {
             kv.push_back(KeyValue::null());
         } else if (c->type == ColumnType::Boolean) {
             kv.push_back(KeyValue::boolean(v.asBool()));
@@ -198,6 +230,10 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
     // All checks on the rows come before anything is written.
     PackedEntries entries;
     std::uint32_t distinct = 0;
+    bool needRaw = false;
+    for (const auto& ic : phys.columns)
+        if (const ColumnDef* c = def.columnByNumber(ic.columnNumber); c && fixedValueSize(KeyType(std::uint8_t(c->type))))
+            needRaw = true;
     if (shared == def.physicalIndexes.size()) {
         table.scan([&](const std::vector<Value>& values, std::uint32_t rowPointer) {
             if (spec.primary)
@@ -205,7 +241,14 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
                     if (values[colPos[k]].isNull())
                         throw Error("The primary key " + quoted(spec.name) + " cannot be created: column " +
                                     quoted(def.columns[colPos[k]].name) + " holds empty (null) values");
-            entries.add(rowIndexKey(f, def, phys, values), rowPointer >> 8, std::uint8_t(rowPointer));
+            std::vector<std::uint8_t> rowBytes;
+            std::vector<RawField> raw;
+            if (needRaw) {
+                rowBytes = storedRow(db, rowPointer);
+                raw = decodeRow(f, def, rowBytes.data(), std::uint32_t(rowBytes.size()));
+            }
+            entries.add(rowIndexKey(f, def, phys, values, needRaw ? &raw : nullptr), rowPointer >> 8,
+                        std::uint8_t(rowPointer));
             return true;
         });
         entries.sort();

@@ -49,6 +49,11 @@ void registerIndexStatements();
 // index.
 std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
                                       const std::vector<Value>& values);
+// The same with the row's stored fields (decodeRow), whose bytes are used
+// for fixed-size columns so that the key matches the row exactly.
+struct RawField;
+std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
+                                      const std::vector<Value>& values, const std::vector<RawField>* raw);
 
 // Whether index keys of this column can be written: text columns need the
 // sort order the engine implements ("General" / "General Legacy").

@@ -110,6 +110,9 @@ TEST_P(IndexDdl, KeysMadeAfterLoadingRowsThenKeptCurrent)
             d.year = 1990 + int(rng() % 30);
             d.month = 1 + int(rng() % 12);
             d.day = 1 + int(rng() % 28);
+            d.hour = int(rng() % 24);
+            d.minute = int(rng() % 60);
+            d.second = int(rng() % 60);
             t.append({Value::integer(i * 7 % 6000), i % 97 == 0 ? Value::null() : Value::text(name),
                       Value::real(double(int(rng() % 20000)) / 8 - 1000), Value::boolean(rng() % 2),
                       Value::date(d)});
