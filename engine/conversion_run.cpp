@@ -91,7 +91,15 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
         if (!exists || overwrite) {
             m_log.appendLine(QStringLiteral("Create table ") + target + QStringLiteral("... "));
             ok = true;
-            m_cc.CreateTargetTable(m_source, m_connection, sourceTable, target, settings.blobtotext, ok, error);
+            try {
+                m_cc.CreateTargetTable(m_source, m_connection, sourceTable, target, settings.blobtotext, ok,
+                                       error);
+            } catch (const MySqlError& e) {
+                // The server could not list the table (gone, or named in another
+                // letter case): this table fails, the run goes on.
+                ok = false;
+                error = e.message();
+            }
             if (ok)
                 m_log.replaceLastLine(QStringLiteral("Create table ") + target + QStringLiteral("...Done"));
             else
@@ -101,7 +109,13 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
                 bool keysOk = true;
                 QString keyError;
                 QStringList keyFailures;
-                m_cc.ConvertIndexes(m_source, m_connection, sourceTable, target, keysOk, keyError, &keyFailures);
+                try {
+                    m_cc.ConvertIndexes(m_source, m_connection, sourceTable, target, keysOk, keyError,
+                                        &keyFailures);
+                } catch (const MySqlError& e) {
+                    keysOk = false;
+                    keyFailures.append(e.message());
+                }
                 for (const QString& message : keyFailures)
                     m_log.appendLine(message);
                 failed = failed || !keysOk;

@@ -42,9 +42,10 @@ public:
     std::function<void()> beforeFinishLine;
 
     // Converts `tables` (in order) with the job's settings, on the MySQL
-    // connection that is already open on the database. Errors that no step
-    // catches (the target file cannot be written or opened, the server fails
-    // while listing a table's columns or keys) leave as exceptions.
+    // connection that is already open on the database. A table the server
+    // cannot list fails like a refused create (its message in the log) and the
+    // run goes on. The target file that cannot be written or opened ends the
+    // run with an exception.
     RunResult run(const ConversionSettings& settings, const QStringList& tables, const RunTexts& texts = RunTexts());
 
     // The Access name of a table for this run: the source name, or for names
