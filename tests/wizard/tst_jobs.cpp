@@ -1,0 +1,648 @@
+// Job files, the shortcut-file window, launchers and unattended runs.
+//
+// MySQL cases run against the server named by FERROWANE_MYSQL_*; without it
+// they are skipped (failed when FERROWANE_REQUIRE_MYSQL=1). Started with a
+// single ".frwjob" argument this program runs that job without a window, as
+// the program does when there is no display, so that a launcher it writes can
+// be run as a real process.
+#include "settings/job_file.h"
+#include "settings/launcher.h"
+#include "settings/umarfrm_bat.h"
+#include "settings/unattended_run.h"
+#include "wizard/aaform1.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ferrowane;
+
+namespace {
+
+QString env(const char* name) { return qEnvironmentVariable(name); }
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QStringList logLinesOf(const QString& path)
+{
+    const QByteArray bytes = readAll(path);
+    QStringList lines = QString::fromUtf8(bytes).split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// Runs SQL through the root client of the test server.
+bool rootSql(const QByteArray& sql)
+{
+    QStringList args = QProcess::splitCommand(env("FERROWANE_MYSQL_CLIENT"));
+    if (args.isEmpty())
+        return false;
+    const QString program = args.takeFirst();
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted())
+        return false;
+    p.write(sql);
+    p.closeWriteChannel();
+    p.waitForFinished(120000);
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool haveServer()
+{
+    return !env("FERROWANE_MYSQL_HOST").isEmpty() && !env("FERROWANE_MYSQL_PORT").isEmpty()
+           && !env("FERROWANE_MYSQL_USER").isEmpty() && !env("FERROWANE_MYSQL_CLIENT").isEmpty();
+}
+
+#define MYSQL_OR_SKIP()                                                                      \
+    do {                                                                                     \
+        if (!haveServer()) {                                                                 \
+            if (env("FERROWANE_REQUIRE_MYSQL") == QLatin1String("1"))                        \
+                QFAIL("FERROWANE_MYSQL_* not set");                                          \
+            QSKIP("no MySQL test server (FERROWANE_MYSQL_*)");                               \
+        }                                                                                    \
+    } while (0)
+
+// A job for the test server in remote mode.
+QByteArray serverJob(const QString& database, const QString& target, const QByteArray& tail,
+                     const QString& password = env("FERROWANE_MYSQL_PASSWORD"))
+{
+    QByteArray job = "accessmode=1\r\nmysqldatabase=" + database.toUtf8() + "\r\nport=" + env("FERROWANE_MYSQL_PORT").toUtf8()
+                     + "\r\nmysqlu=" + env("FERROWANE_MYSQL_USER").toUtf8() + "\r\nmysqlp=" + password.toUtf8()
+                     + "\r\nhost=" + env("FERROWANE_MYSQL_HOST").toUtf8() + "\r\naccessfilename=" + target.toUtf8()
+                     + "\r\naccessformat=1\r\nprocesstable=0\r\n";
+    return job + tail;
+}
+
+// Environment of a run without a display, with its own settings store.
+QProcessEnvironment headlessEnvironment(const QString& home)
+{
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.remove(QStringLiteral("DISPLAY"));
+    e.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    e.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    e.insert(QStringLiteral("HOME"), home);
+    e.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    return e;
+}
+
+// Runs a launcher script as cron would; returns the exit status, -1 on a hang or crash.
+int runLauncher(const QString& launcher, const QString& home)
+{
+    QProcess p;
+    p.setProcessEnvironment(headlessEnvironment(home));
+    p.setWorkingDirectory(QDir::tempPath());
+    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shellQuote(launcher)});
+    if (!p.waitForStarted(10000))
+        return -1;
+    if (!p.waitForFinished(180000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// A folder name that a careless launcher would split or expand.
+const QString kAwkwardFolder = QStringLiteral("night jobs 'a' \"b\" $HOME `x`");
+
+}  // namespace
+
+class TestJobs : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void jobLinesInOrder();
+    void shortcutWindowWritesJobAndLauncher_data();
+    void shortcutWindowWritesJobAndLauncher();
+    void shortcutWindowFromTheWizard();
+    void selectedTablesWithEmptySelection();
+    void tableListShownOnlyForSelectedTables();
+    void reselectTablesClosesWithMessage();
+    void cancelledDialogWritesNothing();
+    void unwritableJobShowsErrorNotSuccess();
+
+    void readerByteOrderMarksAndLineEnds();
+    void readerKeysWithoutCaseAndTableNumbers();
+    void applyStopsAtBadChoice();
+    void applyToTheWizard();
+    void launcherQuotesAnyPath();
+
+    void unreadableJobWritesLogBeside();
+    void badAccessFormatStartsNoRun();
+
+    void launcherConvertsThroughServer();
+    void otherCaseAndMissingNamesPassOver();
+    void charsetDefaultAndUnknown();
+    void missingPortEndsWithMessage();
+    void refusedLoginEndsWithServerMessage();
+
+private:
+    QTemporaryDir m_home;
+    ShortcutInput sampleInput() const;
+};
+
+void TestJobs::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    // Our own settings store, never the user's.
+    qputenv("HOME", m_home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/.config")).toUtf8());
+}
+
+ShortcutInput TestJobs::sampleInput() const
+{
+    ShortcutInput in;
+    in.accessmode = 0;
+    in.host = QStringLiteral("db.example");
+    in.database = QStringLiteral("shop");
+    in.port = QStringLiteral("3307");
+    in.user = QStringLiteral("ann");
+    in.password = QStringLiteral("p=w d");
+    in.charset = QStringLiteral("utf8");
+    in.accessformat = 1;
+    in.accessfilename = QStringLiteral("/data/out put/shop.mdb");
+    in.processtable = 2;
+    in.processtableCaption = QStringLiteral("Skip");
+    in.tabledefonly = true;
+    in.skipindex = false;
+    in.blobtotext = true;
+    in.selectedTables = {QStringLiteral("orders"), QStringLiteral("Order Lines"), QStringLiteral("x=y")};
+    return in;
+}
+
+void TestJobs::jobLinesInOrder()
+{
+    JobContent job;
+    job.alltables = 0;
+    job.tables = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
+    const QStringList lines = jobLines(job);
+    QCOMPARE(lines.size(), 17);
+    QCOMPARE(lines[14], QStringLiteral("tables1=a"));
+    job.alltables = 1;
+    QCOMPARE(jobLines(job).size(), 14);
+}
+
+void TestJobs::shortcutWindowWritesJobAndLauncher_data()
+{
+    QTest::addColumn<int>("alltables");
+    QTest::newRow("all tables") << 1;
+    QTest::newRow("selected tables") << 0;
+}
+
+void TestJobs::shortcutWindowWritesJobAndLauncher()
+{
+    QFETCH(int, alltables);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(kAwkwardFolder));
+    const QString folder = dir.path() + u'/' + kAwkwardFolder + u'/';
+
+    Tmarfrm_bat bat;
+    bat.programPath = QStringLiteral("/opt/fw/ferrowane");
+    QStringList messages;
+    bat.showMessageText = [&](const QString& t) { messages.append(t); };
+    bat.chooseShortcutPath = [&] { return folder + QStringLiteral("nightly.sh"); };
+    bat.fill(sampleInput());
+    QCOMPARE(bat.edtmysqlip->text(), QStringLiteral("localhost"));
+    QCOMPARE(bat.edtoracleexits->text(), QStringLiteral("Skip"));
+    QCOMPARE(bat.edtmysqlpassword->echoMode(), QLineEdit::Normal);
+    bat.rgselecttableItems->button(alltables)->click();
+    bat.Button1Click();
+
+    QByteArray expected = "accessmode=0\r\nmysqldatabase=shop\r\nport=3307\r\nmysqlu=ann\r\nmysqlp=p=w d\r\n"
+                          "host=db.example\r\naccessfilename=/data/out put/shop.mdb\r\naccessformat=1\r\n"
+                          "processtable=2\r\ncharacter_set=utf8\r\ntabledefonly=1\r\nskipindex=0\r\n"
+                          "blobtotext=1\r\n";
+    if (alltables == 1)
+        expected += "alltables=1\r\n";
+    else
+        expected += "alltables=0\r\ntables1=orders\r\ntables2=Order Lines\r\ntables3=x=y\r\n";
+    const QString jobPath = folder + QStringLiteral("nightly.frwjob");
+    QCOMPARE(readAll(jobPath), expected);
+    QCOMPARE(QFile::permissions(jobPath) & 0x0077, QFileDevice::Permissions());  // nobody else reads the password
+
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages[0], QStringLiteral("Success to create \"%1nightly.sh\".\rCreate setting file \"%1nightly.frwjob\" OK.\r"
+                                         "It will build a log file \"%1nightly.log\" after running with this Shortcut File.")
+                              .arg(folder));
+    const QString launcher = folder + QStringLiteral("nightly.sh");
+    QVERIFY(QFileInfo(launcher).isExecutable());
+    QCOMPARE(QString::fromUtf8(readAll(launcher)), launcherScript(bat.programPath, jobPath));
+    QVERIFY(bat.result() == QDialog::Accepted);
+
+    // Written again: replaced, still owner-only.
+    bat.Button1Click();
+    QCOMPARE(readAll(jobPath), expected);
+    QCOMPARE(QFile::permissions(jobPath) & 0x0077, QFileDevice::Permissions());
+}
+
+void TestJobs::shortcutWindowFromTheWizard()
+{
+    Taaform1 form;
+    form.accessmodeItems->button(1)->click();
+    form.edthost->setText(QStringLiteral("10.0.0.9"));
+    form.edtport->setText(QStringLiteral("3310"));
+    form.edtname->setText(QStringLiteral("bob"));
+    form.edtpassword->setText(QStringLiteral("s3cret"));
+    form.mysqldblist->addItems({QStringLiteral("a"), QStringLiteral("Sales")});
+    form.mysqldblist->setCurrentRow(1);
+    form.cbcharset->setCurrentIndex(characterSetPosition(QStringLiteral("latin1")));
+    form.editaccessname->setText(QStringLiteral("/tmp/x.mdb"));
+    form.processtableItems->button(1)->click();
+    form.selecttables->addItems({QStringLiteral("t2"), QStringLiteral("t1")});
+
+    Tmarfrm_bat bat;
+    bat.fill(shortcutInputFrom(form));
+    QCOMPARE(bat.edtmysqlip->text(), QStringLiteral("10.0.0.9"));
+    QCOMPARE(bat.edtmysqldatabase->text(), QStringLiteral("Sales"));
+    QCOMPARE(bat.edtcharset->text(), QStringLiteral("latin1"));
+    QCOMPARE(bat.mysqltableselect->count(), 2);
+    QVERIFY(!bat.edtoracleexits->text().isEmpty());
+    bat.rgselecttableItems->button(0)->click();
+    const QStringList lines = jobLines(bat.jobContent());
+    QCOMPARE(lines.mid(0, 3), QStringList({"accessmode=1", "mysqldatabase=Sales", "port=3310"}));
+    QCOMPARE(lines[5], QStringLiteral("host=10.0.0.9"));
+    QCOMPARE(lines[8], QStringLiteral("processtable=1"));
+    QCOMPARE(lines.mid(14), QStringList({"tables1=t2", "tables2=t1"}));
+}
+
+void TestJobs::selectedTablesWithEmptySelection()
+{
+    Tmarfrm_bat bat;
+    ShortcutInput in = sampleInput();
+    in.selectedTables.clear();
+    bat.fill(in);
+    bat.rgselecttableItems->button(0)->click();
+    const QStringList lines = jobLines(bat.jobContent());
+    QCOMPARE(lines.size(), 14);
+    QCOMPARE(lines.last(), QStringLiteral("alltables=0"));
+}
+
+void TestJobs::tableListShownOnlyForSelectedTables()
+{
+    Tmarfrm_bat bat;
+    QCOMPARE(bat.rgselecttableItems->checkedId(), 1);
+    QVERIFY(bat.mysqltableselect->isHidden());
+    QVERIFY(bat.bttableselect->isHidden());
+    bat.rgselecttableItems->button(0)->click();
+    QVERIFY(!bat.mysqltableselect->isHidden());
+    QVERIFY(!bat.bttableselect->isHidden());
+    // The choice survives a refill.
+    bat.fill(sampleInput());
+    QCOMPARE(bat.rgselecttableItems->checkedId(), 0);
+    QVERIFY(!bat.mysqltableselect->isHidden());
+}
+
+void TestJobs::reselectTablesClosesWithMessage()
+{
+    Tmarfrm_bat bat;
+    QString shown;
+    bat.showMessageText = [&](const QString& t) { shown = t; };
+    bat.show();
+    bat.bttableselectClick();
+    QCOMPARE(shown, QStringLiteral("This form will be closed.\rAfter you finish your choice,please click the button "
+                                   "\"Create Shortcut File\" to return to this form."));
+    QVERIFY(!bat.isVisible());
+}
+
+void TestJobs::cancelledDialogWritesNothing()
+{
+    QTemporaryDir dir;
+    Tmarfrm_bat bat;
+    bool messaged = false;
+    bat.showMessageText = [&](const QString&) { messaged = true; };
+    bat.chooseShortcutPath = [] { return QString(); };
+    bat.fill(sampleInput());
+    bat.Button1Click();
+    QVERIFY(!messaged);
+    QVERIFY(QDir(dir.path()).isEmpty());
+}
+
+void TestJobs::unwritableJobShowsErrorNotSuccess()
+{
+    QTemporaryDir dir;
+    Tmarfrm_bat bat;
+    QStringList messages;
+    bat.showMessageText = [&](const QString& t) { messages.append(t); };
+    bat.chooseShortcutPath = [&] { return dir.path() + QStringLiteral("/no such folder/job.sh"); };
+    bat.fill(sampleInput());
+    bat.Button1Click();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages[0].contains(QStringLiteral("job.frwjob")));
+    QVERIFY(!messages[0].startsWith(QStringLiteral("Success")));
+}
+
+void TestJobs::readerByteOrderMarksAndLineEnds()
+{
+    const QString text = QStringLiteral("mysqldatabase=d\u00e9j\u00e0\r\nport=1\r\n");
+    QCOMPARE(JobFile::fromBytes(text.toUtf8()).value(QStringLiteral("mysqldatabase")), QStringLiteral("d\u00e9j\u00e0"));
+    QCOMPARE(JobFile::fromBytes("\xEF\xBB\xBF" + text.toUtf8()).value(QStringLiteral("mysqldatabase")),
+             QStringLiteral("d\u00e9j\u00e0"));
+    QByteArray le("\xFF\xFE", 2), be("\xFE\xFF", 2);
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        le += char(u & 0xFF);
+        le += char(u >> 8);
+        be += char(u >> 8);
+        be += char(u & 0xFF);
+    }
+    for (const QByteArray& bytes : {le, be}) {
+        const JobFile job = JobFile::fromBytes(bytes);
+        QCOMPARE(job.lines().size(), 2);
+        QCOMPARE(job.value(QStringLiteral("mysqldatabase")), QStringLiteral("d\u00e9j\u00e0"));
+        QCOMPARE(job.value(QStringLiteral("port")), QStringLiteral("1"));
+    }
+    // Hand-written files: bare LF, a lone CR, no final line end.
+    const JobFile mixed = JobFile::fromBytes("a=1\nb=2\rc=3");
+    QCOMPARE(mixed.lines(), QStringList({"a=1", "b=2", "c=3"}));
+}
+
+void TestJobs::readerKeysWithoutCaseAndTableNumbers()
+{
+    const JobFile job = JobFile::fromBytes("MySqlDatabase=Shop\r\nmysqldatabase=second\r\nHOST=h=x\r\n"
+                                           "tables0=zero\r\nTables1=one\r\ntables2=\r\ntables9=too far\r\n");
+    QCOMPARE(job.value(QStringLiteral("mysqldatabase")), QStringLiteral("Shop"));  // the first line wins
+    QCOMPARE(job.value(QStringLiteral("host")), QStringLiteral("h=x"));           // split at the first "="
+    QCOMPARE(job.value(QStringLiteral("port")), QString());
+    // Numbered from 0 or 1; numbers from the line count (7) on are not read.
+    QCOMPARE(job.tableEntries(), QStringList({"zero", "one"}));
+    QVERIFY(!job.allTables());
+    QVERIFY(JobFile::fromBytes("alltables=1\r\n").allTables());
+    QVERIFY(!JobFile::fromBytes("alltables= 1\r\n").allTables());
+}
+
+void TestJobs::applyStopsAtBadChoice()
+{
+    ConversionSettings s;
+    s.port = QStringLiteral("3306");
+    SettingsRecordSink sink(s);
+    const QString bad = ApplyJobSettings(
+        JobFile::fromBytes("accessmode=1\r\nmysqldatabase=db\r\nhost=h\r\naccessformat=x2\r\naccessfilename=/f.mdb\r\n"
+                           "processtable=1\r\ntabledefonly=1\r\n"),
+        sink);
+    QCOMPARE(bad, QStringLiteral("'x2' is not a valid integer value"));
+    QCOMPARE(s.accessmode, 1);
+    QCOMPARE(s.mysqldatabase, QStringLiteral("db"));
+    QCOMPARE(s.port, QString());  // applied: a job has no port default
+    QCOMPARE(s.accessfilename, QString());  // after the bad key: not applied
+    QVERIFY(!s.tabledefonly);
+
+    ConversionSettings t;
+    SettingsRecordSink all(t);
+    QCOMPARE(ApplyJobSettings(JobFile::fromBytes("accessmode=0\r\naccessformat=1\r\nprocesstable=2\r\n"
+                                                 "character_set=utf8\r\nnameuppercase=1\r\nskipindex=true\r\n"
+                                                 "oracleu=scott\r\n"),
+                              all),
+             QString());
+    QCOMPARE(t.processtable, 2);
+    QCOMPARE(t.character_set, QStringLiteral("utf8"));
+    QVERIFY(t.nameuppercase);
+    QVERIFY(!t.skipindex);
+    QCOMPARE(all.oracleu, QStringLiteral("scott"));
+
+    ConversionSettings u;
+    SettingsRecordSink missing(u);
+    QCOMPARE(ApplyJobSettings(JobFile::fromBytes("mysqldatabase=db\r\n"), missing),
+             QStringLiteral("'' is not a valid integer value"));
+    QCOMPARE(u.mysqldatabase, QString());  // stopped at the first key
+}
+
+void TestJobs::applyToTheWizard()
+{
+    QTemporaryDir dir;
+    const QString jobPath = dir.path() + QStringLiteral("/w.frwjob");
+    writeBytes(jobPath, "accessmode=1\r\nmysqldatabase=Sales\r\nmysqlu=bob\r\nmysqlp=pw\r\nhost=srv\r\n"
+                        "accessformat=1\r\naccessfilename=/tmp/w.mdb\r\ncharacter_set=nonsense\r\n"
+                        "processtable=7\r\ntabledefonly=1\r\nnameuppercase=1\r\n");
+    Taaform1 form({jobPath});
+    const JobStart start = startJob(form);
+    QCOMPARE(int(start.outcome), int(JobStart::Armed));
+    QCOMPARE(form.jobValue(QStringLiteral("MYSQLU")), QStringLiteral("bob"));
+    QCOMPARE(form.accessmodeItems->checkedId(), 1);
+    QCOMPARE(form.edtdatabase->text(), QStringLiteral("Sales"));
+    QCOMPARE(form.edtport->text(), QString());  // no port line: empty, not the store's 3306
+    QCOMPARE(form.edthost->text(), QStringLiteral("srv"));
+    QCOMPARE(form.cbaccessformat->currentIndex(), 1);
+    QCOMPARE(form.editaccessname->text(), QStringLiteral("/tmp/w.mdb"));
+    QCOMPARE(form.cbcharset->currentText(), QStringLiteral("nonsense"));
+    QCOMPARE(form.characterSetIndex(), -1);  // asks for no character set
+    QCOMPARE(form.processtableItems->checkedId(), -1);  // out of range: none, which merges
+    QVERIFY(form.chktabledefi->isChecked());
+    QVERIFY(form.chkuppercase->isChecked());
+
+    writeBytes(jobPath, "accessmode=0\r\ncharacter_set=utf8\r\naccessformat=0\r\nprocesstable=0\r\n");
+    const JobStart second = startJob(form);
+    QCOMPARE(int(second.outcome), int(JobStart::Armed));
+    QCOMPARE(form.cbcharset->currentIndex(), 36);
+    QVERIFY(!form.chkuppercase->isChecked());  // no line: clear, whatever was set before
+
+    form.edtdatabase->setText(QStringLiteral("kept"));
+    writeBytes(jobPath, "accessmode=zero\r\nmysqldatabase=other\r\n");
+    const JobStart bad = startJob(form);
+    QCOMPARE(int(bad.outcome), int(JobStart::BadValue));
+    QVERIFY(bad.message.contains(QStringLiteral("'zero'")));
+    QCOMPARE(form.edtdatabase->text(), QStringLiteral("kept"));  // nothing past the bad key
+}
+
+void TestJobs::launcherQuotesAnyPath()
+{
+    QCOMPARE(shellQuote(QStringLiteral("a b")), QStringLiteral("'a b'"));
+    QCOMPARE(shellQuote(QStringLiteral("it's")), QStringLiteral("'it'\\''s'"));
+    // The shell hands the path over unchanged, as one argument.
+    QTemporaryDir dir;
+    const QString weird = dir.path() + u'/' + kAwkwardFolder + QStringLiteral("/j'o\"b $1.frwjob");
+    const QString script = dir.path() + QStringLiteral("/l.sh");
+    QVERIFY(writeLauncher(QStringLiteral("/usr/bin/printf"), weird, script).isEmpty());
+    // printf prints its format: here the job path itself.
+    QProcess p;
+    p.start(QStringLiteral("/bin/sh"), {script});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), weird);
+}
+
+void TestJobs::unreadableJobWritesLogBeside()
+{
+    QTemporaryDir dir;
+    const QString jobPath = dir.path() + QStringLiteral("/missing job.frwjob");
+    QCOMPARE(runJobHeadless(jobPath), int(JobNotStarted));
+    const QStringList log = logLinesOf(dir.path() + QStringLiteral("/missing job.log"));
+    QCOMPARE(log.size(), 2);
+    QVERIFY(log[0].startsWith(QStringLiteral("Start time:")));
+    QVERIFY(log[1].contains(jobPath));
+
+    // A path with no extension gets ".log" added.
+    const QString bare = dir.path() + QStringLiteral("/bare");
+    QCOMPARE(runJobHeadless(bare), int(JobNotStarted));
+    QVERIFY(QFileInfo::exists(bare + QStringLiteral(".log")));
+
+    // With a window: the log is written and the window told to end the program.
+    const QString other = dir.path() + QStringLiteral("/gone.frwjob");
+    Taaform1 form({other});  // its start writes the "Start time:" line
+    const JobStart start = startJob(form);
+    QCOMPARE(int(start.outcome), int(JobStart::EndProgram));
+    const QStringList formLog = logLinesOf(dir.path() + QStringLiteral("/gone.log"));
+    QVERIFY(formLog.first().startsWith(QStringLiteral("Start time:")));
+    QVERIFY(formLog.last().contains(other));
+}
+
+void TestJobs::badAccessFormatStartsNoRun()
+{
+    QTemporaryDir dir;
+    const QString jobPath = dir.path() + QStringLiteral("/bad.frwjob");
+    const QString target = dir.path() + QStringLiteral("/bad.mdb");
+    writeBytes(jobPath, "accessmode=1\r\nmysqldatabase=x\r\nport=1\r\nhost=127.0.0.1\r\naccessfilename=" + target.toUtf8()
+                            + "\r\naccessformat=Access 2000\r\nprocesstable=0\r\n");
+    QCOMPARE(runJobHeadless(jobPath), int(JobNotStarted));
+    const QStringList log = logLinesOf(dir.path() + QStringLiteral("/bad.log"));
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log[1], QStringLiteral("'Access 2000' is not a valid integer value"));
+    QVERIFY(!QFileInfo::exists(target));
+}
+
+void TestJobs::launcherConvertsThroughServer()
+{
+    MYSQL_OR_SKIP();
+    QVERIFY(rootSql("drop database if exists job_e2e; create database job_e2e character set utf8mb4;"
+                    "create table job_e2e.orders (id int primary key, note varchar(20));"
+                    "insert into job_e2e.orders values (1,'a'),(2,'b'),(3,'c');"
+                    "create table job_e2e.lines2 (n int);"));
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(kAwkwardFolder));
+    const QString folder = dir.path() + u'/' + kAwkwardFolder + u'/';
+
+    Tmarfrm_bat bat;
+    bat.programPath = QCoreApplication::applicationFilePath();  // runs jobs as the program does headless
+    bat.showMessageText = [](const QString&) {};
+    bat.chooseShortcutPath = [&] { return folder + QStringLiteral("nightly.sh"); };
+    ShortcutInput in;
+    in.accessmode = 1;
+    in.host = env("FERROWANE_MYSQL_HOST");
+    in.database = QStringLiteral("job_e2e");
+    in.port = env("FERROWANE_MYSQL_PORT");
+    in.user = env("FERROWANE_MYSQL_USER");
+    in.password = env("FERROWANE_MYSQL_PASSWORD");
+    in.charset = QStringLiteral("Default");
+    in.accessformat = 1;
+    in.accessfilename = folder + QStringLiteral("out.mdb");
+    in.selectedTables = {QStringLiteral("orders")};
+    bat.fill(in);
+    bat.rgselecttableItems->button(0)->click();
+    bat.Button1Click();
+
+    QCOMPARE(runLauncher(folder + QStringLiteral("nightly.sh"), m_home.path()), 0);
+    const QStringList log = logLinesOf(folder + QStringLiteral("nightly.log"));
+    QVERIFY2(log.size() >= 6, qPrintable(log.join(u'|')));
+    QVERIFY(log.first().startsWith(QStringLiteral("Start time:")));
+    QVERIFY(log.contains(QStringLiteral("Create table orders...Done")));
+    QVERIFY2(log.contains(QStringLiteral("Insert table orders 3 Rows ...Done")), qPrintable(log.join(u'|')));
+    QVERIFY(!log.join(u'\n').contains(QStringLiteral("lines2")));
+    const int n = int(log.size());
+    QCOMPARE(log[n - 3], QStringLiteral("Conversion is Completed"));
+    QCOMPARE(log[n - 2], QStringLiteral("Wizard has migrated your MySQL database to Access successfully."));
+    QVERIFY(log[n - 1].startsWith(QStringLiteral("The end time:")));  // nothing after it
+    QVERIFY(QFileInfo(in.accessfilename).size() > 0);
+    rootSql("drop database if exists job_e2e;");
+}
+
+void TestJobs::otherCaseAndMissingNamesPassOver()
+{
+    MYSQL_OR_SKIP();
+    QVERIFY(rootSql("drop database if exists job_case; create database job_case;"
+                    "create table job_case.Alpha (id int); create table job_case.beta (id int);"
+                    "insert into job_case.beta values (7);"));
+    QTemporaryDir dir;
+    const QString jobPath = dir.path() + QStringLiteral("/case.frwjob");
+    // Numbered from 0; "alpha" differs from "Alpha" in case only; "nosuch" is not there.
+    writeBytes(jobPath, serverJob(QStringLiteral("job_case"), dir.path() + QStringLiteral("/c.mdb"),
+                                  "character_set=Default\r\nalltables=0\r\ntables0=beta\r\ntables1=alpha\r\ntables2=nosuch\r\n"));
+    QCOMPARE(runJobHeadless(jobPath), int(JobConverted));
+    const QStringList log = logLinesOf(dir.path() + QStringLiteral("/case.log"));
+    QVERIFY2(log.contains(QStringLiteral("Insert table beta 1 Rows ...Done")), qPrintable(log.join(u'|')));
+    const QString all = log.join(u'\n');
+    QVERIFY(!all.contains(QStringLiteral("lpha")));
+    QVERIFY(!all.contains(QStringLiteral("nosuch")));
+    rootSql("drop database if exists job_case;");
+}
+
+void TestJobs::charsetDefaultAndUnknown()
+{
+    MYSQL_OR_SKIP();
+    QVERIFY(rootSql("drop database if exists job_cs; create database job_cs character set utf8mb4;"
+                    "create table job_cs.t (s varchar(10)); insert into job_cs.t values ('x');"));
+    for (const char* charset : {"Default", "no-such-set", "utf8"}) {
+        QTemporaryDir dir;
+        const QString jobPath = dir.path() + QStringLiteral("/cs.frwjob");
+        writeBytes(jobPath, serverJob(QStringLiteral("job_cs"), dir.path() + QStringLiteral("/cs.mdb"),
+                                      QByteArray("character_set=") + charset + "\r\nalltables=1\r\n"));
+        QCOMPARE(runJobHeadless(jobPath), int(JobConverted));
+        QVERIFY2(logLinesOf(dir.path() + QStringLiteral("/cs.log")).contains(QStringLiteral("Insert table t 1 Rows ...Done")),
+                 charset);
+    }
+    rootSql("drop database if exists job_cs;");
+}
+
+void TestJobs::missingPortEndsWithMessage()
+{
+    MYSQL_OR_SKIP();
+    QTemporaryDir dir;
+    const QString jobPath = dir.path() + QStringLiteral("/np.frwjob");
+    QByteArray job = serverJob(QStringLiteral("mysql"), dir.path() + QStringLiteral("/np.mdb"), "alltables=1\r\n");
+    job.replace("port=" + env("FERROWANE_MYSQL_PORT").toUtf8() + "\r\n", "");
+    writeBytes(jobPath, job);
+    QCOMPARE(runJobHeadless(jobPath), int(JobNotStarted));
+    const QStringList log = logLinesOf(dir.path() + QStringLiteral("/np.log"));
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log[1], QStringLiteral("Invalid port number: "));
+}
+
+void TestJobs::refusedLoginEndsWithServerMessage()
+{
+    MYSQL_OR_SKIP();
+    QTemporaryDir dir;
+    const QString jobPath = dir.path() + QStringLiteral("/refused.frwjob");
+    writeBytes(jobPath, serverJob(QStringLiteral("mysql"), dir.path() + QStringLiteral("/r.mdb"), "alltables=1\r\n",
+                                  QStringLiteral("wrong-password")));
+    const QString launcher = dir.path() + QStringLiteral("/refused.sh");
+    QVERIFY(writeLauncher(QCoreApplication::applicationFilePath(), jobPath, launcher).isEmpty());
+    const int status = runLauncher(launcher, m_home.path());
+    QVERIFY(status > 0);  // ended, not hung (-1), and not reported as success
+    const QStringList log = logLinesOf(dir.path() + QStringLiteral("/refused.log"));
+    QCOMPARE(log.size(), 2);
+    QVERIFY(log[0].startsWith(QStringLiteral("Start time:")));
+    QVERIFY2(log[1].contains(QStringLiteral("Access denied")), qPrintable(log[1]));
+    QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/r.mdb")));
+}
+
+int main(int argc, char** argv)
+{
+    // Started by a launcher: run the job as the program does without a display.
+    if (argc == 2 && QByteArray(argv[1]).endsWith(".frwjob")) {
+        QCoreApplication app(argc, argv);
+        return runJobHeadless(QString::fromLocal8Bit(argv[1]));
+    }
+    QApplication app(argc, argv);
+    TestJobs test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_jobs.moc"
