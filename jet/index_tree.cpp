@@ -158,6 +158,10 @@ IndexPage parseIndexPage(IndexFormat format, std::span<const std::uint8_t> page)
     std::size_t last = 0;
     bool first = true;
     std::uint8_t tailBytes[8];
+    std::size_t marks = 0;
+    for (std::size_t byte = 0; byte < L.maskSize; ++byte)
+        marks += std::size_t(__builtin_popcount(p[L.mask + byte]));
+    out.entries.reserve(marks);
     for (std::size_t byte = 0; byte < L.maskSize; ++byte) {
         std::uint8_t m = p[L.mask + byte];
         if (!m)
