@@ -140,6 +140,24 @@ int runJobHeadless(const QString& jobPath, ProgressLog* echo)
         return JobNotStarted;
     }
 
+    // The job goes over the stored options, as it goes over the window's controls.
+    {
+        const StoredSettings& st = state.stored;
+        ConversionSettings& c = state.settings;
+        c.accessmode = st.accessmode;
+        c.mysqldatabase = st.mysqldatabase;
+        c.mysqlu = st.mysqlu;
+        c.mysqlp = st.mysqlp;
+        c.host = st.host;
+        c.port = st.port;
+        c.character_set = characterSetNames().value(st.characterSet);
+        c.processtable = st.processtable;
+        c.tabledefonly = st.tabledefonly;
+        c.nameuppercase = st.nameuppercase;
+        c.skipindex = st.skipindex;
+        c.blobtotext = st.blobtotext;
+        c.accessformat = st.accessformat;
+    }
     SettingsRecordSink sink(state.settings);
     state.oracleh = state.stored.oracleh;
     state.oracleu = state.stored.oracleu;

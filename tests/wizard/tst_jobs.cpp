@@ -7,6 +7,7 @@
 // be run as a real process.
 #include "settings/job_file.h"
 #include "settings/launcher.h"
+#include "settings/settings_store.h"
 #include "settings/umarfrm_bat.h"
 #include "settings/unattended_run.h"
 #include "wizard/aaform1.h"
@@ -581,6 +582,13 @@ void TestJobs::otherCaseAndMissingNamesPassOver()
     const QString all = log.join(u'\n');
     QVERIFY(!all.contains(QStringLiteral("lpha")));
     QVERIFY(!all.contains(QStringLiteral("nosuch")));
+    // The job's options stay in the store, as after a run with a window.
+    const StoredSettings stored = LoadSettings();
+    QCOMPARE(stored.mysqldatabase, QStringLiteral("job_case"));
+    QCOMPARE(stored.accessmode, 1);
+    QCOMPARE(stored.accessformat, 1);
+    QCOMPARE(stored.characterSet, 0);
+    QCOMPARE(stored.defaultaccessdir, dir.path() + u'/');
     rootSql("drop database if exists job_case;");
 }
 
