@@ -168,3 +168,35 @@ TEST(IndexKeyOther, CompositeCatalogKey)
     std::vector<KeyValue> vals = {KeyValue::fixed(pid), KeyValue::ofText(u"Tables")};
     EXPECT_EQ(encodeKey(IndexFormat::Jet4, cols, vals), hex("7F 8F 00 00 00 7F 6D 4A 4C 5E 51 6B 01 00"));
 }
+
+TEST(IndexKeyText, DictionaryOrderInBothFormats)
+{
+    // Letters first by base letter, accents only break ties, case never.
+    const std::vector<std::u16string> ordered = {u"a", u"á", u"ab", u"b", u"e", u"é", u"ez", u"f", u"zz"};
+    for (IndexFormat f : {IndexFormat::Jet3, IndexFormat::Jet4}) {
+        for (std::size_t i = 1; i < ordered.size(); ++i)
+            EXPECT_LT(textKey(f, ordered[i - 1]), textKey(f, ordered[i])) << int(f) << " " << i;
+        // Descending keys sort the other way round.
+        for (std::size_t i = 1; i < ordered.size(); ++i)
+            EXPECT_GT(textKey(f, ordered[i - 1], false), textKey(f, ordered[i], false)) << int(f) << " " << i;
+        EXPECT_EQ(textKey(f, u"ÉCLAIR"), textKey(f, u"éclair"));
+    }
+}
+
+TEST(IndexKeyText, CharactersBeyondLatinAreKept)
+{
+    // CJK, a character outside the basic plane (a surrogate pair) and a
+    // control character all change the key, and keys stay well formed.
+    const std::u16string base = u"ab";
+    for (const std::u16string& extra : {std::u16string(u"東京"), std::u16string(u"\U0001F600"), std::u16string(u"\u0001")}) {
+        auto k = textKey(IndexFormat::Jet4, base + extra);
+        EXPECT_NE(k, textKey(IndexFormat::Jet4, base));
+        EXPECT_EQ(k.back(), 0x00);
+    }
+    // Different characters outside the basic plane give different keys.
+    EXPECT_NE(textKey(IndexFormat::Jet4, u"\U0001F600"), textKey(IndexFormat::Jet4, u"\U0001F601"));
+    // Jet 3 keeps only what code page 1252 can hold: the euro sign maps to
+    // its code page byte, characters beyond it are ignored.
+    EXPECT_NE(textKey(IndexFormat::Jet3, u"a€"), textKey(IndexFormat::Jet3, u"a"));
+    EXPECT_EQ(textKey(IndexFormat::Jet3, u"a東"), textKey(IndexFormat::Jet3, u"a"));
+}
