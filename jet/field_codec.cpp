@@ -649,7 +649,14 @@ Value decodeField(const Format& f, const ColumnDef& c, const uint8_t* p, size_t 
     }
     case ColumnType::Single: need(4); return Value::real(getFloat(p));
     case ColumnType::Double: need(8); return Value::real(getDouble(p));
-    case ColumnType::DateTime: need(8); return Value::date(fromJetDate(getDouble(p)));
+    case ColumnType::DateTime: {
+        need(8);
+        double d = getDouble(p);
+        // Beyond years 100..9999 no calendar date exists: give the number.
+        if (!std::isfinite(d) || d < -657435.0 || d > 2958466.0)
+            return Value::real(d);
+        return Value::date(fromJetDate(d));
+    }
     case ColumnType::Guid: {
         need(16);
         char buf[40];
