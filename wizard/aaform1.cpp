@@ -322,6 +322,7 @@ QWidget* Taaform1::buildConnectionPage()
     Label13 = makeLabel(authorization, "Label13");
     edtpassword = makeEdit(authorization, "edtpassword");
     edtpassword->setEchoMode(QLineEdit::Password);
+    edtpassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
     auth->addWidget(Label15, 0, 0);
     auth->addWidget(edtdatabase, 0, 1);
     auth->addWidget(Label12, 1, 0);
@@ -827,6 +828,7 @@ void Taaform1::step5Click()
     m_running = false;
     if (result.stopped)
         throw SilentAbort();
+    m_log->finishBar();
 }
 
 void Taaform1::finishUnattendedRun()

@@ -66,6 +66,12 @@ void MemoLog::clear()
     m_memo->clear();
 }
 
+void MemoLog::finishBar()
+{
+    if (m_bar->maximum() > 0)
+        m_bar->setValue(m_bar->maximum());
+}
+
 void MemoLog::resetBar()
 {
     m_bar->setRange(0, 1);

@@ -27,6 +27,9 @@ public:
     const QStringList& lines() const { return m_lines; }
     void clear();
     void resetBar();
+    // The last table's transfer ended: show it complete (progress points come
+    // only every 100 rows).
+    void finishBar();
 
 private:
     QPlainTextEdit* m_memo;

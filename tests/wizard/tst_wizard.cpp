@@ -814,6 +814,7 @@ private slots:
                                                       "Wizard has migrated your MySQL database to Access successfully.",
                                                       "Click 'Finish' to exit the wizard."}));
         QCOMPARE(form().pbtable->maximum(), 3);  // the last table's count
+        QCOMPARE(form().pbtable->value(), 3);
         QVERIFY(!form().sc->toPlainText().contains(" / "));  // the bar adds nothing to the log
 
         // Finish: log and selection emptied, the window closes, the settings are stored.

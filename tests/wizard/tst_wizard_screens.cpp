@@ -1,0 +1,169 @@
+// Lays every page out at the window's size and checks that nothing is cut off
+// or overlaps; with FERROWANE_SCREENSHOT_DIR set it also saves a picture of
+// each step there (run under Xvfb for pictures as a user sees them).
+#include "wizard/aaform1.h"
+#include "wizard_test_support.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QtTest>
+
+using namespace ferrowane;
+
+class TestWizardScreens : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    wiztest::MySqlEnv m_env = wiztest::MySqlEnv::fromEnvironment();
+    std::unique_ptr<wiztest::MessageBoxes> m_boxes;
+    QString m_shots = qEnvironmentVariable("FERROWANE_SCREENSHOT_DIR");
+
+    void shoot(Taaform1& form, const QString& name)
+    {
+        QApplication::processEvents();
+        checkTidy(form);
+        if (m_shots.isEmpty())
+            return;
+        QDir().mkpath(m_shots);
+        QVERIFY(form.grab().save(QDir(m_shots).filePath(name + ".png")));
+    }
+
+    // Every visible control of the page on screen lies inside the page, gets at
+    // least the room its text needs, and does not overlap its visible siblings.
+    void checkTidy(Taaform1& form)
+    {
+        QWidget* page = form.pg->currentWidget();
+        const QRect pageRect = page->rect();
+        const QList<QWidget*> all = page->findChildren<QWidget*>();
+        for (QWidget* w : all) {
+            if (!w->isVisibleTo(page) || w->objectName().isEmpty() || w->objectName().startsWith("qt_"))
+                continue;
+            const QRect r(w->mapTo(page, QPoint(0, 0)), w->size());
+            QVERIFY2(pageRect.contains(r), qPrintable(w->objectName() + " leaves its page"));
+            if (auto* label = qobject_cast<QLabel*>(w); label && !label->wordWrap()) {
+                const int need = label->fontMetrics().horizontalAdvance(label->text());
+                QVERIFY2(label->width() >= need, qPrintable(w->objectName() + " is cut off"));
+            }
+            if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+                QVERIFY2(button->width() >= button->minimumSizeHint().width(),
+                         qPrintable(w->objectName() + " is cut off"));
+            }
+            if (auto* box = qobject_cast<QGroupBox*>(w)) {
+                const int need = box->fontMetrics().horizontalAdvance(box->title()) + 16;
+                QVERIFY2(box->width() >= need, qPrintable(w->objectName() + " title is cut off"));
+            }
+            for (QWidget* other : all) {
+                if (other == w || other->parentWidget() != w->parentWidget() || !other->isVisibleTo(page)
+                    || other->objectName().isEmpty() || other->objectName().startsWith("qt_"))
+                    continue;
+                QVERIFY2(!w->geometry().intersects(other->geometry()),
+                         qPrintable(w->objectName() + " overlaps " + other->objectName()));
+            }
+        }
+        // The button bar: every button wide enough for its caption.
+        for (QPushButton* b : {form.btback, form.btnext, form.btcancel, form.bthelp})
+            QVERIFY2(b->width() >= b->minimumSizeHint().width(), qPrintable(b->objectName()));
+        // The step labels fit the side panel.
+        for (QLabel* l : {form.Label1, form.Label2, form.Label4, form.Label5, form.Label6})
+            QVERIFY2(l->heightForWidth(l->width()) <= 48, qPrintable(l->objectName()));
+    }
+
+    void fillLogin(Taaform1& form, const QString& database)
+    {
+        form.accessmodeItems->button(1)->setChecked(true);
+        form.edthost->setText(m_env.host);
+        form.edtport->setText(m_env.port);
+        form.edtname->setText(m_env.user);
+        form.edtpassword->setText(m_env.password);
+        form.edtdatabase->setText(database);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        wiztest::isolateUserFolders(m_home);
+        m_boxes = std::make_unique<wiztest::MessageBoxes>();
+        if (m_env.valid()) {
+            QVERIFY(m_env.run("drop database if exists wiz_screens; create database wiz_screens; use wiz_screens;\n"
+                              "create table customers (id int primary key, name varchar(40));\n"
+                              "insert into customers values (1, 'Ada'), (2, 'Grace');\n"
+                              "create table orders (id int primary key, customer int, total decimal(10,2));\n"
+                              "insert into orders values (1, 1, 12.50), (2, 2, 7.25), (3, 1, 99.00);\n"
+                              "create table products (id int primary key, title varchar(80));\n"
+                              "create table order_lines (id int primary key, product int);\n"
+                              "create table suppliers (id int primary key);\n"));
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_env.valid())
+            m_env.run("drop database if exists wiz_screens;");
+    }
+
+    void everyStep()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        Taaform1 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+        shoot(form, "step1-welcome");
+        form.btnextClick();
+        fillLogin(form, "wiz_screens");
+        shoot(form, "step2-connection");
+        form.btnextClick();
+        QCOMPARE(form.CurrentStep, 4);
+        form.editaccessname->setText(m_home.filePath("shop.mdb"));
+        form.processtableItems->button(1)->setChecked(true);
+        shoot(form, "step4-settings");
+        form.btnextClick();
+        QCOMPARE(form.CurrentStep, 5);
+        form.availabletables->item(0)->setSelected(true);
+        form.availabletables->item(2)->setSelected(true);
+        form.Button1Click();
+        form.availabletables->item(0)->setSelected(true);
+        shoot(form, "step5-tables");
+        form.btnextClick();
+        QCOMPARE(form.CurrentStep, 6);
+        QVERIFY(m_boxes->shown.isEmpty());
+        shoot(form, "step6-log");
+
+    }
+
+    void chineseSteps()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        Taaform1 form;
+        form.LanguageCode = "cn";
+        form.ApplyLanguage();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        shoot(form, "step1-welcome-zh");
+        form.btnextClick();
+        fillLogin(form, "wiz_screens");
+        shoot(form, "step2-connection-zh");
+        form.btnextClick();
+        QCOMPARE(form.CurrentStep, 4);
+        form.editaccessname->setText(m_home.filePath("shop.mdb"));
+        shoot(form, "step4-settings-zh");
+        form.btnextClick();
+        QCOMPARE(form.CurrentStep, 5);
+        form.availabletables->item(1)->setSelected(true);
+        form.Button1Click();
+        shoot(form, "step5-tables-zh");
+    }
+};
+
+QTEST_MAIN(TestWizardScreens)
+#include "tst_wizard_screens.moc"
