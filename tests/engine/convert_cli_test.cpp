@@ -106,3 +106,32 @@ TEST(ConvertCli, ExitCodes)
     EXPECT_TRUE(o.out.isEmpty());
     EXPECT_TRUE(o.err.contains("Cannot create file")) << o.err.toStdString();
 }
+
+TEST(ConvertCli, JobFile)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "ferrowane-convert is not built";
+    FERROWANE_MYSQL_ENV_OR_SKIP(env);
+    ScratchDatabase db(env, "conv_cli_job");
+    db.exec("create table a (id int)");
+    db.exec("insert into a values (1), (2)");
+    QTemporaryDir dir;
+    const QString out = dir.filePath("job.mdb");
+    QFile job(dir.filePath("j.frwjob"));
+    ASSERT_TRUE(job.open(QIODevice::WriteOnly));
+    job.write(QStringLiteral("accessmode=1\r\nhost=%1\r\nport=%2\r\nmysqlu=%3\r\nmysqlp=%4\r\nmysqldatabase=%5\r\n"
+                             "character_set=Default\r\naccessfilename=%6\r\naccessformat=0\r\nprocesstable=0\r\n"
+                             "tabledefonly=0\r\nskipindex=0\r\nblobtotext=0\r\nalltables=1\r\n")
+                  .arg(env.host, env.port, env.user, env.password, db.name(), out)
+                  .toUtf8());
+    job.close();
+    const Outcome o = convert({"--job", job.fileName()});
+    EXPECT_EQ(o.code, 0) << o.err.toStdString();
+    EXPECT_TRUE(o.out.contains("Insert table a 2 Rows ...Done\n")) << o.out.toStdString();
+    QFile log(dir.filePath("j.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    EXPECT_TRUE(text.contains("Insert table a 2 Rows ...Done\r\n"));
+    EXPECT_TRUE(text.contains("The end time:"));
+    EXPECT_FALSE(text.contains("Click 'Finish'"));
+}

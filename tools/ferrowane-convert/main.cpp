@@ -8,6 +8,7 @@
 #include "engine/conversion_settings.h"
 #include "engine/mysql_source.h"
 #include "engine/progress_log.h"
+#include "settings/unattended_run.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -183,14 +184,25 @@ int main(int argc, char** argv)
     const QCommandLineOption blobToText("blob-to-text", "Make BLOB columns Memo columns holding their text.");
     const QCommandLineOption uppercase("uppercase", "Upper-case table names, for the server and the file.");
     const QCommandLineOption listTablesOption("list-tables", "Only print the database's tables, one per line.");
+    const QCommandLineOption job("job", "Run a job file (.frwjob) as an unattended run; the log goes beside it.",
+                                 "FILE");
     parser.addOptions({host, socket, port, user, password, charset, database, table, output, format, existing,
-                       definitionsOnly, skipIndexes, blobToText, uppercase, listTablesOption});
+                       definitionsOnly, skipIndexes, blobToText, uppercase, listTablesOption, job});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), 2);
     if (parser.isSet("help"))
         parser.showHelp(0);
     if (!parser.positionalArguments().isEmpty())
         return fail("unexpected argument " + parser.positionalArguments().first(), 2);
+
+    if (parser.isSet(job)) {
+        // The job holds every option; the run's lines are echoed here as well.
+        ConsoleLog log(isatty(STDERR_FILENO) == 1);
+        std::signal(SIGINT, onInterrupt);
+        const int status = runJobHeadless(parser.value(job), &log);
+        log.finish();
+        return status;
+    }
 
     ConversionSettings settings;
     settings.accessmode = parser.isSet(host) ? 1 : 0;
