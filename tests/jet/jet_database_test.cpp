@@ -130,6 +130,14 @@ TEST_P(BothFormats, EveryTypeAndEdgeValueReadsBack)
             rs->setField("c", r.c);
             if (jet4)
                 rs->setField("n", r.n);
+            if (r.l.asInt() == 7) {
+                rs->setField("g", Value::guid("{6B29FC40-CA47-1067-B31D-00DD010662DA}"));
+                rs->setField("bin", Value::bytes(std::string("\x00\x01\xFF", 3)));
+                rs->setField("f", Value::real(-1.5));
+                rs->setField("b", Value::integer(255));
+                rs->setField("s", Value::integer(-32768));
+                rs->setField("y", Value::boolean(true));
+            }
             rs->post();
         }
         // A row with nothing set: every column null (the counter draws).
@@ -188,6 +196,13 @@ TEST_P(BothFormats, EveryTypeAndEdgeValueReadsBack)
         EXPECT_EQ(rows[0][col("n")].str(), "999999999999999999999999.9999");
         EXPECT_EQ(rows[1][col("n")].str(), "-999999999999999999999999.9999");
     }
+    EXPECT_EQ(rows[3][col("g")].str(), "{6B29FC40-CA47-1067-B31D-00DD010662DA}");
+    EXPECT_EQ(rows[3][col("bin")].str(), std::string("\x00\x01\xFF", 3));
+    EXPECT_EQ(rows[3][col("f")].asDouble(), -1.5);
+    EXPECT_EQ(rows[3][col("b")].asInt(), 255);
+    EXPECT_EQ(rows[3][col("s")].asInt(), -32768);
+    EXPECT_TRUE(rows[3][col("y")].asBool());
+    EXPECT_FALSE(rows[2][col("y")].asBool());
     for (size_t i = 1; i < rows[4].size(); ++i)
         if (t.def().columnsInOrder()[i]->type != ColumnType::Boolean)
             EXPECT_TRUE(rows[4][i].isNull()) << i;
@@ -207,6 +222,9 @@ TEST_P(BothFormats, EveryTypeAndEdgeValueReadsBack)
         ASSERT_EQ(rt->rows.size(), 5u);
         EXPECT_EQ(rt->rows[1][col("x")], std::string(255, 'z'));
         EXPECT_EQ(rt->rows[3][col("m")], std::string(70000, 'M'));
+        EXPECT_EQ(rt->rows[3][col("bin")], std::string("0001FF"));
+        EXPECT_EQ(rt->rows[3][col("y")], std::string("1"));
+        EXPECT_EQ(rt->rows[3][col("b")], std::string("255"));
     }
 }
 
