@@ -297,10 +297,14 @@ struct IndexTree::Impl {
     struct Meta {
         std::uint64_t use = 0;
         std::size_t sum = std::size_t(-1);  // bytes of the entries stored whole, -1 when unknown
+        std::size_t counted = 0;            // entries the page had when it was read
     };
     std::unordered_map<std::uint32_t, Meta> meta;
     std::uint64_t clock = 0;
-    static constexpr std::size_t kCachePages = 512;
+    // The cache is bounded by entries (about 50 bytes each) and by pages.
+    static constexpr std::size_t kCachePages = 8192;
+    static constexpr std::size_t kCacheEntries = 300000;
+    std::size_t cachedEntries = 0;
 
     IndexPage& load(std::uint32_t page)
     {
@@ -310,13 +314,26 @@ struct IndexTree::Impl {
             return it->second;
         store.readPage(page, buf);
         IndexPage decoded = parseIndexPage(format, buf);
+        meta[page].counted = decoded.entries.size();
+        cachedEntries += decoded.entries.size();
         return cache.emplace(page, std::move(decoded)).first->second;
     }
 
     void put(std::uint32_t page)
     {
         dirty.insert(page);
-        meta[page].sum = std::size_t(-1);
+        Meta& m = meta[page];
+        m.sum = std::size_t(-1);
+        recount(page, m);
+    }
+
+    // Keeps the cache's entry count in step with a changed page.
+    void recount(std::uint32_t page, Meta& m)
+    {
+        auto it = cache.find(page);
+        std::size_t now = it == cache.end() ? 0 : it->second.entries.size();
+        cachedEntries = cachedEntries - std::min(cachedEntries, m.counted) + now;
+        m.counted = now;
     }
 
     // A page that changed by one added entry of `bytes`.
@@ -326,6 +343,8 @@ struct IndexTree::Impl {
         Meta& m = meta[page];
         if (m.sum != std::size_t(-1))
             m.sum += bytes;
+        ++m.counted;
+        ++cachedEntries;
     }
 
     // Called when an operation is complete: pages are consistent again.
@@ -333,7 +352,7 @@ struct IndexTree::Impl {
     {
         if (!deferred)
             flush();
-        if (cache.size() > kCachePages)
+        if (cache.size() > kCachePages || cachedEntries > kCacheEntries)
             evict();
     }
 
@@ -351,6 +370,16 @@ struct IndexTree::Impl {
         flush();
         cache.clear();
         meta.clear();
+        cachedEntries = 0;
+    }
+
+    void forget(std::uint32_t page)
+    {
+        auto it = meta.find(page);
+        if (it == meta.end())
+            return;
+        cachedEntries -= std::min(cachedEntries, it->second.counted);
+        meta.erase(it);
     }
 
     // Drops the least recently used half of the cached pages.
@@ -370,7 +399,7 @@ struct IndexTree::Impl {
                 store.writePage(page, buf);
             }
             cache.erase(page);
-            meta.erase(page);
+            forget(page);
         }
     }
 
@@ -620,7 +649,7 @@ struct IndexTree::Impl {
     {
         cache.erase(page);
         dirty.erase(page);
-        meta.erase(page);
+        forget(page);
         store.freePage(page);
     }
 
@@ -807,6 +836,7 @@ void IndexTree::discardCache()
     impl_->dirty.clear();
     impl_->cache.clear();
     impl_->meta.clear();
+    impl_->cachedEntries = 0;
 }
 
 void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
@@ -842,6 +872,7 @@ void IndexTree::build(PackedEntries entries, bool unique)
     t.cache.clear();
     t.dirty.clear();
     t.meta.clear();
+    t.cachedEntries = 0;
     for (std::uint32_t p : old)
         if (p != t.root)
             t.store.freePage(p);
