@@ -906,6 +906,45 @@ private slots:
         form().btbackClick();
         QCOMPARE(form().CurrentStep, 4);
     }
+
+    void unattendedCascadeRunsTheJob()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        prepareRunDatabase();
+        const QString job = m_home.filePath("nightly.frwjob");
+        const QString logFile = m_home.filePath("nightly.log");
+        QFile::remove(logFile);
+        m_form = std::make_unique<Taaform1>(QStringList{job});
+        m_form->show();
+        QVERIFY(form().Unattended);
+        QCOMPARE(form().jobPath(), job);
+        QVERIFY(form().logLines().value(0).startsWith("Start time:"));
+        fillLogin("wiz_run");
+        form().editaccessname->setText(m_home.filePath("nightly.mdb"));
+        // Keys without regard to case; names with the server's exact case only;
+        // numbers below the job's line count.
+        form().setJobLines({"alltables=0", "tables0=small", "TABLES1=BIG", "tables2=big", "tables9=big"});
+        QCOMPARE(form().jobValue("Tables1"), QString("BIG"));
+        QCOMPARE(form().jobValue("nameuppercase"), QString());
+
+        form().btnextClick();  // what the timer's tick does
+        QVERIFY(m_boxes->shown.isEmpty());
+        QVERIFY(!form().isVisible());
+        QCOMPARE(items(form().selecttables), QStringList({"small", "big"}));
+
+        QFile file(logFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.endsWith("\r\n"));
+        QStringList lines = QString::fromUtf8(bytes).split("\r\n");
+        lines.removeLast();
+        QVERIFY(lines.first().startsWith("Start time:"));
+        QVERIFY(lines.last().startsWith("The end time:"));
+        QCOMPARE(lines.mid(lines.size() - 3, 2), QStringList({"Conversion is Completed",
+                                                             "Wizard has migrated your MySQL database to Access successfully."}));
+        QVERIFY(lines.indexOf("Insert table small 3 Rows ...Done") < lines.indexOf("Insert table big 5000 Rows ...Done"));
+        QCOMPARE(form().logLines().last(), QString("Click 'Finish' to exit the wizard."));
+    }
 };
 
 QTEST_MAIN(TestWizard)
