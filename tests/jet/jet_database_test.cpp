@@ -474,3 +474,41 @@ TEST(Fixtures, AppendToIndexedAccessTables)
         }
     }
 }
+
+// A row that repeats a unique key is refused and leaves nothing behind.
+TEST(Fixtures, DuplicateKeyLeavesNothing)
+{
+    TempDir dir;
+    std::string path = dir.file("dup.mdb");
+    fs::copy_file(kFixtures + "/jet4/indexTestV2000.mdb", path);
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+    size_t refused = 0;
+    std::map<std::string, size_t> counts;
+    {
+        auto db = Database::open(path);
+        db->begin();
+        for (const auto& name : db->tableNames()) {
+            Table& t = db->table(name);
+            std::vector<std::vector<Value>> rows;
+            t.scan([&](const std::vector<Value>& v, uint32_t) {
+                rows.push_back(v);
+                return rows.size() < 1;
+            });
+            counts[name] = t.rowCount();
+            bool unique = false;
+            for (const auto& pi : t.def().physicalIndexes)
+                unique |= (pi.flags & 0x01) != 0;
+            if (!unique || rows.empty())
+                continue;
+            EXPECT_THROW(t.append(rows[0]), Error) << name;
+            ++refused;
+        }
+        db->commit();
+    }
+    EXPECT_GT(refused, 0u);
+    auto report = checkDatabase(path);
+    EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
+    auto db = Database::open(path, false);
+    for (const auto& [name, n] : counts)
+        EXPECT_EQ(db->table(name).rowCount(), n) << name;
+}
