@@ -253,12 +253,15 @@ QString CharsetCodec::decode(const char* data, qsizetype size) const
         size_t outLeft = (out.size() - used) * sizeof(char16_t);
         const size_t before = outLeft;
         const size_t rc = iconv(cv.handle(), &inp, &inLeft, &outp, &outLeft);
+        const int error = errno;
         used += (before - outLeft) / sizeof(char16_t);
         if (rc != size_t(-1))
             break;
-        if (errno == E2BIG) {
+        if (used + 1 >= out.size())
             out.resize(out.size() * 2);
-        } else if (errno == EILSEQ) {
+        if (error == E2BIG) {
+            out.resize(out.size() * 2);
+        } else if (error == EILSEQ) {
             out[used++] = replacement;
             ++inp;
             --inLeft;
