@@ -337,10 +337,6 @@ std::vector<uint8_t> Database::templateBytes(Version version)
     }
     ::unlink(path.c_str());
     ::rmdir(dir);
-    // The Access 97 engine leaves two free pages at the end of a new file
-    // (40,960 bytes in all); the global map already counts them free.
-    if (!f.jet4() && bytes.size() < 20u * f.pageSize)
-        bytes.resize(20u * f.pageSize, 0);
     return bytes;
 }
 
