@@ -106,10 +106,13 @@ QProcessEnvironment headlessEnvironment(const QString& home)
 }
 
 // Runs a launcher script as cron would; returns the exit status, -1 on a hang or crash.
-int runLauncher(const QString& launcher, const QString& home)
+int runLauncher(const QString& launcher, const QString& home, bool offscreen = false)
 {
     QProcess p;
-    p.setProcessEnvironment(headlessEnvironment(home));
+    QProcessEnvironment e = headlessEnvironment(home);
+    if (offscreen)
+        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(e);
     p.setWorkingDirectory(QDir::tempPath());
     p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shellQuote(launcher)});
     if (!p.waitForStarted(10000))
@@ -153,6 +156,8 @@ private slots:
     void badAccessFormatStartsNoRun();
 
     void launcherConvertsThroughServer();
+    void programRunsJobWithAndWithoutWindow_data();
+    void programRunsJobWithAndWithoutWindow();
     void otherCaseAndMissingNamesPassOver();
     void charsetDefaultAndUnknown();
     void missingPortEndsWithMessage();
@@ -563,6 +568,43 @@ void TestJobs::launcherConvertsThroughServer()
     QVERIFY(log[n - 1].startsWith(QStringLiteral("The end time:")));  // nothing after it
     QVERIFY(QFileInfo(in.accessfilename).size() > 0);
     rootSql("drop database if exists job_e2e;");
+}
+
+void TestJobs::programRunsJobWithAndWithoutWindow_data()
+{
+    QTest::addColumn<bool>("offscreen");
+    QTest::newRow("no display") << false;
+    QTest::newRow("offscreen window") << true;
+}
+
+void TestJobs::programRunsJobWithAndWithoutWindow()
+{
+    MYSQL_OR_SKIP();
+    QFETCH(bool, offscreen);
+    const QString program = QStringLiteral(FERROWANE_BINARY_DIR "/wizard/ferrowane");
+    if (!QFileInfo(program).isExecutable())
+        QSKIP("the program is not built");
+    QVERIFY(rootSql("drop database if exists job_prog; create database job_prog;"
+                    "create table job_prog.items (id int primary key, name varchar(10));"
+                    "insert into job_prog.items values (1,'a'),(2,'b');"));
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(kAwkwardFolder));
+    const QString folder = dir.path() + u'/' + kAwkwardFolder + u'/';
+    const QString jobPath = folder + QStringLiteral("prog.frwjob");
+    writeBytes(jobPath, serverJob(QStringLiteral("job_prog"), folder + QStringLiteral("p.mdb"),
+                                  "character_set=Default\r\nalltables=1\r\n"));
+    const QString launcher = folder + QStringLiteral("prog.sh");
+    QVERIFY(writeLauncher(program, jobPath, launcher).isEmpty());
+    QCOMPARE(runLauncher(launcher, m_home.path(), offscreen), 0);
+    const QStringList log = logLinesOf(folder + QStringLiteral("prog.log"));
+    QVERIFY2(log.size() >= 6, qPrintable(log.join(u'|')));
+    QVERIFY(log.first().startsWith(QStringLiteral("Start time:")));
+    QVERIFY2(log.contains(QStringLiteral("Insert table items 2 Rows ...Done")), qPrintable(log.join(u'|')));
+    const int n = int(log.size());
+    QCOMPARE(log[n - 3], QStringLiteral("Conversion is Completed"));
+    QCOMPARE(log[n - 2], QStringLiteral("Wizard has migrated your MySQL database to Access successfully."));
+    QVERIFY(log[n - 1].startsWith(QStringLiteral("The end time:")));
+    rootSql("drop database if exists job_prog;");
 }
 
 void TestJobs::otherCaseAndMissingNamesPassOver()
