@@ -11,6 +11,7 @@
 #include "settings/umarfrm_bat.h"
 #include "settings/unattended_run.h"
 #include "wizard/aaform1.h"
+#include "wizard/message_box.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace ferrowane;
 
@@ -154,6 +156,7 @@ private slots:
 
     void unreadableJobWritesLogBeside();
     void badAccessFormatStartsNoRun();
+    void badValueWithWindowShowsMessage();
 
     void launcherConvertsThroughServer();
     void programRunsJobWithAndWithoutWindow_data();
@@ -523,6 +526,25 @@ void TestJobs::badAccessFormatStartsNoRun()
     QCOMPARE(log.size(), 2);
     QCOMPARE(log[1], QStringLiteral("'Access 2000' is not a valid integer value"));
     QVERIFY(!QFileInfo::exists(target));
+}
+
+void TestJobs::badValueWithWindowShowsMessage()
+{
+    QTemporaryDir dir;
+    const QString jobPath = dir.path() + QStringLiteral("/bad.frwjob");
+    writeBytes(jobPath, "accessmode=1\r\nmysqldatabase=x\r\naccessformat=x\r\nprocesstable=0\r\n");
+    QStringList shown;
+    const MessageBoxHandler previous = setMessageBoxHandler([&](const MessageRequest& r) {
+        shown.append(r.text);
+        return QMessageBox::Ok;
+    });
+    Taaform1 form({jobPath});
+    setMessageBoxHandler(previous);
+    QCOMPARE(shown, QStringList{QStringLiteral("'x' is not a valid integer value")});
+    QVERIFY(!form.Timer1->isActive());  // no run starts
+    QCOMPARE(form.CurrentStep, 1);
+    QCOMPARE(form.edtdatabase->text(), QStringLiteral("x"));  // the keys before the bad one are applied
+    QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/bad.log")));
 }
 
 void TestJobs::launcherConvertsThroughServer()
