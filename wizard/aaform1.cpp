@@ -1,6 +1,7 @@
 #include "wizard/aaform1.h"
 
 #include "engine/conversion_run.h"
+#include "settings/umarfrm_bat.h"
 #include "wizard/clickable_image.h"
 #include "wizard/memo_log.h"
 #include "wizard/message_box.h"
@@ -580,8 +581,24 @@ void Taaform1::FormCreate()
     m_stopMode = false;
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
     LoadSettings();
-    if (Unattended)
+    if (Unattended) {
         m_log->appendLine(QStringLiteral("Start time:") + localDateTimeText(QDateTime::currentDateTime()));
+        const JobStart start = startJob(*this);
+        switch (start.outcome) {
+        case JobStart::Armed:
+            Timer1->start();
+            break;
+        case JobStart::BadValue:
+        case JobStart::LogUnwritable:
+            // No run; the window stays for the user.
+            showError(this, start.message);
+            break;
+        case JobStart::EndProgram:
+            // The log is beside the job already.
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            break;
+        }
+    }
     CurrentStep = 1;
     ShowStep(1);
 }

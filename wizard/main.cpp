@@ -1,10 +1,22 @@
-// ferrowane: the wizard. With a job file as its argument it runs that job unattended.
+// ferrowane: the wizard. With a job file as its argument it runs that job
+// unattended; without a display it runs the job with no window at all.
+#include "settings/umarfrm_bat.h"
+#include "settings/unattended_run.h"
 #include "wizard/aaform1.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 int main(int argc, char** argv)
 {
+    // A job with no display (cron, systemd timers): no window, messages go to the log.
+    if (argc > 1 && !ferrowane::displayAvailable()) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Ferrowane"));
+        QCoreApplication::setOrganizationName(QStringLiteral("Tarnwick"));
+        return ferrowane::runJobHeadless(QCoreApplication::arguments().at(1));
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrowane"));
     QApplication::setOrganizationName(QStringLiteral("Tarnwick"));
@@ -13,7 +25,13 @@ int main(int argc, char** argv)
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
 
+    // The windows in their order: the wizard first, then the shortcut-file window.
     ferrowane::Taaform1 form(arguments);
+    ferrowane::Tmarfrm_bat marfrm_bat(&form);
+    form.openShortcutWindow = [&] {
+        marfrm_bat.fill(ferrowane::shortcutInputFrom(form));
+        marfrm_bat.exec();
+    };
     form.show();
     return app.exec();
 }
