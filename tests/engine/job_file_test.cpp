@@ -1,0 +1,91 @@
+// Job files and runs without a window, below the shortcut window.
+#include "settings/job_file.h"
+#include "settings/unattended_run.h"
+#include "test_mysql_env.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace ferrowane;
+
+namespace {
+
+QStringList crlfLines(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+}  // namespace
+
+TEST(JobFile, ExtensionsOnlyFromTheFileName)
+{
+    EXPECT_EQ(replaceExtension("/a.b/night", ".log"), "/a.b/night.log");
+    EXPECT_EQ(replaceExtension("/a/night.job.sh", ".frwjob"), "/a/night.job.frwjob");
+    EXPECT_EQ(replaceExtension("C:\\x.y\\n", ".log"), "C:\\x.y\\n.log");
+    EXPECT_EQ(replaceExtension("/a/.hidden", ".log"), "/a/.log");
+}
+
+TEST(JobFile, RewritingNarrowsAReadableFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/j.frwjob";
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("a long earlier content that must not survive\r\n");
+    old.close();
+    old.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    JobContent job;
+    job.mysqlp = "secret";
+    ASSERT_EQ(writeJobFile(path, job), QString());
+    EXPECT_EQ(QFile::permissions(path) & 0x0077, QFileDevice::Permissions());
+    const QStringList lines = crlfLines(path);
+    ASSERT_EQ(lines.size(), 14);
+    EXPECT_EQ(lines[4], "mysqlp=secret");
+}
+
+TEST(JobFile, ReadingAFolderFails)
+{
+    QTemporaryDir dir;
+    QString error;
+    EXPECT_FALSE(JobFile::read(dir.path(), &error).has_value());
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(HeadlessJob, NoTablesNamedWritesOnlyTheCompletionLines)
+{
+    FERROWANE_MYSQL_ENV_OR_SKIP(env);
+    ferrowane::testing::ScratchDatabase db(env, "job_none");
+    db.exec("create table t (id int)");
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", (dir.path() + "/.config").toUtf8());
+    const QString jobPath = dir.path() + "/none.frwjob";
+    QFile f(jobPath);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(("accessmode=1\r\nmysqldatabase=job_none\r\nport=" + env.port + "\r\nmysqlu=" + env.user
+             + "\r\nmysqlp=" + env.password + "\r\nhost=" + env.host + "\r\naccessfilename=" + dir.path()
+             + "/n.mdb\r\naccessformat=0\r\nprocesstable=0\r\ncharacter_set=Default\r\nalltables=0\r\n"
+               "tables1=T\r\n")
+                .toUtf8());
+    f.close();
+    MemoryProgressLog echo;
+    EXPECT_EQ(runJobHeadless(jobPath, &echo), JobConverted);
+    const QStringList log = crlfLines(dir.path() + "/none.log");
+    ASSERT_EQ(log.size(), 4);
+    EXPECT_TRUE(log[0].startsWith("Start time:"));
+    EXPECT_EQ(log[1], "Conversion is Completed");
+    EXPECT_EQ(log[2], "Wizard has migrated your MySQL database to Access successfully.");
+    EXPECT_TRUE(log[3].startsWith("The end time:"));
+    // The echo also got the last line, which is not in the file.
+    EXPECT_EQ(echo.lines().mid(0, 4).last(), log[3]);
+    EXPECT_EQ(echo.lines().last(), "Click 'Finish' to exit the wizard.");
+    EXPECT_TRUE(QFile::exists(dir.path() + "/n.mdb"));
+}
