@@ -110,6 +110,20 @@ void Tcc::CreateTargetTable(MySqlConnection& source, AccessConnection& target, c
     m_tmpmemo.clear();
     const QList<SourceField> fields = readFields(source, sourceTable);
     m_tmpmemo = createTableStatement(targetTable, fields, blobtotext, target.format());
+    // A "]" would end a bracketed name early and change the statement around
+    // it; Access allows no such name anyway.
+    if (targetTable.contains(QLatin1Char(']'))) {
+        error = QStringLiteral("The table name '%1' is invalid").arg(targetTable);
+        ok = false;
+        return;
+    }
+    for (const SourceField& f : fields) {
+        if (f.field.contains(QLatin1Char(']'))) {
+            error = QStringLiteral("The column name '%1' is invalid").arg(f.field);
+            ok = false;
+            return;
+        }
+    }
     try {
         target.execute(m_tmpmemo);
     } catch (const AccessError& e) {
@@ -136,8 +150,20 @@ void Tcc::ConvertIndexes(MySqlConnection& source, AccessConnection& target, cons
         const int column = r.columnIndex(QStringLiteral("Column_name"));
         if (table < 0 || key < 0 || seq < 0 || column < 0)
             throw MySqlError(QStringLiteral("The index list of %1 lacks a column").arg(sourceTable));
-        while (r.next())
-            rows.append(IndexRow{r.text(table), r.text(key), r.text(seq), r.text(column)});
+        while (r.next()) {
+            IndexRow row{r.text(table), r.text(key), r.text(seq), r.text(column)};
+            // Same as for tables: a "]" in a name must not reach a statement.
+            if (row.keyName.contains(QLatin1Char(']')) || row.columnName.contains(QLatin1Char(']'))) {
+                if (row.seqInIndex.trimmed() == QLatin1String("1")) {
+                    error = QStringLiteral("The index name '%1' is invalid").arg(row.keyName);
+                    ok = false;
+                    if (failures)
+                        failures->append(error);
+                }
+                continue;
+            }
+            rows.append(row);
+        }
     }
     m_indexStatements = indexStatements(rows, sourceTable, targetTable, fieldNames);
     for (const QString& statement : m_indexStatements) {
