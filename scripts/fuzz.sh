@@ -11,6 +11,8 @@ src=$(pwd)
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
 fixtures=${FERROWANE_FIXTURES:-$src/../shared/fixtures}
+# Scratch database files of the targets: memory is faster than disk syncs.
+if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang-14 CXX=clang++-14 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

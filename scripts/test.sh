@@ -12,3 +12,6 @@ source "$server_dir/env"
 export FERROWANE_REQUIRE_MYSQL=1 QT_QPA_PLATFORM=offscreen
 
 ctest --test-dir "${FERROWANE_BUILD_DIR:-build}" --output-on-failure -j 2 --timeout 900 "$@"
+
+# A short fuzz run of every fuzz target (clang, libFuzzer, sanitizers).
+FUZZ_SECONDS=${FUZZ_SECONDS:-30} FUZZ_BUILD_DIR=${FERROWANE_FUZZ_BUILD_DIR:-build-fuzz} bash scripts/fuzz.sh
