@@ -82,7 +82,9 @@ void checkHeaderPage(const Format& f, const uint8_t* page)
     std::vector<uint8_t> clear(pw, pw + f.passwordLength);
     if (f.jet4()) {
         double created = getDouble(h.data() + (0x72 - kObfuscatedStart));
-        uint32_t mask = std::isfinite(created) ? uint32_t(int64_t(created)) : 0;
+        // A damaged date beyond the integer range must not be converted.
+        const bool usable = std::isfinite(created) && std::fabs(created) < 9.0e18;
+        uint32_t mask = usable ? uint32_t(int64_t(created)) : 0;
         for (uint32_t k = 0; k < f.passwordLength; ++k)
             clear[k] ^= uint8_t(mask >> (8 * (k % 4)));
     }
