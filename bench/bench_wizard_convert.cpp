@@ -90,7 +90,7 @@ void prepareTable(const std::string& host, const std::string& port, const std::s
 
 // ferrowane-convert as a child process; returns its exit code.
 int runConverter(const std::string& exe, const std::string& host, const std::string& port, const std::string& user,
-                 const std::string& password, const std::string& out)
+                 const std::string& password, const std::string& out, double& cpu)
 {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -108,7 +108,9 @@ int runConverter(const std::string& exe, const std::string& host, const std::str
         _exit(2);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -194,7 +196,8 @@ int main(int argc, char** argv)
 
     const std::string cliOut = home.filePath("cli.mdb").toStdString();
     auto t0 = std::chrono::steady_clock::now();
-    const int code = runConverter(exe, host, port, user, password, cliOut);
+    double cliCpu = 0;
+    const int code = runConverter(exe, host, port, user, password, cliOut, cliCpu);
     const double cliTime = seconds(t0);
     if (code != 0) {
         std::fprintf(stderr, "ferrowane-convert failed (exit %d)\n", code);
@@ -223,10 +226,12 @@ int main(int argc, char** argv)
 
     const double ratio = cliTime > 0 ? winTime / cliTime : 0.0;
     std::printf("rows:                 %ld\n", rows);
-    std::printf("ferrowane-convert:    %.2f s (%.1f MB file)\n", cliTime,
-                QFile(QString::fromStdString(cliOut)).size() / 1048576.0);
+    std::printf("ferrowane-convert:    %.2f s (%.1f MB file, %.2f s cpu)\n", cliTime,
+                QFile(QString::fromStdString(cliOut)).size() / 1048576.0, cliCpu);
     std::printf("window:               %.2f s (%.1f MB file)\n", winTime, QFile(winOut).size() / 1048576.0);
     std::printf("ratio window/cli:     %.2f (limit 1.50)\n", ratio);
     std::printf("window peak memory:   %.1f MB\n", self.ru_maxrss / 1024.0);
+    std::printf("window cpu:           %.2f s user, %.2f s system\n",
+                self.ru_utime.tv_sec + self.ru_utime.tv_usec / 1e6, self.ru_stime.tv_sec + self.ru_stime.tv_usec / 1e6);
     return ratio <= 1.5 ? 0 : 1;
 }
