@@ -840,9 +840,11 @@ void Taaform1::step5Click()
         result = run.run(settings, settings.tables, texts);
     } catch (...) {
         m_running = false;
+        m_log->flush();
         throw;
     }
     m_running = false;
+    m_log->flush();
     if (result.stopped)
         throw SilentAbort();
     m_log->finishBar();

@@ -14,8 +14,14 @@ MemoLog::MemoLog(QPlainTextEdit* memo, QProgressBar* bar, bool& stopRequested)
 {
 }
 
+namespace {
+constexpr qint64 kRepaintMs = 100;
+constexpr qint64 kEventsMs = 20;
+}  // namespace
+
 void MemoLog::appendLine(const QString& line)
 {
+    flush();
     // An empty document already has one (empty) block, which the first line fills.
     m_lastLineBlock = m_lines.isEmpty() ? 0 : m_memo->document()->blockCount();
     m_lines.append(line);
@@ -29,9 +35,24 @@ void MemoLog::replaceLastLine(const QString& line)
         return;
     }
     m_lines.last() = line;
+    m_lastLinePending = true;
+    if (!m_sinceShown.isValid() || m_sinceShown.elapsed() >= kRepaintMs)
+        showLastLine();
+}
+
+void MemoLog::flush()
+{
+    if (m_lastLinePending)
+        showLastLine();
+}
+
+void MemoLog::showLastLine()
+{
     QTextCursor cursor(m_memo->document()->findBlockByNumber(m_lastLineBlock));
     cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    cursor.insertText(line);
+    cursor.insertText(m_lines.last());
+    m_lastLinePending = false;
+    m_sinceShown.start();
 }
 
 QString MemoLog::lastLine() const
@@ -41,10 +62,15 @@ QString MemoLog::lastLine() const
 
 bool MemoLog::progressPoint(qint64 rowsWritten)
 {
+    if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < kEventsMs)
+        return m_stop;
     if (m_bar->maximum() > 0)
         m_bar->setValue(int(std::min<qint64>(rowsWritten, m_bar->maximum())));
+    if (m_lastLinePending && m_sinceShown.elapsed() >= kRepaintMs)
+        showLastLine();
     // The one place during a run where clicks (Stop, Help) get through.
     QCoreApplication::processEvents();
+    m_sinceEvents.start();
     return m_stop;
 }
 
@@ -61,6 +87,7 @@ void MemoLog::rowTotal(const QString& sourceTable, qint64 total)
 
 void MemoLog::clear()
 {
+    m_lastLinePending = false;
     m_lines.clear();
     m_lastLineBlock = 0;
     m_memo->clear();

@@ -5,6 +5,7 @@
 
 #include "engine/progress_log.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 
 class QPlainTextEdit;
@@ -30,13 +31,24 @@ public:
     // The last table's transfer ended: show it complete (progress points come
     // only every 100 rows).
     void finishBar();
+    // Puts a replaced last line that is still waiting into the memo.
+    void flush();
 
 private:
+    void showLastLine();
+
     QPlainTextEdit* m_memo;
     QProgressBar* m_bar;
     bool& m_stop;
     QStringList m_lines;
     int m_lastLineBlock = 0;  // first block of the last line (a line may hold line breaks)
+    // A progress line changes every 100 rows; repainting it each time would
+    // cost more than the rows themselves, so the memo and the event loop are
+    // brought up to date a few times a second. The lines themselves are
+    // always current.
+    bool m_lastLinePending = false;
+    QElapsedTimer m_sinceShown;
+    QElapsedTimer m_sinceEvents;
 };
 
 }  // namespace ferrowane
