@@ -21,8 +21,11 @@ fi
 
 targets=${FUZZ_TARGETS:-"mdb_read statement rtf_text job_file"}
 available=()
+# Read the whole list first: grep -q would end the pipe early and, under
+# pipefail, a target that exists would read as missing.
+known=$(ninja -C "$build" -t targets all 2>/dev/null)
 for t in $targets; do
-  if ninja -C "$build" -t targets all 2>/dev/null | grep -q "^fuzz_$t:"; then
+  if grep -q -E "^(fuzz/)?fuzz_$t:" <<<"$known"; then
     available+=("$t")
   else
     echo "fuzz: no target fuzz_$t in this build, skipped"
