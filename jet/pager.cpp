@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace jet {
@@ -47,6 +49,32 @@ void writeAll(int fd, const uint8_t* data, size_t n, uint64_t offset, const std:
         data += w;
         n -= size_t(w);
         offset += uint64_t(w);
+    }
+}
+
+// Writes the buffers one after another from `offset`, resuming after short
+// writes, so that pages go out from where they are cached.
+void writeAllVec(int fd, std::vector<iovec>& iov, uint64_t offset, const std::string& path)
+{
+    size_t first = 0;
+    while (first < iov.size()) {
+        ssize_t w = ::pwritev(fd, iov.data() + first, int(std::min<size_t>(iov.size() - first, IOV_MAX)),
+                              off_t(offset));
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            throw Error(sysError("Cannot write", path, errno));
+        }
+        offset += uint64_t(w);
+        size_t left = size_t(w);
+        while (first < iov.size() && left >= iov[first].iov_len) {
+            left -= iov[first].iov_len;
+            ++first;
+        }
+        if (left > 0) {
+            iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + left;
+            iov[first].iov_len -= left;
+        }
     }
 }
 
@@ -316,18 +344,18 @@ void Pager::writeDirtyPages()
     syncJournal();
     std::vector<uint32_t> pages(dirty_.begin(), dirty_.end());
     std::sort(pages.begin(), pages.end());
-    // Consecutive pages go out in one call.
-    std::vector<uint8_t> run;
+    // Consecutive pages go out in one call, straight from the cache.
+    std::vector<iovec> run;
     size_t i = 0;
     while (i < pages.size()) {
         size_t j = i;
         run.clear();
-        while (j < pages.size() && pages[j] == pages[i] + (j - i) && run.size() < (1u << 22)) {
+        while (j < pages.size() && pages[j] == pages[i] + (j - i) && run.size() < 1024) {
             auto& cp = *cache_[pages[j]];
-            run.insert(run.end(), cp.data.begin(), cp.data.end());
+            run.push_back(iovec{cp.data.data(), cp.data.size()});
             ++j;
         }
-        writeAll(fd_, run.data(), run.size(), uint64_t(pages[i]) * pageSize_, path_);
+        writeAllVec(fd_, run, uint64_t(pages[i]) * pageSize_, path_);
         for (size_t k = i; k < j; ++k)
             cache_[pages[k]]->dirty = false;
         i = j;
