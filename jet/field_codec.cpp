@@ -4,6 +4,7 @@
 #include "jet/error.h"
 #include "jet/text_codec.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <optional>
@@ -129,6 +130,51 @@ bool toScaled(const std::string& digits, int scale, int targetScale, uint128& ou
         if (v == max)
             return false;
         ++v;
+    }
+    out = v;
+    return true;
+}
+
+// The common plain form "-123.45" with at most `scale` fraction digits and
+// at most 38 digits, read without copies; false for anything else (the
+// general parser takes it then).
+bool plainScaled(const std::string& s, int scale, bool& negative, uint128& out)
+{
+    size_t i = 0;
+    const size_t n = s.size();
+    negative = n > 0 && s[0] == '-';
+    if (negative)
+        ++i;
+    uint128 v = 0;
+    int digits = 0;
+    int fraction = 0;
+    bool dot = false;
+    for (; i < n; ++i) {
+        const char ch = s[i];
+        if (ch >= '0' && ch <= '9') {
+            if (v == 0 && ch == '0' && !dot) {
+                digits = std::max(digits, 1);
+                continue;  // leading zeros
+            }
+            if (++digits > 38)
+                return false;
+            v = v * 10 + unsigned(ch - '0');
+            if (dot)
+                ++fraction;
+        } else if (ch == '.' && !dot) {
+            dot = true;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 && fraction == 0)
+        return false;
+    if (fraction > scale)
+        return false;
+    for (int k = fraction; k < scale; ++k) {
+        if (v > (~(uint128)0) / 10)
+            return false;
+        v *= 10;
     }
     out = v;
     return true;
@@ -469,12 +515,17 @@ Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Fiel
         uint128 mag = 0;
         std::string digits;
         int vs = 0;
+        bool plain = false;
         if (v.kind() == Value::Kind::Int || v.kind() == Value::Kind::Bool) {
             int64_t i = v.kind() == Value::Kind::Bool ? (v.asBool() ? -1 : 0) : v.asInt();
             neg = i < 0;
             uint128 m = neg ? (uint128)(uint64_t(-(i + 1))) + 1 : (uint128)uint64_t(i);
-            for (int k = 0; k < scale; ++k)
+            for (int k = 0; k < scale; ++k) {
+                // Past 128 bits it has more digits than any precision.
+                if (m > (~(uint128)0) / 10)
+                    cannotHold(c, "has more digits than the column's precision of " + std::to_string(c.precision));
                 m *= 10;
+            }
             mag = m;
         } else {
             std::string text;
@@ -493,11 +544,13 @@ Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Fiel
                     }
                 }
             } else if (v.kind() == Value::Kind::Decimal || v.kind() == Value::Kind::Text) {
-                text = v.str();
+                plain = plainScaled(v.str(), scale, neg, mag);
+                if (!plain)
+                    text = v.str();
             } else {
                 mismatch();
             }
-            if (!parseDecimal(text, neg, digits, vs) || !toScaled(digits, vs, scale, mag))
+            if (!plain && (!parseDecimal(text, neg, digits, vs) || !toScaled(digits, vs, scale, mag)))
                 mismatch();
         }
         if (c.type == ColumnType::Currency) {
