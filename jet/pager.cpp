@@ -135,10 +135,22 @@ bool readJournal(int jfd, uint32_t pageSize, uint32_t& originalCount,
 
 Pager::~Pager()
 {
-    if (journalFd_ >= 0)
+    if (journalFd_ >= 0) {
         ::close(journalFd_);
+        // An emptied journal goes; one holding a transaction stays for the
+        // next writer to roll back.
+        if (!journalActive_ && !broken_)
+            ::unlink(journalPath_.c_str());
+    }
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+void Pager::checkUsable() const
+{
+    if (broken_)
+        throw Error("The database '" + path_ +
+                    "' could not be restored after a failed write; open it again to restore its last commit");
 }
 
 void Pager::lock(bool exclusive)
@@ -150,23 +162,34 @@ void Pager::lock(bool exclusive)
     }
 }
 
+// Puts the original pages of a journal back and cuts the file to its
+// original length. An empty or unfinished journal changes nothing.
+void Pager::restore(const std::string& path, int fd, int jfd, uint32_t pageSize)
+{
+    uint32_t originalCount = 0;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pages;
+    if (!readJournal(jfd, pageSize, originalCount, pages))
+        return;
+    for (auto& [pg, data] : pages)
+        writeAll(fd, data.data(), pageSize, uint64_t(pg) * pageSize, path);
+    if (::ftruncate(fd, off_t(uint64_t(originalCount) * pageSize)) != 0)
+        throw Error(sysError("Cannot restore", path, errno));
+    syncFd(fd, path);
+}
+
 void Pager::recover(const std::string& path, int fd, uint32_t pageSize)
 {
     std::string jpath = path + "-journal";
     int jfd = ::open(jpath.c_str(), O_RDONLY | O_CLOEXEC);
     if (jfd < 0)
         return;
-    uint32_t originalCount = 0;
-    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pages;
-    bool valid = readJournal(jfd, pageSize, originalCount, pages);
-    ::close(jfd);
-    if (valid) {
-        for (auto& [pg, data] : pages)
-            writeAll(fd, data.data(), pageSize, uint64_t(pg) * pageSize, path);
-        if (::ftruncate(fd, off_t(uint64_t(originalCount) * pageSize)) != 0)
-            throw Error(sysError("Cannot restore", path, errno));
-        syncFd(fd, path);
+    try {
+        restore(path, fd, jfd, pageSize);
+    } catch (...) {
+        ::close(jfd);
+        throw;
     }
+    ::close(jfd);
     if (::unlink(jpath.c_str()) != 0 && errno != ENOENT)
         throw Error(sysError("Cannot remove", jpath, errno));
 }
@@ -261,22 +284,28 @@ Pager::CachedPage& Pager::load(uint32_t page)
 
 const uint8_t* Pager::read(uint32_t page)
 {
+    checkUsable();
     return load(page).data.data();
 }
 
 void Pager::ensureJournal()
 {
-    if (journalFd_ >= 0)
+    if (journalActive_)
         return;
-    journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (journalFd_ < 0)
-        throw Error(sysError("Cannot create", journalPath_, errno));
+    // The journal file is kept from one transaction to the next; between
+    // transactions it is empty.
+    if (journalFd_ < 0) {
+        journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (journalFd_ < 0)
+            throw Error(sysError("Cannot create", journalPath_, errno));
+    }
     uint8_t head[kJournalHeader] = {};
     std::memcpy(head, kJournalMagic, 8);
     put32(head + 8, pageSize_);
     put32(head + 12, committedCount_);
     put32(head + 16, checksum(head, 16, 0));
     writeAll(journalFd_, head, kJournalHeader, 0, journalPath_);
+    journalActive_ = true;
     journalSynced_ = false;
 }
 
@@ -297,6 +326,7 @@ uint8_t* Pager::write(uint32_t page)
 {
     if (!writable_)
         throw Error("The database '" + path_ + "' is open for reading only");
+    checkUsable();
     CachedPage& cp = load(page);
     if (!cp.dirty) {
         if (page < committedCount_ && !journaled_.count(page))
@@ -318,6 +348,7 @@ uint32_t Pager::allocate()
 {
     if (!writable_)
         throw Error("The database '" + path_ + "' is open for reading only");
+    checkUsable();
     ensureRoom(1);
     uint32_t page = pageCount_++;
     auto cp = std::make_unique<CachedPage>();
@@ -365,16 +396,24 @@ void Pager::writeDirtyPages()
 
 void Pager::commit()
 {
+    checkUsable();
     if (!dirty())
         return;
     try {
+        // From here on the file may hold pages of this transaction.
+        spilled_ = true;
         writeDirtyPages();
         syncFd(fd_, path_);
+        finishJournal();
     } catch (...) {
-        rollback();
+        // The error that ended the commit is the one reported; a rollback
+        // that fails too leaves the journal for the next open.
+        try {
+            rollback();
+        } catch (...) {
+        }
         throw;
     }
-    finishJournal();
     committedCount_ = pageCount_;
     spilled_ = false;
     trimClean();
@@ -382,12 +421,11 @@ void Pager::commit()
 
 void Pager::finishJournal()
 {
-    if (journalFd_ >= 0) {
-        ::close(journalFd_);
-        journalFd_ = -1;
-        // Removing the journal is the moment of commit.
-        if (::unlink(journalPath_.c_str()) != 0 && errno != ENOENT)
-            throw Error(sysError("Cannot remove", journalPath_, errno));
+    if (journalActive_) {
+        // Emptying the journal is the moment of commit.
+        if (::ftruncate(journalFd_, 0) != 0)
+            throw Error(sysError("Cannot empty", journalPath_, errno));
+        journalActive_ = false;
     }
     journaled_.clear();
     journalSynced_ = true;
@@ -395,17 +433,22 @@ void Pager::finishJournal()
 
 void Pager::rollback()
 {
+    checkUsable();
     for (uint32_t page : dirty_)
         cache_.erase(page);
     dirty_.clear();
     if (spilled_) {
         // Pages already went to the file: put the originals back.
         cache_.clear();
-        syncJournal();
-        recover(path_, fd_, pageSize_);
-        if (journalFd_ >= 0) {
-            ::close(journalFd_);
-            journalFd_ = -1;
+        try {
+            if (journalActive_) {
+                syncJournal();
+                restore(path_, fd_, journalFd_, pageSize_);
+            }
+            finishJournal();
+        } catch (...) {
+            broken_ = true;
+            throw;
         }
     } else {
         finishJournal();
@@ -431,8 +474,8 @@ void Pager::releaseMemory()
     if (cache_.size() <= cacheCap_)
         return;
     if (!dirty_.empty()) {
-        writeDirtyPages();
         spilled_ = true;
+        writeDirtyPages();
     }
     cache_.clear();
 }

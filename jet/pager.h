@@ -2,7 +2,8 @@
 // writers, and atomic commits through a rollback journal ("<db>-journal").
 //
 // A page's original bytes go to the journal, and the journal is flushed to
-// disk, before the database file is overwritten; commit deletes the journal.
+// disk, before the database file is overwritten; commit empties the journal
+// (the file is kept for the next transaction and removed on close).
 // Opening a file whose journal is still present puts the original pages back
 // first, so a process killed at any moment leaves the last commit.
 #pragma once
@@ -71,6 +72,8 @@ private:
     void writeDirtyPages();
     void finishJournal();
     void lock(bool exclusive);
+    void checkUsable() const;
+    static void restore(const std::string& path, int fd, int jfd, uint32_t pageSize);
     static void recover(const std::string& path, int fd, uint32_t pageSize);
 
     std::string path_;
@@ -84,6 +87,8 @@ private:
     uint64_t maxFileSize_ = 0;
     bool spilled_ = false;        // dirty pages already written this transaction
     bool journalSynced_ = true;
+    bool journalActive_ = false;  // the journal holds this transaction's header
+    bool broken_ = false;         // a failed write could not be undone in place
 
     struct CachedPage {
         std::vector<uint8_t> data;
