@@ -170,6 +170,14 @@ Table& Database::table(const std::string& name)
 
 uint32_t Database::allocatePage()
 {
+    // Free pages inside the file come first; the file grows only when the
+    // global map has none. A reused page is journaled like any other page
+    // that existed before the transaction.
+    if (uint32_t p = globalMap_->findFree()) {
+        std::memset(pager_->write(p), 0, format_->pageSize);
+        globalMap_->markUsed(p);
+        return p;
+    }
     uint32_t p = pager_->allocate();
     globalMap_->markUsed(p);
     return p;
@@ -567,9 +575,19 @@ void Database::begin()
 
 void Database::commit()
 {
-    for (auto& [page, t] : tables_)
-        t->flushHeader();
-    pager_->commit();
+    try {
+        for (auto& [page, t] : tables_)
+            t->flushHeader();
+        pager_->commit();
+    } catch (...) {
+        // A failed commit (disk full, I/O error) leaves the last commit:
+        // forget everything this transaction changed in memory too.
+        try {
+            rollback();
+        } catch (...) {
+        }
+        throw;
+    }
     inTransaction_ = false;
 }
 
@@ -577,6 +595,7 @@ void Database::rollback()
 {
     pager_->rollback();
     inTransaction_ = false;
+    globalMap_->forget();
     catalogLoaded_ = false;
     loadCatalog();
 }

@@ -337,6 +337,11 @@ std::vector<uint8_t> Database::templateBytes(Version version)
     }
     ::unlink(path.c_str());
     ::rmdir(dir);
+    // A new Access 97 file is 20 pages long: the two after the system
+    // objects are free, and the global map already marks them so (every
+    // bit past the last used page is set). The first allocations take them.
+    if (!f.jet4() && bytes.size() < 20u * f.pageSize)
+        bytes.resize(20u * f.pageSize, 0);
     return bytes;
 }
 

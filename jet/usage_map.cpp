@@ -5,6 +5,7 @@
 #include "jet/error.h"
 #include "jet/pager.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace jet {
@@ -189,64 +190,197 @@ void UsageMap::set(uint32_t page, bool on)
 
 // Global map -------------------------------------------------------------
 
-void GlobalMap::set(uint32_t page, bool free)
+namespace {
+
+// The first set bit in [from, to) of a bitmap, or `to`.
+uint32_t firstSetBit(const uint8_t* bits, uint32_t from, uint32_t to)
 {
-    const uint8_t* p1 = pager_.read(1);
-    auto [s, e] = data_page::rowBounds(f_, p1, 0);
-    uint8_t* row = pager_.write(1) + s;
-    uint32_t len = e - s;
-    if (row[0] != kInline || len < 5)
-        return; // other map kinds are left alone: pages outside count as used
-    uint32_t bits = (len - 5) * 8;
-    uint32_t start = get32(row + 1);
-    if (page < start)
-        return;
-    if (page - start >= bits) {
-        if (free)
-            return;
-        // Slide the window forward; pages before it count as used and the
-        // new part is free unless inside the file.
-        uint32_t ns = page - page % 8;
-        ns = ns >= bits / 2 ? ns - bits / 2 : 0;
-        ns -= ns % 8;
-        std::vector<uint8_t> nb(len - 5, 0xFF);
-        for (uint32_t i = 0; i < bits; ++i) {
-            uint32_t p = ns + i;
-            bool isFree;
-            if (p >= start && p - start < bits)
-                isFree = row[5 + (p - start) / 8] & (1u << ((p - start) % 8));
-            else
-                isFree = p >= pager_.pageCount();
-            if (!isFree)
-                nb[i / 8] &= uint8_t(~(1u << (i % 8)));
+    uint32_t i = from;
+    while (i < to) {
+        uint8_t b = bits[i / 8];
+        if ((i % 8) == 0 && b == 0) {
+            i += 8;
+            continue;
         }
-        put32(row + 1, ns);
-        std::memcpy(row + 5, nb.data(), nb.size());
-        start = ns;
+        if (b & (1u << (i % 8)))
+            return i;
+        ++i;
     }
-    uint32_t i = page - start;
-    if (free)
-        row[5 + i / 8] |= uint8_t(1u << (i % 8));
-    else
-        row[5 + i / 8] &= uint8_t(~(1u << (i % 8)));
+    return to;
 }
 
-void GlobalMap::markUsed(uint32_t page) { set(page, false); }
-void GlobalMap::markFree(uint32_t page) { set(page, true); }
+} // namespace
+
+GlobalMap::Row GlobalMap::row() const
+{
+    const uint8_t* p1 = pager_.read(1);
+    if (p1[0] != kPageData || data_page::rowCount(f_, p1) == 0)
+        throw Error("'" + pager_.path() + "' is damaged: its page map (page 1) is missing");
+    auto [s, e] = data_page::rowBounds(f_, p1, 0);
+    if (e - s < 5 || (p1[s] != kInline && p1[s] != kReference))
+        throw Error("'" + pager_.path() + "' is damaged: its page map (page 1) cannot be read");
+    return {s, e - s};
+}
 
 bool GlobalMap::isFree(uint32_t page) const
 {
-    const uint8_t* p1 = pager_.read(1);
-    auto [s, e] = data_page::rowBounds(f_, p1, 0);
-    const uint8_t* row = p1 + s;
-    if (row[0] != kInline)
+    Row r = row();
+    const uint8_t* m = pager_.read(1) + r.start;
+    if (m[0] == kInline) {
+        uint32_t start = get32(m + 1);
+        uint32_t bits = (r.length - 5) * 8;
+        if (page < start || page - start >= bits)
+            return false;
+        uint32_t i = page - start;
+        return m[5 + i / 8] & (1u << (i % 8));
+    }
+    uint32_t per = pagesPerMapPage(f_);
+    uint32_t k = page / per;
+    if (1 + 4 * (k + 1) > r.length)
         return false;
-    uint32_t start = get32(row + 1);
-    uint32_t bits = (e - s - 5) * 8;
-    if (page < start || page - start >= bits)
+    uint32_t mp = get32(m + 1 + 4 * k);
+    if (!mp || mp >= pager_.pageCount())
         return false;
-    uint32_t i = page - start;
-    return row[5 + i / 8] & (1u << (i % 8));
+    const uint8_t* b = pager_.read(mp);
+    uint32_t i = page % per;
+    return b[0] == kPageUsageMap && (b[4 + i / 8] & (1u << (i % 8)));
+}
+
+uint32_t GlobalMap::findFree()
+{
+    const uint32_t count = pager_.pageCount();
+    uint32_t from = std::max<uint32_t>(searchFrom_, 2);
+    if (from >= count)
+        return 0;
+    Row r = row();
+    const uint8_t* m = pager_.read(1) + r.start;
+    uint32_t found = 0;
+    if (m[0] == kInline) {
+        uint32_t start = get32(m + 1);
+        uint32_t bits = (r.length - 5) * 8;
+        uint32_t lo = std::max(from, start);
+        uint32_t hi = uint32_t(std::min<uint64_t>(count, uint64_t(start) + bits));
+        if (lo < hi) {
+            uint32_t i = firstSetBit(m + 5, lo - start, hi - start);
+            if (i < hi - start)
+                found = start + i;
+        }
+    } else {
+        uint32_t per = pagesPerMapPage(f_);
+        std::vector<uint32_t> mapPages;
+        for (uint32_t k = 0; 1 + 4 * (k + 1) <= r.length; ++k)
+            mapPages.push_back(get32(m + 1 + 4 * k));
+        for (uint32_t k = from / per; k < mapPages.size() && uint64_t(k) * per < count && !found; ++k) {
+            uint32_t mp = mapPages[k];
+            if (!mp || mp >= count)
+                continue;
+            const uint8_t* b = pager_.read(mp);
+            if (b[0] != kPageUsageMap)
+                continue;
+            uint32_t lo = k == from / per ? from % per : 0;
+            uint32_t hi = uint32_t(std::min<uint64_t>(per, count - uint64_t(k) * per));
+            uint32_t i = lo < hi ? firstSetBit(b + 4, lo, hi) : hi;
+            if (i < hi)
+                found = k * per + i;
+        }
+    }
+    searchFrom_ = found ? found : count;
+    return found;
+}
+
+void GlobalMap::markUsed(uint32_t page) { set(page, false); }
+
+void GlobalMap::markFree(uint32_t page)
+{
+    set(page, true);
+    searchFrom_ = std::min(searchFrom_, page);
+}
+
+// A new map page for pages [index * per, (index + 1) * per): pages of the
+// file read as used (the map did not cover them), pages past its end free.
+uint32_t GlobalMap::addMapPage(uint32_t index)
+{
+    uint32_t mp = pager_.allocate();
+    uint8_t* b = pager_.write(mp);
+    std::memset(b, 0, f_.pageSize);
+    b[0] = kPageUsageMap;
+    b[1] = 0x01;
+    const uint32_t per = pagesPerMapPage(f_);
+    const uint64_t base = uint64_t(index) * per;
+    const uint64_t count = pager_.pageCount();
+    for (uint32_t i = 0; i < per; ++i)
+        if (base + i >= count)
+            b[4 + i / 8] |= uint8_t(1u << (i % 8));
+    uint8_t* m = pager_.write(1) + row().start;
+    put32(m + 1 + 4 * index, mp);
+    // The map page is itself a page of the file.
+    if (mp / per != index)
+        set(mp, false);
+    return mp;
+}
+
+void GlobalMap::toReference()
+{
+    Row r = row();
+    const uint8_t* m = pager_.read(1) + r.start;
+    const uint32_t count = pager_.pageCount();
+    const uint32_t per = pagesPerMapPage(f_);
+    uint32_t slots = (r.length - 1) / 4;
+    // Room for every page of the file and a map page or two more.
+    if (uint64_t(slots) * per < uint64_t(count) + 2)
+        throw Error("The database '" + pager_.path() + "' has reached the size its page map can cover");
+    std::vector<uint32_t> freePages;
+    uint32_t start = get32(m + 1);
+    for (uint32_t i = 0; i < (r.length - 5) * 8; ++i)
+        if ((m[5 + i / 8] & (1u << (i % 8))) && uint64_t(start) + i < count)
+            freePages.push_back(start + i);
+    uint8_t* w = pager_.write(1) + r.start;
+    std::memset(w, 0, r.length);
+    w[0] = kReference;
+    for (uint32_t k = 0; uint64_t(k) * per < pager_.pageCount(); ++k)
+        if (get32(pager_.read(1) + r.start + 1 + 4 * k) == 0)
+            addMapPage(k);
+    for (uint32_t p : freePages)
+        set(p, true);
+}
+
+void GlobalMap::set(uint32_t page, bool free)
+{
+    Row r = row();
+    const uint8_t* m = pager_.read(1) + r.start;
+    if (m[0] == kInline) {
+        uint32_t start = get32(m + 1);
+        uint32_t bits = (r.length - 5) * 8;
+        if (start != 0 || page >= bits) {
+            // A window that does not start at page 0, or a page past it:
+            // only a reference map keeps every page of the file accounted.
+            toReference();
+            set(page, free);
+            return;
+        }
+        uint8_t* w = pager_.write(1) + r.start;
+        if (free)
+            w[5 + page / 8] |= uint8_t(1u << (page % 8));
+        else
+            w[5 + page / 8] &= uint8_t(~(1u << (page % 8)));
+        return;
+    }
+    const uint32_t per = pagesPerMapPage(f_);
+    const uint32_t k = page / per;
+    if (1 + 4 * (k + 1) > r.length)
+        throw Error("The database '" + pager_.path() + "' has reached the size its page map can cover");
+    uint32_t mp = get32(m + 1 + 4 * k);
+    if (mp && (mp >= pager_.pageCount() || pager_.read(mp)[0] != kPageUsageMap))
+        throw Error("'" + pager_.path() + "' is damaged: its page map refers to page " + std::to_string(mp) +
+                    ", which is not a map page");
+    if (!mp)
+        mp = addMapPage(k);
+    uint8_t* b = pager_.write(mp);
+    uint32_t i = page % per;
+    if (free)
+        b[4 + i / 8] |= uint8_t(1u << (i % 8));
+    else
+        b[4 + i / 8] &= uint8_t(~(1u << (i % 8)));
 }
 
 } // namespace jet

@@ -47,19 +47,35 @@ private:
     std::function<uint32_t()> allocatePage_;
 };
 
-// The global map: page 1, row 0. Set bits are free pages; pages outside the
-// inline window are taken as in use.
+// The global map: page 1, row 0, where a set bit marks a free page. While
+// the file fits its bits it is an inline map starting at page 0; when the
+// file outgrows that it becomes a reference map over every page of the file
+// (the row has room for the format's largest file), so that free pages are
+// never lost and no page of the file lies outside the map. Pages a map does
+// not cover read as used.
 class GlobalMap {
 public:
     GlobalMap(Pager& pager, const Format& f) : pager_(pager), f_(f) {}
+    // The lowest free page inside the file, or 0 when there is none.
+    uint32_t findFree();
     void markUsed(uint32_t page);
     void markFree(uint32_t page);
     bool isFree(uint32_t page) const;
+    // Forgets what earlier searches learnt (after a rollback).
+    void forget() { searchFrom_ = 0; }
 
 private:
+    struct Row {
+        uint32_t start;
+        uint32_t length;
+    };
+    Row row() const;
     void set(uint32_t page, bool free);
+    void toReference();
+    uint32_t addMapPage(uint32_t index);
     Pager& pager_;
     const Format& f_;
+    uint32_t searchFrom_ = 0; // no free page lies below this one
 };
 
 } // namespace jet
