@@ -63,9 +63,23 @@ uint16_t addRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t len
 
 void deleteRow(const Format& f, uint8_t* page, uint16_t row)
 {
+    auto [start, end] = rowBounds(f, page, row);
+    uint32_t length = end - start;
+    uint16_t n = rowCount(f, page);
+    if (length > 0) {
+        // Its bytes go, as Access does it: the rows stored below it move up
+        // and keep their numbers, so row pointers stay valid.
+        uint32_t top = rowOffsetRaw(f, page, uint16_t(n - 1)) & kRowOffsetMask;
+        std::memmove(page + top + length, page + top, start - top);
+        for (uint16_t r = uint16_t(row + 1); r < n; ++r) {
+            uint8_t* o = page + f.dataHeaderSize + 2u * r;
+            put16(o, uint16_t(get16(o) + length));
+        }
+        put16(page + 2, uint16_t(get16(page + 2) + length));
+    }
     uint8_t* p = page + f.dataHeaderSize + 2u * row;
-    // Access marks a deleted row with both flags.
-    put16(p, uint16_t(get16(p) | kRowDeleted | kRowOverflow));
+    // Access marks a deleted row with both flags; it keeps no bytes.
+    put16(p, uint16_t(end | kRowDeleted | kRowOverflow));
 }
 
 } // namespace jet::data_page
