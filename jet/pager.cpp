@@ -24,6 +24,8 @@ std::string sysError(const std::string& what, const std::string& path, int err)
 {
     if (err == ENOSPC)
         return what + " '" + path + "': the disk is full";
+    if (err == EFBIG)
+        return what + " '" + path + "': the file has reached the largest size this system allows it";
     if (err == EDQUOT)
         return what + " '" + path + "': the disk quota is exhausted";
     return what + " '" + path + "': " + std::strerror(err);

@@ -1,6 +1,7 @@
 // Durability and limits: the size limit ends a write cleanly, a journal
 // left by a killed writer is honoured by readers and undone by the next
-// writer, counters, conversions of source values.
+// writer, commits that fail on a full disk or the system's file-size limit,
+// counters, conversions of source values.
 #include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -12,9 +13,15 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
-#include <random>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -238,3 +245,268 @@ TEST(Damage, RandomlyDamagedFilesReadOrFailCleanly)
         }
     }
 }
+
+// ---- Writes that fail ---------------------------------------------------------
+//
+// A child process writes with a real limit of the system in its way: the
+// file-size limit (RLIMIT_FSIZE, SIGXFSZ ignored, so writes fail with EFBIG)
+// or a full file system (a small tmpfs in a mount namespace of its own). It
+// reports what it committed; the parent then opens the file it left.
+
+namespace {
+
+struct ChildReport {
+    int committed = -1;       // rows of the last commit that succeeded
+    int rowsAfter = -1;       // rows the child's own database saw after the failure
+    std::string message;      // the error that ended the writing
+    bool skipped = false;     // the child could not set up its limit
+};
+
+// Runs `work` in a child; it returns "committed rowsAfter message", or
+// "skip reason".
+ChildReport inChild(const std::function<std::string()>& work)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        throw std::runtime_error("pipe");
+    pid_t pid = fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::string out;
+        try {
+            out = work();
+        } catch (const std::exception& e) {
+            out = std::string("-1 -1 unexpected: ") + e.what();
+        }
+        size_t off = 0;
+        while (off < out.size()) {
+            ssize_t w = ::write(fds[1], out.data() + off, out.size() - off);
+            if (w <= 0)
+                break;
+            off += size_t(w);
+        }
+        _exit(0);
+    }
+    ::close(fds[1]);
+    std::string text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        text.append(buf, size_t(n));
+    ::close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ChildReport r;
+    if (text.rfind("skip ", 0) == 0) {
+        r.skipped = true;
+        r.message = text.substr(5);
+        return r;
+    }
+    std::istringstream in(text);
+    in >> r.committed >> r.rowsAfter;
+    std::getline(in >> std::ws, r.message);
+    EXPECT_TRUE(WIFEXITED(status)) << "the writer died: " << text;
+    return r;
+}
+
+// Commits batches of rows into T until a write fails; a failed batch is
+// rolled back. Returns the child's report line.
+std::string writeUntilFailure(const std::string& path, int batch, size_t memo)
+{
+    auto db = Database::open(path);
+    Table& t = db->table("T");
+    int committed = int(t.rowCount());
+    std::string message;
+    for (int b = 0; b < 100000 && message.empty(); ++b) {
+        try {
+            db->begin();
+            for (int i = 0; i < batch; ++i) {
+                t.append({Value::integer(committed + i), Value::text("row"), Value::text(std::string(memo, 'm'))});
+                db->statementDone();
+            }
+            db->commit();
+            committed += batch;
+        } catch (const Error& e) {
+            message = e.what();
+            if (db->inTransaction())
+                db->rollback();
+        }
+    }
+    int after = int(db->table("T").readAll().size());
+    // The database stays usable for reading and refuses nothing it can do.
+    return std::to_string(committed) + " " + std::to_string(after) + " " + message;
+}
+
+void createT(const std::string& path, Version v)
+{
+    Database::create(path, v);
+    auto db = Database::open(path);
+    execute(*db, "Create table [T] ([a] long, [b] text(20), [m] memo)");
+    execute(*db, "create index [ia] on [T] ([a])");
+}
+
+// The file a failed writer left: opened by a writer it holds exactly the
+// rows of the last commit, no journal stays, check and both readers agree.
+void expectLastCommit(const std::string& path, int committed)
+{
+    {
+        auto db = Database::open(path);
+        EXPECT_EQ(int(db->table("T").readAll().size()), committed);
+        EXPECT_EQ(int(db->table("T").rowCount()), committed);
+    }
+    EXPECT_FALSE(fs::exists(path + "-journal"));
+    auto report = checkDatabase(path);
+    EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
+    if (readers::mdbtoolsAvailable())
+        EXPECT_EQ(int(readers::mdbExport(path, "T").rows.size()), committed);
+    if (readers::mdbReaderAvailable()) {
+        auto r = readers::mdbReader(path, {"T"});
+        ASSERT_NE(r.find("T"), nullptr);
+        EXPECT_EQ(int(r.find("T")->rows.size()), committed);
+    }
+}
+
+class FailedWrites : public ::testing::TestWithParam<Version> {};
+
+} // namespace
+
+// Commits run into the system's file-size limit: the commit that crosses
+// it fails with a clear message and the file goes back to the commit before.
+TEST_P(FailedWrites, FileSizeLimitOfTheSystemEndsACommit)
+{
+    Scratch s;
+    std::string path = s.dir + "/fsize.mdb";
+    createT(path, GetParam());
+    uint64_t limit = fs::file_size(path) + 300 * 1024 + 1000; // not on a page boundary
+    ChildReport r = inChild([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit rl{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
+            return std::string("skip setrlimit failed");
+        return writeUntilFailure(path, 40, 700);
+    });
+    ASSERT_FALSE(r.skipped) << r.message;
+    EXPECT_NE(r.message.find("largest size this system allows"), std::string::npos) << r.message;
+    EXPECT_GT(r.committed, 0);
+    EXPECT_EQ(r.rowsAfter, r.committed);
+    EXPECT_LE(fs::file_size(path), limit);
+    expectLastCommit(path, r.committed);
+}
+
+// One transaction larger than the page cache spills pages into the file
+// before its commit; the limit stops a spill and the rollback undoes the
+// pages already written.
+TEST_P(FailedWrites, FileSizeLimitStopsASpilledTransaction)
+{
+    Scratch s;
+    std::string path = s.dir + "/spill.mdb";
+    createT(path, GetParam());
+    {
+        auto db = Database::open(path);
+        Table& t = db->table("T");
+        for (int i = 0; i < 100; ++i)
+            t.append({Value::integer(i), Value::text("first"), Value::text(std::string(100, 'f'))});
+        db->statementDone();
+    }
+    // Room for part of the cache's worth of pages (4,096 pages).
+    uint64_t limit = fs::file_size(path) + 2048ull * (GetParam() == Version::Jet4 ? 4096 : 2048);
+    ChildReport r = inChild([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit rl{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
+            return std::string("skip setrlimit failed");
+        return writeUntilFailure(path, 1000000, 1500);
+    });
+    ASSERT_FALSE(r.skipped) << r.message;
+    EXPECT_NE(r.message.find("largest size this system allows"), std::string::npos) << r.message;
+    EXPECT_EQ(r.committed, 100);
+    EXPECT_EQ(r.rowsAfter, 100);
+    expectLastCommit(path, 100);
+}
+
+// A full file system: the writer gets "the disk is full" and the file
+// keeps its last commit. Needs a mount namespace (root or user namespaces).
+TEST_P(FailedWrites, FullDiskEndsACommit)
+{
+    Scratch s;
+    std::string mnt = s.dir + "/small";
+    fs::create_directory(mnt);
+    std::string kept = s.dir + "/kept.mdb";
+    ChildReport r = inChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0)
+            return std::string("skip no mount namespace: ") + std::strerror(errno);
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=640k") != 0)
+            return std::string("skip cannot mount a small file system: ") + std::strerror(errno);
+        std::string path = mnt + "/full.mdb";
+        createT(path, GetParam());
+        std::string line = writeUntilFailure(path, 30, 900);
+        // What the failed writer left, journal included, goes where the
+        // parent can see it.
+        fs::copy_file(path, kept);
+        if (fs::exists(path + "-journal"))
+            fs::copy_file(path + "-journal", kept + "-journal");
+        return line;
+    });
+    if (r.skipped)
+        GTEST_SKIP() << r.message;
+    EXPECT_NE(r.message.find("the disk is full"), std::string::npos) << r.message;
+    EXPECT_GT(r.committed, 0);
+    EXPECT_EQ(r.rowsAfter, r.committed);
+    expectLastCommit(kept, r.committed);
+}
+
+// The format's limit, lowered so that the test is quick: the write that
+// would cross it ends with a clear error, the file keeps every commit
+// before, and pages freed by a drop let the writing go on under the limit.
+TEST_P(FailedWrites, FormatLimitEndsAWriteAndFreedPagesGoOnUnderIt)
+{
+    Scratch s;
+    std::string path = s.dir + "/limit.mdb";
+    createT(path, GetParam());
+    {
+        auto db = Database::open(path);
+        execute(*db, "Create table [Old] ([a] long, [m] memo)");
+        Table& old = db->table("Old");
+        for (int i = 0; i < 200; ++i)
+            old.append({Value::integer(i), Value::text(std::string(1000, 'o'))});
+        db->statementDone();
+    }
+    uint64_t limit = fs::file_size(path) + 150 * 4096;
+    int committed = 0;
+    std::string message;
+    {
+        auto db = Database::open(path);
+        db->pager().setMaxFileSize(limit);
+        Table& t = db->table("T");
+        while (message.empty()) {
+            try {
+                db->begin();
+                for (int i = 0; i < 25; ++i)
+                    t.append({Value::integer(committed + i), Value::text("x"), Value::text(std::string(800, 'x'))});
+                db->commit();
+                committed += 25;
+            } catch (const Error& e) {
+                message = e.what();
+                db->rollback();
+            }
+        }
+        EXPECT_NE(message.find("size limit"), std::string::npos) << message;
+        EXPECT_EQ(int(t.readAll().size()), committed);
+        EXPECT_LE(db->pager().pageCount() * uint64_t(db->pager().pageSize()), limit);
+        // The old table's pages take the next rows without growing the file.
+        execute(*db, "drop table [Old]");
+        uint32_t pages = db->pager().pageCount();
+        db->begin();
+        for (int i = 0; i < 100; ++i)
+            t.append({Value::integer(committed + i), Value::text("y"), Value::text(std::string(800, 'y'))});
+        db->commit();
+        committed += 100;
+        EXPECT_EQ(db->pager().pageCount(), pages);
+    }
+    EXPECT_GT(committed, 125);
+    expectLastCommit(path, committed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FailedWrites, ::testing::Values(Version::Jet3, Version::Jet4),
+                         [](const auto& info) { return info.param == Version::Jet4 ? "Jet4" : "Jet3"; });
