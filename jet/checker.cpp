@@ -913,6 +913,27 @@ void Checker::globalMap()
             free_[p] = true;
     if (free_[0])
         problem("the global map marks the header page free");
+
+    // Every page of the file lies within the global map: a page outside it
+    // is read as used by some programs and as free by others.
+    auto span = row(1, 0, "the global map");
+    if (!span)
+        return;
+    const uint8_t* m = pages_.get(1) + span->start;
+    const uint32_t n = span->end - span->start;
+    const uint32_t perPage = (f_.pageSize - 4) * 8;
+    uint32_t outside = 0, first = 0;
+    for (uint32_t p = 0; p < pages_.count; ++p) {
+        bool covered;
+        if (m[0] == 0)
+            covered = p >= get32(m + 1) && p - get32(m + 1) < (n - 5) * 8;
+        else
+            covered = 1 + 4 * (p / perPage + 1) <= n && get32(m + 1 + 4 * (p / perPage)) != 0;
+        if (!covered && outside++ == 0)
+            first = p;
+    }
+    if (outside)
+        problem(outside, " pages of the file, from page ", first, " on, lie outside the global map");
 }
 
 std::vector<CatalogTable> Checker::catalog()

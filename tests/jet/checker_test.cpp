@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -182,6 +183,23 @@ TEST(Checker, FailsWhenTheGlobalMapMarksAUsedPageFree)
                                 "the global map marks it free"))
             << problems(r);
     }
+}
+
+// A window that starts past page 0 leaves the pages before it to each
+// program's guess.
+TEST(Checker, FailsWhenPagesLieOutsideTheGlobalMap)
+{
+    REQUIRE_FIXTURES();
+    Copy c("jet4/emptyJet4.mdb");
+    uint8_t* map = c.row(1, 0);
+    ASSERT_EQ(map[0], 0);
+    jet::put32(map + 1, 8);
+    // The bits of pages 8 on, moved along.
+    std::memmove(map + 5, map + 6, 63);
+    map[68] = 0xFF;
+    c.save();
+    jet::CheckReport r = jet::checkDatabase(c.path());
+    EXPECT_TRUE(mentions(r, "8 pages of the file, from page 0 on, lie outside the global map")) << problems(r);
 }
 
 TEST(Checker, FailsWhenATablesMapListsAPageThatIsNotItsOwn)
