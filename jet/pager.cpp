@@ -118,14 +118,17 @@ bool readJournal(int jfd, uint32_t pageSize, uint32_t& originalCount,
     uint8_t head[kJournalHeader];
     if (!readAll(jfd, head, kJournalHeader, 0) || std::memcmp(head, kJournalMagic, 8) != 0)
         return false;
-    if (get32(head + 8) != pageSize || get32(head + 16) != checksum(head, 16, 0))
+    // Bytes 20-23 hold the transaction's number: records of earlier
+    // transactions left further on in the file do not match it.
+    const uint32_t nonce = get32(head + 20);
+    if (get32(head + 8) != pageSize || get32(head + 16) != checksum(head, 16, nonce))
         return false;
     originalCount = get32(head + 12);
     uint64_t off = kJournalHeader;
     std::vector<uint8_t> rec(8 + pageSize);
     while (readAll(jfd, rec.data(), rec.size(), off)) {
         uint32_t pg = get32(rec.data());
-        if (get32(rec.data() + 4 + pageSize) != checksum(rec.data(), 4 + pageSize, pg))
+        if (get32(rec.data() + 4 + pageSize) != checksum(rec.data(), 4 + pageSize, pg ^ nonce))
             break;
         pages.emplace_back(pg, std::vector<uint8_t>(rec.begin() + 4, rec.begin() + 4 + pageSize));
         off += rec.size();
@@ -305,7 +308,11 @@ void Pager::ensureJournal()
     std::memcpy(head, kJournalMagic, 8);
     put32(head + 8, pageSize_);
     put32(head + 12, committedCount_);
-    put32(head + 16, checksum(head, 16, 0));
+    // A new number for every transaction, never the last one's.
+    uint32_t next = journalNonce_ * 1103515245u + 12345u;
+    journalNonce_ = next == journalNonce_ ? next + 1 : next;
+    put32(head + 20, journalNonce_);
+    put32(head + 16, checksum(head, 16, journalNonce_));
     writeAll(journalFd_, head, kJournalHeader, 0, journalPath_);
     journalActive_ = true;
     journalSynced_ = false;
@@ -317,7 +324,7 @@ void Pager::journalOriginal(uint32_t page, const uint8_t* data)
     std::vector<uint8_t> rec(8 + pageSize_);
     put32(rec.data(), page);
     std::memcpy(rec.data() + 4, data, pageSize_);
-    put32(rec.data() + 4 + pageSize_, checksum(rec.data(), 4 + pageSize_, page));
+    put32(rec.data() + 4 + pageSize_, checksum(rec.data(), 4 + pageSize_, page ^ journalNonce_));
     uint64_t off = kJournalHeader + uint64_t(journaled_.size()) * rec.size();
     writeAll(journalFd_, rec.data(), rec.size(), off, journalPath_);
     journaled_.insert(page);
@@ -424,9 +431,11 @@ void Pager::commit()
 void Pager::finishJournal()
 {
     if (journalActive_) {
-        // Emptying the journal is the moment of commit.
-        if (::ftruncate(journalFd_, 0) != 0)
-            throw Error(sysError("Cannot empty", journalPath_, errno));
+        // Clearing the journal's header is the moment of commit. The file
+        // keeps its length, so that the next transaction's records overwrite
+        // blocks it already has: flushing them then needs no change of size.
+        static const uint8_t cleared[kJournalHeader] = {};
+        writeAll(journalFd_, cleared, kJournalHeader, 0, journalPath_);
         journalActive_ = false;
     }
     journaled_.clear();

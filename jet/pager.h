@@ -2,8 +2,8 @@
 // writers, and atomic commits through a rollback journal ("<db>-journal").
 //
 // A page's original bytes go to the journal, and the journal is flushed to
-// disk, before the database file is overwritten; commit empties the journal
-// (the file is kept for the next transaction and removed on close).
+// disk, before the database file is overwritten; commit clears the journal's
+// header (the file is kept for the next transaction and removed on close).
 // Opening a file whose journal is still present puts the original pages back
 // first, so a process killed at any moment leaves the last commit.
 #pragma once
@@ -88,6 +88,7 @@ private:
     bool spilled_ = false;        // dirty pages already written this transaction
     bool journalSynced_ = true;
     bool journalActive_ = false;  // the journal holds this transaction's header
+    uint32_t journalNonce_ = 0;   // number of the journal's transaction
     bool broken_ = false;         // a failed write could not be undone in place
 
     struct CachedPage {
