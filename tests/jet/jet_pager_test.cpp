@@ -246,6 +246,51 @@ TEST(Damage, RandomlyDamagedFilesReadOrFailCleanly)
     }
 }
 
+// The journal file stays between transactions (its header cleared) and
+// goes with the database. A writer that dies early in a small transaction,
+// after a large one, leaves the large one's records further on in the
+// journal: they are not applied.
+TEST(Journal, RecordsOfAnEarlierTransactionAreNeverApplied)
+{
+    Scratch s;
+    std::string path = s.dir + "/stale.mdb";
+    Database::create(path, Version::Jet4);
+    {
+        auto db = Database::open(path);
+        execute(*db, "Create table [A] ([a] int , [m] memo)");
+        execute(*db, "Create table [B] ([a] int)");
+        Table& a = db->table("A");
+        for (int i = 0; i < 300; ++i)
+            a.append({Value::integer(i), Value::text(std::string(1000, 'a'))});
+        db->table("B").append({Value::integer(1)});
+        db->statementDone();
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        auto db = Database::open(path);
+        // Every page of A goes through the journal.
+        execute(*db, "drop table [A]");
+        if (!fs::exists(path + "-journal"))
+            _exit(3);
+        db->begin();
+        db->table("B").append({Value::integer(2)});
+        db->statementDone();
+        ::kill(getpid(), SIGKILL);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended otherwise: " << status;
+    ASSERT_TRUE(fs::exists(path + "-journal"));
+    {
+        auto db = Database::open(path);
+        EXPECT_FALSE(db->hasTable("A"));
+        EXPECT_EQ(db->table("B").readAll().size(), 1u);
+    }
+    EXPECT_FALSE(fs::exists(path + "-journal"));
+    auto report = checkDatabase(path);
+    EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
+}
+
 // ---- Writes that fail ---------------------------------------------------------
 //
 // A child process writes with a real limit of the system in its way: the
