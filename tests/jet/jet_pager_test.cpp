@@ -308,8 +308,9 @@ struct ChildReport {
 };
 
 // Runs `work` in a child; it returns "committed rowsAfter message", or
-// "skip reason".
-ChildReport inChild(const std::function<std::string()>& work)
+// "skip reason". `work` gets the report's pipe, for a child that reports
+// and dies on its own.
+ChildReport inChild(const std::function<std::string(int)>& work, bool expectDeath = false)
 {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -319,7 +320,7 @@ ChildReport inChild(const std::function<std::string()>& work)
         ::close(fds[0]);
         std::string out;
         try {
-            out = work();
+            out = work(fds[1]);
         } catch (const std::exception& e) {
             out = std::string("-1 -1 unexpected: ") + e.what();
         }
@@ -350,13 +351,17 @@ ChildReport inChild(const std::function<std::string()>& work)
     std::istringstream in(text);
     in >> r.committed >> r.rowsAfter;
     std::getline(in >> std::ws, r.message);
-    EXPECT_TRUE(WIFEXITED(status)) << "the writer died: " << text;
+    if (expectDeath)
+        EXPECT_TRUE(WIFSIGNALED(status)) << "the writer did not die: " << text;
+    else
+        EXPECT_TRUE(WIFEXITED(status)) << "the writer died: " << text;
     return r;
 }
 
 // Commits batches of rows into T until a write fails; a failed batch is
-// rolled back. Returns the child's report line.
-std::string writeUntilFailure(const std::string& path, int batch, size_t memo)
+// rolled back. Returns the child's report line. With `dieFd`, the child
+// instead writes its report there and dies at once, its transaction open.
+std::string writeUntilFailure(const std::string& path, int batch, size_t memo, int dieFd = -1)
 {
     auto db = Database::open(path);
     Table& t = db->table("T");
@@ -373,6 +378,12 @@ std::string writeUntilFailure(const std::string& path, int batch, size_t memo)
             committed += batch;
         } catch (const Error& e) {
             message = e.what();
+            if (dieFd >= 0) {
+                std::string line = std::to_string(committed) + " -1 " + message;
+                if (::write(dieFd, line.data(), line.size()) != ssize_t(line.size()))
+                    _exit(4);
+                ::kill(getpid(), SIGKILL);
+            }
             if (db->inTransaction())
                 db->rollback();
         }
@@ -423,7 +434,7 @@ TEST_P(FailedWrites, FileSizeLimitOfTheSystemEndsACommit)
     std::string path = s.dir + "/fsize.mdb";
     createT(path, GetParam());
     uint64_t limit = fs::file_size(path) + 300 * 1024 + 1000; // not on a page boundary
-    ChildReport r = inChild([&] {
+    ChildReport r = inChild([&](int) {
         ::signal(SIGXFSZ, SIG_IGN);
         struct rlimit rl{limit, limit};
         if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
@@ -455,7 +466,7 @@ TEST_P(FailedWrites, FileSizeLimitStopsASpilledTransaction)
     }
     // Room for part of the cache's worth of pages (4,096 pages).
     uint64_t limit = fs::file_size(path) + 2048ull * (GetParam() == Version::Jet4 ? 4096 : 2048);
-    ChildReport r = inChild([&] {
+    ChildReport r = inChild([&](int) {
         ::signal(SIGXFSZ, SIG_IGN);
         struct rlimit rl{limit, limit};
         if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
@@ -467,6 +478,26 @@ TEST_P(FailedWrites, FileSizeLimitStopsASpilledTransaction)
     EXPECT_EQ(r.committed, 100);
     EXPECT_EQ(r.rowsAfter, 100);
     expectLastCommit(path, 100);
+
+    // The same, but the writer dies right after the failed write: the file
+    // holds pages of the unfinished transaction until the journal, applied
+    // by the next writer, takes them back.
+    const uint64_t committedSize = fs::file_size(path);
+    ChildReport d = inChild(
+        [&](int fd) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit rl{limit, limit};
+            if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
+                return std::string("skip setrlimit failed");
+            return writeUntilFailure(path, 1000000, 1500, fd);
+        },
+        true);
+    ASSERT_FALSE(d.skipped) << d.message;
+    EXPECT_NE(d.message.find("largest size this system allows"), std::string::npos) << d.message;
+    EXPECT_EQ(d.committed, 100);
+    EXPECT_GT(fs::file_size(path), committedSize);
+    ASSERT_TRUE(fs::exists(path + "-journal"));
+    expectLastCommit(path, 100);
 }
 
 // A full file system: the writer gets "the disk is full" and the file
@@ -477,7 +508,7 @@ TEST_P(FailedWrites, FullDiskEndsACommit)
     std::string mnt = s.dir + "/small";
     fs::create_directory(mnt);
     std::string kept = s.dir + "/kept.mdb";
-    ChildReport r = inChild([&] {
+    ChildReport r = inChild([&](int) {
         if (::unshare(CLONE_NEWNS) != 0)
             return std::string("skip no mount namespace: ") + std::strerror(errno);
         if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
