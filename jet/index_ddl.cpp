@@ -168,6 +168,8 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
 {
     const Format& f = db.format();
     Table& table = db.table(tableName);
+    // Entries still waiting for the table's trees count in the definition.
+    table.flushIndexes();
     TableDef def = table.def();
     const std::string what = spec.primary ? "primary key" : "index";
 
@@ -290,6 +292,7 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
 void dropIndexImpl(Database& db, const std::string& tableName, const std::string& name)
 {
     Table& table = db.table(tableName);
+    table.flushIndexes();  // the trees' pages are read from the file below
     TableDef def = table.def();
     const LogicalIndexDef* li = findLogical(def, name);
     if (!li)

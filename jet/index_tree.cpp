@@ -367,6 +367,7 @@ struct IndexTree::Impl {
 
     void trim()
     {
+        rightKnown = false;
         flush();
         cache.clear();
         meta.clear();
@@ -385,6 +386,7 @@ struct IndexTree::Impl {
     // Drops the least recently used half of the cached pages.
     void evict()
     {
+        rightKnown = false;
         std::vector<std::pair<std::uint64_t, std::uint32_t>> ages;
         ages.reserve(cache.size());
         for (const auto& [page, pg] : cache)
@@ -423,6 +425,7 @@ struct IndexTree::Impl {
 
     std::uint32_t allocate(bool leaf)
     {
+        rightKnown = false;
         std::uint32_t page = store.allocatePage();
         IndexPage pg;
         pg.leaf = leaf;
@@ -435,6 +438,161 @@ struct IndexTree::Impl {
         std::uint32_t page;
         std::size_t idx;  // child slot: an entry index, or entries.size() for the tail
     };
+
+    // Entries waiting to enter the tree; for unique trees also a hash of
+    // their keys (entry index + 1, 0 = empty slot).
+    PackedEntries pending;
+    std::vector<std::uint32_t> pendingSlots;
+    std::size_t pendingKeyBytes = 0;
+    std::size_t pendingLimit = std::size_t(16) << 20;
+    bool unique = false;
+    std::uint32_t newKeys = 0;
+    // A batch that failed half-way leaves the tree unusable until rollback.
+    bool broken = false;
+    // The last leaf and the way down to it, for appends at the end.
+    bool rightKnown = false;
+    bool rightAllTails = false;
+    std::uint32_t rightLeaf = 0;
+    std::vector<Step> rightPath;
+
+    void checkUsable() const
+    {
+        if (broken)
+            throw IndexError("The index \"" + name +
+                             "\" could not be brought up to date; the transaction must be rolled back.");
+    }
+
+    static std::uint64_t hashKey(std::span<const std::uint8_t> key)
+    {
+        std::uint64_t h = 1469598103934665603ull;
+        for (std::uint8_t b : key)
+            h = (h ^ b) * 1099511628211ull;
+        return h ^ (h >> 29);
+    }
+
+    void hashInsert(std::uint32_t index)
+    {
+        if (pending.size() * 2 > pendingSlots.size()) {
+            pendingSlots.assign(std::max<std::size_t>(1024, pendingSlots.size() * 2), 0);
+            for (std::uint32_t i = 0; i < pending.size(); ++i)
+                hashPlace(i);
+            return;
+        }
+        hashPlace(index);
+    }
+
+    void hashPlace(std::uint32_t index)
+    {
+        const std::size_t mask = pendingSlots.size() - 1;
+        std::size_t at = std::size_t(hashKey(pending.key(index))) & mask;
+        while (pendingSlots[at])
+            at = (at + 1) & mask;
+        pendingSlots[at] = index + 1;
+    }
+
+    bool pendingHasKey(std::span<const std::uint8_t> key) const
+    {
+        if (pendingSlots.empty())
+            return false;
+        const std::size_t mask = pendingSlots.size() - 1;
+        for (std::size_t at = std::size_t(hashKey(key)) & mask; pendingSlots[at]; at = (at + 1) & mask) {
+            auto k = pending.key(pendingSlots[at] - 1);
+            if (k.size() == key.size() && std::equal(k.begin(), k.end(), key.begin()))
+                return true;
+        }
+        return false;
+    }
+
+    // The way down along the last children.
+    void findRight()
+    {
+        if (rightKnown)
+            return;
+        rightPath.clear();
+        rightAllTails = true;
+        std::uint32_t page = root;
+        for (int depth = 0;; ++depth) {
+            if (depth > 32)
+                throw IndexError("index tree is too deep (a cycle?)");
+            IndexPage& pg = load(page);
+            if (pg.leaf)
+                break;
+            if (pg.entries.empty() && !pg.tail)
+                throw IndexError("intermediate index page without children");
+            std::size_t slot = pg.tail ? pg.entries.size() : pg.entries.size() - 1;
+            rightAllTails = rightAllTails && pg.tail;
+            rightPath.push_back({page, slot});
+            page = childAt(pg, slot);
+        }
+        rightLeaf = page;
+        rightKnown = true;
+    }
+
+    // Whether no entry can have this key: it sorts after the last key.
+    bool afterLastKey(std::span<const std::uint8_t> key)
+    {
+        findRight();
+        const IndexPage& leaf = load(rightLeaf);
+        if (leaf.entries.empty())
+            return rightLeaf == root;
+        const KeyBytes& last = leaf.entries.back().key;
+        const std::size_t n = std::min(last.size(), key.size());
+        int c = n ? std::memcmp(key.data(), last.data(), n) : 0;
+        return c > 0 || (c == 0 && key.size() > last.size());
+    }
+
+    // Appends an entry that sorts after every other onto the last leaf;
+    // false (nothing changed) when it does not.
+    bool appendAtEnd(const IndexEntry& entry)
+    {
+        findRight();
+        IndexPage& leaf = load(rightLeaf);
+        if (leaf.entries.empty() ? rightLeaf != root : compareEntries(leaf.entries.back(), entry) >= 0)
+            return false;
+        const bool newKey = leaf.entries.empty() || !sameKey(leaf.entries.back(), entry.key);
+        leaf.entries.push_back(entry);
+        leaf.entries.back().child = 0;
+        putAdded(rightLeaf, entrySize(entry, true));
+        bool overflow = !fits(rightLeaf);
+        if (!rightAllTails && propagateMax(rightPath, entry))
+            for (const auto& st : rightPath)
+                overflow = overflow || !fits(st.page);
+        if (overflow) {
+            rightKnown = false;
+            fixOverflows(entry);
+        }
+        if (newKey)
+            ++newKeys;
+        done();
+        return true;
+    }
+
+    void addPending(const IndexEntry& entry)
+    {
+        if (pending.empty()) {
+            const std::size_t n = pendingLimit / (PackedEntries::kItemBytes + 24);
+            pending.reserve(n, n * 16);
+        }
+        pending.add(entry.key, entry.dataPage, entry.dataRow);
+        pendingKeyBytes += entry.key.size();
+        if (unique)
+            hashInsert(std::uint32_t(pending.size() - 1));
+        if (pending.size() * PackedEntries::kItemBytes + pendingKeyBytes + pendingSlots.size() * 4 >= pendingLimit)
+            applyPending();
+    }
+
+    void clearPending()
+    {
+        pending = PackedEntries();
+        pendingSlots = {};
+        pendingKeyBytes = 0;
+    }
+
+    // Brings the waiting entries into the tree: into an empty tree they are
+    // written bottom-up, else merged leaf by leaf in one pass.
+    void applyPending();
+    void mergeSorted(const PackedEntries& batch);
+    void buildFrom(PackedEntries entries, bool unique);
 
     // Child slot of a node page for `target`: the first entry not below it,
     // else the tail.
@@ -476,7 +634,7 @@ struct IndexTree::Impl {
 
     // Sets the ancestors' entries after a page's last entry changed; path
     // holds the ancestors of that page. Pages may overflow: fixOverflows().
-    void propagateMax(const std::vector<Step>& path, const IndexEntry& newMax)
+    bool propagateMax(const std::vector<Step>& path, const IndexEntry& newMax)
     {
         for (std::size_t i = path.size(); i-- > 0;) {
             IndexPage& parent = load(path[i].page);
@@ -486,10 +644,11 @@ struct IndexTree::Impl {
                 parent.entries[slot] = asNodeEntry(newMax, child);
                 parent.entries[slot].child = child;
                 put(path[i].page);
-                return;
+                return true;
             }
             // the page is its parent's tail: the parent's last entry changed too
         }
+        return false;
     }
 
     // Splits chain[level] (chain = the path's pages, then the leaf) into a
@@ -628,6 +787,140 @@ struct IndexTree::Impl {
         throw IndexError("index page splitting does not converge");
     }
 
+    // Splits an overfull page into as many pages as its entries need. The
+    // page keeps the last part, so its parent's entry for it stays right;
+    // the new pages before it get entries in the parent, which is split in
+    // turn when it overflows. `path` holds the page's ancestors.
+    void splitMany(std::vector<Step> path, std::uint32_t pageNo)
+    {
+        rightKnown = false;
+        if (pageNo == root) {
+            // The root keeps its number: its content moves to a new page below.
+            std::uint32_t moved = allocate(load(root).leaf);
+            IndexPage& r = load(root);
+            IndexPage& m = cache[moved];
+            m.leaf = r.leaf;
+            m.entries = std::move(r.entries);
+            m.tail = r.tail;
+            m.prev = m.next = 0;
+            r.entries.clear();
+            r.leaf = false;
+            r.tail = moved;
+            r.prev = r.next = 0;
+            put(root);
+            put(moved);
+            path.assign(1, Step{root, 0});
+            pageNo = moved;
+        }
+
+        std::vector<IndexEntry> all = std::move(load(pageNo).entries);
+        load(pageNo).entries.clear();
+        const bool leaf = load(pageNo).leaf;
+        const std::size_t n = all.size();
+        std::size_t total = 0;
+        for (const IndexEntry& e : all)
+            total += entrySize(e, leaf);
+        // Whole entry sizes: a page that fits them needs no shared prefix.
+        const std::size_t pieces = std::max<std::size_t>(2, (total + capacity - 1) / capacity);
+        const std::size_t target = (total + pieces - 1) / pieces;
+        const std::size_t minPiece = leaf ? 1 : 2;
+        std::vector<std::size_t> cuts;
+        std::size_t acc = 0, begin = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t sz = entrySize(all[k], leaf);
+            if (k - begin >= minPiece && acc + sz > target && n - k >= minPiece) {
+                cuts.push_back(k);
+                begin = k;
+                acc = 0;
+            }
+            acc += sz;
+        }
+        if (cuts.empty()) {
+            load(pageNo).entries = std::move(all);
+            throw IndexError("index page cannot be split");
+        }
+
+        std::vector<std::uint32_t> numbers;
+        numbers.reserve(cuts.size());
+        for (std::size_t c = 0; c < cuts.size(); ++c)
+            numbers.push_back(allocate(leaf));
+        const std::uint32_t before = load(pageNo).prev;
+        std::vector<IndexEntry> seps;
+        seps.reserve(cuts.size());
+        std::size_t start = 0;
+        for (std::size_t c = 0; c < cuts.size(); ++c) {
+            IndexPage& piece = cache[numbers[c]];
+            piece.entries.assign(std::make_move_iterator(all.begin() + std::ptrdiff_t(start)),
+                                 std::make_move_iterator(all.begin() + std::ptrdiff_t(cuts[c])));
+            seps.push_back(asNodeEntry(piece.entries.back(), numbers[c]));
+            if (!leaf) {
+                piece.tail = piece.entries.back().child;
+                piece.entries.pop_back();
+            }
+            piece.prev = c ? numbers[c - 1] : before;
+            piece.next = c + 1 < cuts.size() ? numbers[c + 1] : pageNo;
+            put(numbers[c]);
+            start = cuts[c];
+        }
+        IndexPage& o = load(pageNo);
+        o.entries.assign(std::make_move_iterator(all.begin() + std::ptrdiff_t(start)),
+                         std::make_move_iterator(all.end()));
+        o.prev = numbers.back();
+        put(pageNo);
+        if (before) {
+            load(before).next = numbers.front();
+            put(before);
+        }
+        // Intermediate pages link only to pages under the same parent.
+        if (!leaf) {
+            for (std::size_t c = 0; c < numbers.size(); ++c) {
+                std::uint32_t lastChild = load(numbers[c]).tail;
+                std::uint32_t right = c + 1 < numbers.size() ? numbers[c + 1] : pageNo;
+                std::uint32_t firstChild = childAt(load(right), 0);
+                if (!load(lastChild).leaf) {
+                    load(lastChild).next = 0;
+                    put(lastChild);
+                    load(firstChild).prev = 0;
+                    put(firstChild);
+                }
+            }
+        }
+
+        const Step st = path.back();
+        path.pop_back();
+        IndexPage& parent = load(st.page);
+        parent.entries.insert(parent.entries.begin() + std::ptrdiff_t(st.idx), std::make_move_iterator(seps.begin()),
+                              std::make_move_iterator(seps.end()));
+        put(st.page);
+        if (!fits(st.page))
+            splitMany(std::move(path), st.page);
+    }
+
+    // Splits every overfull page on the way to `target`.
+    void fixOverflowsMany(const IndexEntry& target)
+    {
+        for (int round = 0; round < 64; ++round) {
+            std::vector<Step> path;
+            std::uint32_t leafNo = descend(target, path);
+            if (!fits(leafNo)) {
+                splitMany(path, leafNo);
+                continue;
+            }
+            bool any = false;
+            for (std::size_t i = path.size(); i-- > 0 && !any;) {
+                if (!fits(path[i].page)) {
+                    std::uint32_t page = path[i].page;
+                    path.resize(i);
+                    splitMany(path, page);
+                    any = true;
+                }
+            }
+            if (!any)
+                return;
+        }
+        throw IndexError("index page splitting does not converge");
+    }
+
     // First entry with key >= key (page 0 row 0), or nullptr.
     const IndexEntry* lowerBoundKey(std::span<const std::uint8_t> key)
     {
@@ -647,6 +940,7 @@ struct IndexTree::Impl {
 
     void dropPage(std::uint32_t page)
     {
+        rightKnown = false;
         cache.erase(page);
         dirty.erase(page);
         forget(page);
@@ -824,15 +1118,26 @@ std::uint32_t IndexTree::createEmpty(IndexPageStore& store, std::uint32_t tdefPa
 
 void IndexTree::setDeferredWrites(bool deferred)
 {
-    if (!deferred)
+    if (!deferred) {
+        impl_->applyPending();
         impl_->flush();
+    }
     impl_->deferred = deferred;
 }
 
-void IndexTree::flush() { impl_->flush(); }
+void IndexTree::flush()
+{
+    impl_->applyPending();
+    impl_->checkUsable();
+    impl_->flush();
+}
 
 void IndexTree::discardCache()
 {
+    impl_->clearPending();
+    impl_->newKeys = 0;
+    impl_->broken = false;
+    impl_->rightKnown = false;
     impl_->dirty.clear();
     impl_->cache.clear();
     impl_->meta.clear();
@@ -851,7 +1156,15 @@ void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
 
 void IndexTree::build(PackedEntries entries, bool unique)
 {
-    Impl& t = *impl_;
+    impl_->checkUsable();
+    impl_->clearPending();
+    impl_->rightKnown = false;
+    impl_->buildFrom(std::move(entries), unique);
+}
+
+void IndexTree::Impl::buildFrom(PackedEntries entries, bool unique)
+{
+    Impl& t = *this;
     entries.sort();
     const std::size_t maxEntry = t.capacity / 2 - 8;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -971,14 +1284,153 @@ void IndexTree::build(PackedEntries entries, bool unique)
     throw IndexError("index tree too deep");
 }
 
+void IndexTree::Impl::applyPending()
+{
+    if (pending.empty())
+        return;
+    checkUsable();
+    PackedEntries batch = std::move(pending);
+    clearPending();
+    rightKnown = false;
+    batch.sort();
+    try {
+        const IndexPage& r = load(root);
+        if (r.leaf && r.entries.empty()) {
+            std::uint32_t distinct = 0;
+            for (std::size_t i = 0; i < batch.size(); ++i)
+                if (i == 0 || !batch.sameKey(i, i - 1))
+                    ++distinct;
+            buildFrom(std::move(batch), false);
+            newKeys += distinct;
+        } else {
+            mergeSorted(batch);
+        }
+    } catch (...) {
+        broken = true;
+        throw;
+    }
+}
+
+// One visit per leaf: the entries that belong to a leaf are merged into it
+// together, then the leaf is split into as many pages as it needs.
+void IndexTree::Impl::mergeSorted(const PackedEntries& b)
+{
+    std::vector<Step> path;
+    std::vector<IndexEntry> merged;
+    IndexEntry probe, bound;
+    const std::size_t m = b.size();
+    std::size_t i = 0;
+    while (i < m) {
+        probe = b.entry(i);
+        const std::uint32_t leafNo = descend(probe, path);
+        // The leaf takes every entry up to its ancestors' nearest entry
+        // above the probe (none on the rightmost way down).
+        bool bounded = false;
+        for (std::size_t k = path.size(); k-- > 0;) {
+            const IndexPage& pg = load(path[k].page);
+            if (path[k].idx < pg.entries.size() && compareEntries(probe, pg.entries[path[k].idx]) <= 0) {
+                bound = pg.entries[path[k].idx];
+                bound.child = 0;
+                bounded = true;
+                break;
+            }
+        }
+        std::size_t j = i + 1;
+        while (j < m && (!bounded || b.compare(j, bound) <= 0))
+            ++j;
+
+        IndexPage& leaf = load(leafNo);
+        std::vector<IndexEntry>& old = leaf.entries;
+        const bool grows = old.empty() || b.compare(j - 1, old.back()) > 0;
+        merged.clear();
+        merged.reserve(old.size() + (j - i));
+        std::size_t o = 0;
+        for (std::size_t x = i; x < j; ++x) {
+            while (o < old.size() && b.compare(x, old[o]) > 0)
+                merged.push_back(std::move(old[o++]));
+            if (o < old.size() && b.compare(x, old[o]) == 0)
+                continue;  // already there
+            if (!merged.empty() && b.compare(x, merged.back()) == 0)
+                continue;
+            // A key is new when neither waiting entries before it nor the
+            // tree's entries beside it have it. The tree's neighbours are the
+            // entries around the insertion point, on this leaf or at the end
+            // of the previous / start of the next one.
+            bool known = x > 0 && b.sameKey(x, x - 1);
+            if (!known) {
+                auto key = b.key(x);
+                if (!merged.empty()) {
+                    known = sameKey(merged.back(), key);
+                } else if (leaf.prev) {
+                    const IndexPage& p = load(leaf.prev);
+                    known = !p.entries.empty() && sameKey(p.entries.back(), key);
+                }
+                if (!known) {
+                    if (o < old.size()) {
+                        known = sameKey(old[o], key);
+                    } else if (leaf.next) {
+                        const IndexPage& nx = load(leaf.next);
+                        known = !nx.entries.empty() && sameKey(nx.entries.front(), key);
+                    }
+                }
+            }
+            if (!known)
+                ++newKeys;
+            merged.push_back(b.entry(x));
+        }
+        while (o < old.size())
+            merged.push_back(std::move(old[o++]));
+        old.swap(merged);
+        put(leafNo);
+        bool overflow = !fits(leafNo);
+        if (grows && propagateMax(path, leaf.entries.back()))
+            for (const auto& st : path)
+                overflow = overflow || !fits(st.page);
+        if (overflow)
+            fixOverflowsMany(b.entry(j - 1));
+        done();
+        i = j;
+    }
+}
+
 // ---------------------------------------------------------------------------
+
+namespace {
+std::uint64_t keyPrefix(std::span<const std::uint8_t> key)
+{
+    std::uint64_t v = 0;
+    const std::size_t n = std::min<std::size_t>(key.size(), 8);
+    for (std::size_t i = 0; i < n; ++i)
+        v |= std::uint64_t(key[i]) << (56 - 8 * i);
+    return v;
+}
+}  // namespace
+
+bool PackedEntries::less(const Item& a, const Item& b) const
+{
+    if (a.prefix != b.prefix)
+        return a.prefix < b.prefix;
+    // Equal zero-padded prefixes: the first min(length, 8) bytes agree.
+    const std::size_t n = std::min(a.length, b.length);
+    if (n > 8) {
+        int c = std::memcmp(bytes_.data() + a.offset + 8, bytes_.data() + b.offset + 8, n - 8);
+        if (c != 0)
+            return c < 0;
+    }
+    if (a.length != b.length)
+        return a.length < b.length;
+    return a.pointer < b.pointer;
+}
 
 void PackedEntries::add(std::span<const std::uint8_t> key, std::uint32_t dataPage, std::uint8_t dataRow)
 {
     if (key.size() > 0xFFFF)
         throw IndexError("index key too long");
-    items_.push_back({std::uint64_t(bytes_.size()), dataPage, std::uint16_t(key.size()), dataRow});
+    Item it{keyPrefix(key), std::uint64_t(bytes_.size()), dataPage << 8 | dataRow, std::uint16_t(key.size())};
     bytes_.insert(bytes_.end(), key.begin(), key.end());
+    if (sorted_ && !items_.empty() && !less(items_.back(), it))
+        sorted_ = false;
+    items_.push_back(it);
 }
 
 std::span<const std::uint8_t> PackedEntries::key(std::size_t i) const
@@ -991,29 +1443,84 @@ IndexEntry PackedEntries::entry(std::size_t i) const
     IndexEntry e;
     auto k = key(i);
     e.key.assign(k.begin(), k.end());
-    e.dataPage = items_[i].page;
-    e.dataRow = items_[i].row;
+    e.dataPage = items_[i].pointer >> 8;
+    e.dataRow = std::uint8_t(items_[i].pointer);
     return e;
+}
+
+std::strong_ordering PackedEntries::compare(std::size_t i, const IndexEntry& e) const
+{
+    auto k = key(i);
+    const std::size_t n = std::min(k.size(), e.key.size());
+    if (n) {
+        int c = std::memcmp(k.data(), e.key.data(), n);
+        if (c != 0)
+            return c < 0 ? std::strong_ordering::less : std::strong_ordering::greater;
+    }
+    if (k.size() != e.key.size())
+        return k.size() <=> e.key.size();
+    return items_[i].pointer <=> (e.dataPage << 8 | e.dataRow);
+}
+
+bool PackedEntries::sameKey(std::size_t i, std::size_t j) const
+{
+    const Item& a = items_[i];
+    const Item& b = items_[j];
+    return a.length == b.length && a.prefix == b.prefix &&
+           (a.length <= 8 ||
+            std::memcmp(bytes_.data() + a.offset + 8, bytes_.data() + b.offset + 8, a.length - 8u) == 0);
 }
 
 void PackedEntries::sort()
 {
-    std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
-        std::size_t n = std::min(a.length, b.length);
-        int c = n ? std::memcmp(bytes_.data() + a.offset, bytes_.data() + b.offset, n) : 0;
-        if (c != 0)
-            return c < 0;
-        if (a.length != b.length)
-            return a.length < b.length;
-        if (a.page != b.page)
-            return a.page < b.page;
-        return a.row < b.row;
-    });
+    if (sorted_)
+        return;
+    std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) { return less(a, b); });
+    sorted_ = true;
+}
+
+void IndexTree::add(const IndexEntry& entry)
+{
+    Impl& t = *impl_;
+    t.checkUsable();
+    if (entrySize(entry, false) > t.capacity / 2 - 8)
+        throw IndexError("index key too long for index \"" + t.name + "\"");
+    if (t.pending.empty() && t.appendAtEnd(entry))
+        return;
+    t.addPending(entry);
+}
+
+std::uint32_t IndexTree::takeNewKeys()
+{
+    std::uint32_t n = impl_->newKeys;
+    impl_->newKeys = 0;
+    return n;
+}
+
+void IndexTree::setUnique(bool unique)
+{
+    impl_->applyPending();
+    impl_->unique = unique;
+}
+
+void IndexTree::setPendingLimit(std::size_t bytes) { impl_->pendingLimit = bytes; }
+
+std::size_t IndexTree::pendingCount() const { return impl_->pending.size(); }
+
+std::uint32_t IndexTree::pendingPageBound() const
+{
+    const Impl& t = *impl_;
+    if (t.pending.empty())
+        return 0;
+    // Pages filled at least to a quarter, plus the levels above.
+    const std::size_t bytes = t.pendingKeyBytes + t.pending.size() * 8;
+    return std::uint32_t(std::min<std::size_t>(8 + 4 * bytes / t.capacity, 0x7FFFFFFF));
 }
 
 bool IndexTree::insert(const IndexEntry& entry, bool unique)
 {
     Impl& t = *impl_;
+    t.applyPending();
     if (entrySize(entry, false) > t.capacity / 2 - 8)
         throw IndexError("index key too long for index \"" + t.name + "\"");
 
@@ -1061,13 +1568,25 @@ bool IndexTree::insert(const IndexEntry& entry, bool unique)
 
 bool IndexTree::containsKey(std::span<const std::uint8_t> key)
 {
-    const IndexEntry* e = impl_->lowerBoundKey(key);
+    Impl& t = *impl_;
+    t.checkUsable();
+    if (!t.pending.empty()) {
+        if (!t.unique)
+            t.applyPending();
+        else if (t.pendingHasKey(key))
+            return true;
+    }
+    if (t.afterLastKey(key))
+        return false;
+    const IndexEntry* e = t.lowerBoundKey(key);
     return e && sameKey(*e, key);
 }
 
 bool IndexTree::remove(const IndexEntry& entry, bool* lastOfKey)
 {
     Impl& t = *impl_;
+    t.applyPending();
+    t.rightKnown = false;
     std::vector<Impl::Step> path;
     std::uint32_t leafNo = t.descend(entry, path);
     IndexPage& leaf = t.load(leafNo);
@@ -1095,6 +1614,7 @@ bool IndexTree::remove(const IndexEntry& entry, bool* lastOfKey)
 std::vector<IndexEntry> IndexTree::entries()
 {
     Impl& t = *impl_;
+    t.applyPending();
     t.flush();
     std::vector<IndexEntry> out;
     // leftmost leaf, then along the next links
@@ -1121,6 +1641,7 @@ std::vector<IndexEntry> IndexTree::entries()
 IndexScan IndexTree::verify()
 {
     Impl& t = *impl_;
+    t.applyPending();
     t.flush();
     IndexScan scan;
     std::vector<std::vector<std::uint32_t>> levels;

@@ -223,30 +223,45 @@ struct IndexScan {
 };
 
 // Many entries in little memory, for building an index over a large
-// table: the keys lie side by side in one buffer.
+// table and for entries waiting to enter a tree: the keys lie side by side
+// in one buffer, and each item carries the key's first bytes so that most
+// comparisons never leave the item array.
 class PackedEntries {
 public:
     void add(std::span<const std::uint8_t> key, std::uint32_t dataPage, std::uint8_t dataRow);
     std::size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
     std::span<const std::uint8_t> key(std::size_t i) const;
+    std::uint32_t dataPage(std::size_t i) const { return items_[i].pointer >> 8; }
+    std::uint8_t dataRow(std::size_t i) const { return std::uint8_t(items_[i].pointer); }
     IndexEntry entry(std::size_t i) const;
-    // Puts the entries in index order.
+    // Puts the entries in index order (nothing to do when they came in order).
     void sort();
+    bool sorted() const { return sorted_; }
     void reserve(std::size_t entries, std::size_t keyBytes)
     {
         items_.reserve(entries);
         bytes_.reserve(keyBytes);
     }
+    // Heap bytes held (capacity, not size).
+    std::size_t memoryBytes() const { return items_.capacity() * sizeof(Item) + bytes_.capacity(); }
+    // Order of entry i against an entry (as compareEntries).
+    std::strong_ordering compare(std::size_t i, const IndexEntry& e) const;
+    bool sameKey(std::size_t i, std::size_t j) const;
+
+    static constexpr std::size_t kItemBytes = 24;
 
 private:
     struct Item {
+        std::uint64_t prefix;   // the key's first 8 bytes, big-endian, zero-padded
         std::uint64_t offset;
-        std::uint32_t page;
+        std::uint32_t pointer;  // page << 8 | row
         std::uint16_t length;
-        std::uint8_t row;
     };
+    bool less(const Item& a, const Item& b) const;
     std::vector<std::uint8_t> bytes_;
     std::vector<Item> items_;
+    bool sorted_ = true;
 };
 
 class IndexTree {
@@ -270,7 +285,7 @@ public:
     // committing) or when the page cache is trimmed.
     void setDeferredWrites(bool deferred);
     void flush();
-    // Forget cached pages (after the store rolled back).
+    // Forget cached pages and waiting entries (after the store rolled back).
     void discardCache();
 
     // Replaces the content with `entries` (sorted here), written bottom-up;
@@ -280,12 +295,30 @@ public:
     void build(std::vector<IndexEntry> entries, bool unique = false);
     void build(PackedEntries entries, bool unique = false);
 
+    // Adds one entry whose uniqueness the caller has checked (containsKey),
+    // possibly later: a key that sorts after every entry goes straight onto
+    // the last leaf; others wait in a sorted batch that enters the tree in
+    // one pass over the leaves on flush(), when the batch reaches its memory
+    // limit, or before anything else reads or changes the tree.
+    void add(const IndexEntry& entry);
+    // Distinct keys added since the last call (entries of waiting batches
+    // count once they are in the tree).
+    std::uint32_t takeNewKeys();
+    // For containsKey: remember waiting keys so that duplicates among them
+    // are found without entering them first.
+    void setUnique(bool unique);
+    // Bytes a waiting batch may hold before it enters the tree.
+    void setPendingLimit(std::size_t bytes);
+    std::size_t pendingCount() const;
+    // Upper bound of the pages the waiting batch can add to the file.
+    std::uint32_t pendingPageBound() const;
+
     // Adds one entry, splitting pages as needed. With `unique`, an existing
     // entry with the same non-null key throws DuplicateKeyError and nothing
     // changes. Returns true when the key was new (distinct-key count grows).
     bool insert(const IndexEntry& entry, bool unique = false);
 
-    // Whether some entry has this key.
+    // Whether some entry has this key, waiting entries included.
     bool containsKey(std::span<const std::uint8_t> key);
 
     // Removes the entry with this key and row pointer. Returns false when

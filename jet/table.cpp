@@ -62,8 +62,27 @@ IndexTree& Table::tree(size_t pi)
         indexStores_[pi] = std::make_unique<IndexStore>(db_, idx.usageMap);
         indexTrees_[pi] = std::make_unique<IndexTree>(*indexStores_[pi], def_.page, idx.firstPage, name);
         indexTrees_[pi]->setDeferredWrites(true);
+        indexTrees_[pi]->setUnique((idx.flags & kIndexUnique) != 0);
     }
     return *indexTrees_[pi];
+}
+
+void Table::takeNewKeys()
+{
+    for (size_t pi = 0; pi < indexTrees_.size() && pi < def_.physicalIndexes.size(); ++pi)
+        if (indexTrees_[pi])
+            if (uint32_t n = indexTrees_[pi]->takeNewKeys()) {
+                def_.physicalIndexes[pi].distinctKeys += n;
+                headerDirty_ = true;
+            }
+}
+
+void Table::flushIndexes()
+{
+    for (auto& t : indexTrees_)
+        if (t)
+            t->flush();
+    takeNewKeys();
 }
 
 bool Table::reload()
@@ -84,6 +103,8 @@ bool Table::reload()
 
 void Table::flushHeader()
 {
+    // Waiting index entries first: they change the distinct-key counts.
+    flushIndexes();
     if (!headerDirty_)
         return;
     const Format& f = db_.format();
@@ -93,9 +114,6 @@ void Table::flushHeader()
     for (size_t i = 0; i < def_.physicalIndexes.size(); ++i)
         put32(p + f.tdefHeaderEnd + i * f.physicalIndexCountEntrySize + 4, def_.physicalIndexes[i].distinctKeys);
     headerDirty_ = false;
-    for (auto& t : indexTrees_)
-        if (t)
-            t->flush();
 }
 
 std::vector<uint32_t> Table::dataPages()
@@ -372,7 +390,9 @@ void Table::removeRow(uint32_t rowPointer, const std::vector<Value>& values)
         e.dataPage = rowPointer >> 8;
         e.dataRow = uint8_t(rowPointer & 0xFF);
         bool last = false;
-        if (tree(pi).remove(e, &last) && last && idx.distinctKeys)
+        bool removed = tree(pi).remove(e, &last);
+        takeNewKeys();
+        if (removed && last && idx.distinctKeys)
             --idx.distinctKeys;
     }
     data_page::deleteRow(f, db_.pager().write(rowPointer >> 8), uint16_t(rowPointer & 0xFF));
@@ -452,6 +472,9 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
     uint32_t pagesNeeded = 4;
     for (size_t i = 0; i < payloads.size(); ++i)
         pagesNeeded += uint32_t(payloads[i].size() / f.lvalChainChunk) + 2;
+    // Waiting index entries need pages when they enter their trees.
+    for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi)
+        pagesNeeded += tree(pi).pendingPageBound() + 1;
     db_.pager().ensureRoom(pagesNeeded);
     std::vector<std::vector<uint8_t>> keys;
     if (!def_.physicalIndexes.empty()) {
@@ -483,13 +506,11 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
     if (counterSet && counterAssigned > def_.nextAutoNumber)
         def_.nextAutoNumber = counterAssigned;
     for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
-        PhysicalIndexDef& idx = def_.physicalIndexes[pi];
         IndexEntry e;
         e.key = keys[pi];
         e.dataPage = ptr >> 8;
         e.dataRow = uint8_t(ptr & 0xFF);
-        if (tree(pi).insert(e, false))
-            ++idx.distinctKeys;
+        tree(pi).add(e);
     }
     headerDirty_ = true;
     return ptr;

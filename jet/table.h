@@ -58,6 +58,9 @@ public:
     void reloadTrees() { dropTrees(); }
     // Writes the row count, counters and pending index pages.
     void flushHeader();
+    // Brings waiting index entries into their trees and writes the trees'
+    // changed pages (call before reading index pages from the file).
+    void flushIndexes();
 
 private:
     friend class Database;
@@ -81,6 +84,8 @@ private:
     std::vector<std::unique_ptr<IndexStore>> indexStores_;
     std::vector<std::unique_ptr<IndexTree>> indexTrees_;
     IndexTree& tree(size_t physicalIndex);
+    // Adds the trees' new distinct keys to the definition.
+    void takeNewKeys();
     void dropTrees();
     void checkUsable() const;
 };
