@@ -236,7 +236,55 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
     for (const auto& ic : phys.columns)
         if (const ColumnDef* c = def.columnByNumber(ic.columnNumber); c && fixedValueSize(KeyType(std::uint8_t(c->type))))
             needRaw = true;
-    if (shared == def.physicalIndexes.size()) {
+    // Keys straight from the stored fields, unless a memo needs its value read.
+    bool fromFields = true;
+    for (std::size_t k = 0; k < colPos.size(); ++k)
+        fromFields = fromFields && !def.columns[colPos[k]].isLongValue();
+    if (shared == def.physicalIndexes.size() && fromFields) {
+        const IndexFormat ifmt = indexFormatOf(f);
+        std::vector<std::uint8_t> key;
+        std::u16string text;
+        // Room for every key at once: growing would copy them all.
+        std::size_t keyBytes = 0;
+        for (std::size_t pos : colPos) {
+            const ColumnDef& c = def.columns[pos];
+            const std::size_t fixedSize = fixedValueSize(KeyType(std::uint8_t(c.type)));
+            keyBytes += 1 + (fixedSize ? fixedSize : 4 + std::min<std::size_t>(c.length, 255) * 3 / 2);
+        }
+        entries.reserve(table.rowCount(), std::size_t(table.rowCount()) * keyBytes);
+        table.scanFields([&](const std::vector<RawField>& raw, std::uint32_t rowPointer) {
+            key.clear();
+            for (std::size_t k = 0; k < colPos.size(); ++k) {
+                const ColumnDef& c = def.columns[colPos[k]];
+                const KeyColumn col{KeyType(std::uint8_t(c.type)), phys.columns[k].ascending};
+                const RawField& rf = raw[colPos[k]];
+                if (rf.null) {
+                    if (spec.primary)
+                        throw Error("The primary key " + quoted(spec.name) + " cannot be created: column " +
+                                    quoted(c.name) + " holds empty (null) values");
+                    appendKeyColumn(key, ifmt, col, KeyValue::null());
+                } else if (c.type == ColumnType::Boolean) {
+                    appendKeyColumn(key, ifmt, col, KeyValue::boolean(rf.bit));
+                } else if (c.isText()) {
+                    if (f.jet4())
+                        text = decodeJet4Text(rf.data, rf.size);
+                    else
+                        text = utf8ToUtf16(
+                            cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(rf.data), rf.size)));
+                    appendKeyColumn(key, ifmt, col, KeyValue::ofText(text));
+                } else if (c.type == ColumnType::Binary) {
+                    appendKeyColumn(key, ifmt, col, KeyValue::ofBytes({rf.data, rf.size}));
+                } else {
+                    if (rf.size != fixedValueSize(col.type))
+                        throw Error("A row of the table " + quoted(table.name()) + " holds a damaged value in column " +
+                                    quoted(c.name));
+                    appendKeyColumn(key, ifmt, col, KeyValue::fixed({rf.data, rf.size}));
+                }
+            }
+            entries.add(key, rowPointer >> 8, std::uint8_t(rowPointer));
+            return true;
+        });
+    } else if (shared == def.physicalIndexes.size()) {
         table.scan([&](const std::vector<Value>& values, std::uint32_t rowPointer) {
             if (spec.primary)
                 for (std::size_t k = 0; k < colPos.size(); ++k)
@@ -253,6 +301,8 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
                         std::uint8_t(rowPointer));
             return true;
         });
+    }
+    if (shared == def.physicalIndexes.size()) {
         entries.sort();
         for (std::size_t i = 0; i < entries.size(); ++i) {
             auto k = entries.key(i);

@@ -44,6 +44,25 @@ void put32(std::uint8_t* p, std::uint32_t v)
     p[3] = std::uint8_t(v >> 24);
 }
 
+// memcmp for the short runs keys differ in, eight bytes at a time.
+inline int compareBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n)
+{
+    for (; n >= 8; a += 8, b += 8, n -= 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) {
+            x = __builtin_bswap64(x);
+            y = __builtin_bswap64(y);
+            return x < y ? -1 : 1;
+        }
+    }
+    for (; n; ++a, ++b, --n)
+        if (*a != *b)
+            return *a < *b ? -1 : 1;
+    return 0;
+}
+
 std::size_t entrySize(const IndexEntry& e, bool leaf) { return e.key.size() + (leaf ? 4 : 8); }
 
 std::size_t commonPrefix(const KeyBytes& a, const KeyBytes& b)
@@ -101,7 +120,7 @@ std::strong_ordering compareEntries(const IndexEntry& a, const IndexEntry& b)
 {
     std::size_t n = std::min(a.key.size(), b.key.size());
     if (n) {
-        int c = std::memcmp(a.key.data(), b.key.data(), n);
+        int c = compareBytes(a.key.data(), b.key.data(), n);
         if (c != 0)
             return c < 0 ? std::strong_ordering::less : std::strong_ordering::greater;
     }
@@ -303,7 +322,7 @@ struct IndexTree::Impl {
     std::uint64_t clock = 0;
     // The cache is bounded by entries (about 50 bytes each) and by pages.
     static constexpr std::size_t kCachePages = 8192;
-    static constexpr std::size_t kCacheEntries = 300000;
+    static constexpr std::size_t kCacheEntries = 150000;
     std::size_t cachedEntries = 0;
 
     IndexPage& load(std::uint32_t page)
@@ -363,6 +382,7 @@ struct IndexTree::Impl {
             store.writePage(page, buf);
         }
         dirty.clear();
+        rightDirty = false;
     }
 
     void trim()
@@ -405,10 +425,10 @@ struct IndexTree::Impl {
         }
     }
 
-    bool fits(std::uint32_t page)
+    bool fits(std::uint32_t page) { return fits(load(page), meta[page]); }
+
+    bool fits(const IndexPage& pg, Meta& m)
     {
-        const IndexPage& pg = load(page);
-        Meta& m = meta[page];
         if (m.sum == std::size_t(-1)) {
             m.sum = 0;
             for (const IndexEntry& e : pg.entries)
@@ -444,7 +464,7 @@ struct IndexTree::Impl {
     PackedEntries pending;
     std::vector<std::uint32_t> pendingSlots;
     std::size_t pendingKeyBytes = 0;
-    std::size_t pendingLimit = std::size_t(16) << 20;
+    std::size_t pendingLimit = std::size_t(4) << 20;
     bool unique = false;
     std::uint32_t newKeys = 0;
     // A batch that failed half-way leaves the tree unusable until rollback.
@@ -452,7 +472,10 @@ struct IndexTree::Impl {
     // The last leaf and the way down to it, for appends at the end.
     bool rightKnown = false;
     bool rightAllTails = false;
+    bool rightDirty = false;
     std::uint32_t rightLeaf = 0;
+    IndexPage* rightPage = nullptr;  // valid while rightKnown: no eviction or page drop since
+    Meta* rightMeta = nullptr;
     std::vector<Step> rightPath;
 
     void checkUsable() const
@@ -525,6 +548,9 @@ struct IndexTree::Impl {
             page = childAt(pg, slot);
         }
         rightLeaf = page;
+        rightPage = &load(page);
+        rightMeta = &meta[page];
+        rightDirty = dirty.count(page) != 0;
         rightKnown = true;
     }
 
@@ -546,14 +572,24 @@ struct IndexTree::Impl {
     bool appendAtEnd(const IndexEntry& entry)
     {
         findRight();
-        IndexPage& leaf = load(rightLeaf);
+        IndexPage& leaf = *rightPage;
         if (leaf.entries.empty() ? rightLeaf != root : compareEntries(leaf.entries.back(), entry) >= 0)
             return false;
         const bool newKey = leaf.entries.empty() || !sameKey(leaf.entries.back(), entry.key);
         leaf.entries.push_back(entry);
         leaf.entries.back().child = 0;
-        putAdded(rightLeaf, entrySize(entry, true));
-        bool overflow = !fits(rightLeaf);
+        // As putAdded, without looking the page up.
+        if (!rightDirty) {
+            dirty.insert(rightLeaf);
+            rightDirty = true;
+        }
+        Meta& m = *rightMeta;
+        m.use = ++clock;
+        if (m.sum != std::size_t(-1))
+            m.sum += entrySize(entry, true);
+        ++m.counted;
+        ++cachedEntries;
+        bool overflow = !fits(leaf, m);
         if (!rightAllTails && propagateMax(rightPath, entry))
             for (const auto& st : rightPath)
                 overflow = overflow || !fits(st.page);
@@ -570,8 +606,8 @@ struct IndexTree::Impl {
     void addPending(const IndexEntry& entry)
     {
         if (pending.empty()) {
-            const std::size_t n = pendingLimit / (PackedEntries::kItemBytes + 24);
-            pending.reserve(n, n * 16);
+            const std::size_t n = pendingLimit / (PackedEntries::kItemBytes + 16);
+            pending.reserve(n, n * 24);
         }
         pending.add(entry.key, entry.dataPage, entry.dataRow);
         pendingKeyBytes += entry.key.size();
@@ -1396,29 +1432,32 @@ void IndexTree::Impl::mergeSorted(const PackedEntries& b)
 // ---------------------------------------------------------------------------
 
 namespace {
-std::uint64_t keyPrefix(std::span<const std::uint8_t> key)
+std::uint64_t keyWord(std::span<const std::uint8_t> key, std::size_t from)
 {
     std::uint64_t v = 0;
-    const std::size_t n = std::min<std::size_t>(key.size(), 8);
+    const std::size_t n = key.size() > from ? std::min<std::size_t>(key.size() - from, 8) : 0;
     for (std::size_t i = 0; i < n; ++i)
-        v |= std::uint64_t(key[i]) << (56 - 8 * i);
+        v |= std::uint64_t(key[from + i]) << (56 - 8 * i);
     return v;
 }
 }  // namespace
 
 bool PackedEntries::less(const Item& a, const Item& b) const
 {
-    if (a.prefix != b.prefix)
-        return a.prefix < b.prefix;
-    // Equal zero-padded prefixes: the first min(length, 8) bytes agree.
-    const std::size_t n = std::min(a.length, b.length);
-    if (n > 8) {
-        int c = std::memcmp(bytes_.data() + a.offset + 8, bytes_.data() + b.offset + 8, n - 8);
+    if (a.head != b.head)
+        return a.head < b.head;
+    if (a.next != b.next)
+        return a.next < b.next;
+    // Equal zero-padded first 16 bytes: the first min(length, 16) bytes agree.
+    const std::size_t la = length(a), lb = length(b);
+    const std::size_t n = std::min(la, lb);
+    if (n > 16) {
+        int c = compareBytes(bytes_.data() + a.offset + 18, bytes_.data() + b.offset + 18, n - 16);
         if (c != 0)
             return c < 0;
     }
-    if (a.length != b.length)
-        return a.length < b.length;
+    if (la != lb)
+        return la < lb;
     return a.pointer < b.pointer;
 }
 
@@ -1426,8 +1465,15 @@ void PackedEntries::add(std::span<const std::uint8_t> key, std::uint32_t dataPag
 {
     if (key.size() > 0xFFFF)
         throw IndexError("index key too long");
-    Item it{keyPrefix(key), std::uint64_t(bytes_.size()), dataPage << 8 | dataRow, std::uint16_t(key.size())};
-    bytes_.insert(bytes_.end(), key.begin(), key.end());
+    if (bytes_.size() + key.size() + 2 > 0xFFFFFFFFu)
+        throw IndexError("index keys take more than 4 GB");
+    Item it{keyWord(key, 0), keyWord(key, 8), std::uint32_t(bytes_.size()), dataPage << 8 | dataRow};
+    const std::size_t at = bytes_.size();
+    bytes_.resize(at + 2 + key.size());
+    bytes_[at] = std::uint8_t(key.size());
+    bytes_[at + 1] = std::uint8_t(key.size() >> 8);
+    if (!key.empty())
+        std::memcpy(bytes_.data() + at + 2, key.data(), key.size());
     if (sorted_ && !items_.empty() && !less(items_.back(), it))
         sorted_ = false;
     items_.push_back(it);
@@ -1435,7 +1481,7 @@ void PackedEntries::add(std::span<const std::uint8_t> key, std::uint32_t dataPag
 
 std::span<const std::uint8_t> PackedEntries::key(std::size_t i) const
 {
-    return {bytes_.data() + items_[i].offset, items_[i].length};
+    return {bytes_.data() + items_[i].offset + 2, length(items_[i])};
 }
 
 IndexEntry PackedEntries::entry(std::size_t i) const
@@ -1453,7 +1499,7 @@ std::strong_ordering PackedEntries::compare(std::size_t i, const IndexEntry& e) 
     auto k = key(i);
     const std::size_t n = std::min(k.size(), e.key.size());
     if (n) {
-        int c = std::memcmp(k.data(), e.key.data(), n);
+        int c = compareBytes(k.data(), e.key.data(), n);
         if (c != 0)
             return c < 0 ? std::strong_ordering::less : std::strong_ordering::greater;
     }
@@ -1466,16 +1512,25 @@ bool PackedEntries::sameKey(std::size_t i, std::size_t j) const
 {
     const Item& a = items_[i];
     const Item& b = items_[j];
-    return a.length == b.length && a.prefix == b.prefix &&
-           (a.length <= 8 ||
-            std::memcmp(bytes_.data() + a.offset + 8, bytes_.data() + b.offset + 8, a.length - 8u) == 0);
+    if (a.head != b.head || a.next != b.next)
+        return false;
+    const std::size_t la = length(a);
+    return la == length(b) &&
+           (la <= 16 || std::memcmp(bytes_.data() + a.offset + 18, bytes_.data() + b.offset + 18, la - 16) == 0);
 }
 
 void PackedEntries::sort()
 {
     if (sorted_)
         return;
-    std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) { return less(a, b); });
+    // The first 16 bytes decide most comparisons; keep that part inline.
+    std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
+        if (a.head != b.head)
+            return a.head < b.head;
+        if (a.next != b.next)
+            return a.next < b.next;
+        return less(a, b);
+    });
     sorted_ = true;
 }
 

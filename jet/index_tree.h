@@ -241,7 +241,7 @@ public:
     void reserve(std::size_t entries, std::size_t keyBytes)
     {
         items_.reserve(entries);
-        bytes_.reserve(keyBytes);
+        bytes_.reserve(keyBytes + 2 * entries);
     }
     // Heap bytes held (capacity, not size).
     std::size_t memoryBytes() const { return items_.capacity() * sizeof(Item) + bytes_.capacity(); }
@@ -249,15 +249,21 @@ public:
     std::strong_ordering compare(std::size_t i, const IndexEntry& e) const;
     bool sameKey(std::size_t i, std::size_t j) const;
 
-    static constexpr std::size_t kItemBytes = 24;
+    // Bytes an entry takes besides its key.
+    static constexpr std::size_t kItemBytes = 26;
 
 private:
+    // An index file is below 4 GB, so are the keys of one index.
     struct Item {
-        std::uint64_t prefix;   // the key's first 8 bytes, big-endian, zero-padded
-        std::uint64_t offset;
+        std::uint64_t head;     // the key's bytes 0..7, big-endian, zero-padded
+        std::uint64_t next;     // bytes 8..15
+        std::uint32_t offset;   // in bytes_: a 2-byte length, then the key
         std::uint32_t pointer;  // page << 8 | row
-        std::uint16_t length;
     };
+    std::size_t length(const Item& it) const
+    {
+        return std::size_t(bytes_[it.offset]) | std::size_t(bytes_[it.offset + 1]) << 8;
+    }
     bool less(const Item& a, const Item& b) const;
     std::vector<std::uint8_t> bytes_;
     std::vector<Item> items_;

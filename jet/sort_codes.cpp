@@ -1,6 +1,7 @@
 #include "jet/sort_codes.h"
 
 #include <array>
+#include <cstring>
 #include <memory>
 
 namespace jet::sortcodes {
@@ -121,11 +122,15 @@ void appendGeneralLegacy(std::vector<std::uint8_t>& out, std::u16string_view tex
     std::vector<std::uint8_t> flags;
 
     std::size_t inlineChars = 0;
+    // Inline codes are at most four bytes: write them through a pointer.
+    out.resize(start + 4 * text.size());
+    std::uint8_t* w = out.data() + start;
     for (char16_t ch : text) {
         const CharCode& c = generalLegacyCode(ch);
         const std::size_t pos = inlineChars;
         if (c.inlineLen) {
-            out.insert(out.end(), c.inlineBytes, c.inlineBytes + c.inlineLen);
+            std::memcpy(w, c.inlineBytes, 4);
+            w += c.inlineLen;
             ++inlineChars;
         }
         if (c.kind == CodeKind::Simple || c.kind == CodeKind::Ignored)
@@ -164,6 +169,7 @@ void appendGeneralLegacy(std::vector<std::uint8_t>& out, std::u16string_view tex
         if (c.kind == CodeKind::InternationalExt)
             flags.push_back(c.aux);
     }
+    out.resize(std::size_t(w - out.data()));
 
     out.push_back(kEndText);
 
@@ -219,10 +225,12 @@ void appendGeneral97(std::vector<std::uint8_t>& out, std::u16string_view text, b
     // Extra codes go in half-bytes, opened and closed by a zero nibble.
     std::vector<std::uint8_t> nibbles;
     std::size_t significant = 0;
+    out.resize(start + 4 * text.size());
+    std::uint8_t* w = out.data() + start;
     for (char16_t ch : text) {
         const CharCode& c = general97Code(ch);
-        if (c.inlineLen)
-            out.insert(out.end(), c.inlineBytes, c.inlineBytes + c.inlineLen);
+        std::memcpy(w, c.inlineBytes, 4);
+        w += c.inlineLen;
         if (c.kind == CodeKind::Significant) {
             ++significant;
             continue;
@@ -235,6 +243,7 @@ void appendGeneral97(std::vector<std::uint8_t>& out, std::u16string_view text, b
         significant = 0;
         nibbles.push_back(c.extraBytes[0] & 0x0F);
     }
+    out.resize(std::size_t(w - out.data()));
     if (nibbles.empty()) {
         out.push_back(kEndExtra);
     } else {

@@ -157,16 +157,18 @@ Value Table::readLongValue(const ColumnDef& c, const uint8_t* ref, uint32_t size
     return decodeLongValuePayload(f, c, data.data(), data.size());
 }
 
-void Table::scan(const std::function<bool(const std::vector<Value>&, uint32_t)>& fn)
+void Table::scanStored(const std::function<bool(const uint8_t*, uint32_t, uint32_t)>& fn)
 {
     checkUsable();
     const Format& f = db_.format();
     Pager& pager = db_.pager();
-    std::vector<Value> values(def_.columns.size());
+    std::vector<uint8_t> page;
+    std::vector<uint8_t> moved;
     for (uint32_t pg : dataPages()) {
         if (pg >= pager.pageCount())
             throw Error("Table '" + name_ + "' lists page " + std::to_string(pg) + " beyond the end of the file");
-        std::vector<uint8_t> page(pager.read(pg), pager.read(pg) + f.pageSize);
+        const uint8_t* p = pager.read(pg);
+        page.assign(p, p + f.pageSize);
         if (page[0] != kPageData || get32(page.data() + 4) != def_.page)
             continue;
         uint16_t n = data_page::rowCount(f, page.data());
@@ -175,7 +177,6 @@ void Table::scan(const std::function<bool(const std::vector<Value>&, uint32_t)>&
             if (raw & kRowDeleted)
                 continue;
             auto [s, e] = data_page::rowBounds(f, page.data(), r);
-            std::vector<uint8_t> moved;
             const uint8_t* row = page.data() + s;
             uint32_t size = e - s;
             if (raw & kRowOverflow) {
@@ -185,24 +186,41 @@ void Table::scan(const std::function<bool(const std::vector<Value>&, uint32_t)>&
                 row = moved.data();
                 size = uint32_t(moved.size());
             }
-            auto raws = decodeRow(f, def_, row, size);
-            for (size_t i = 0; i < def_.columns.size(); ++i) {
-                const ColumnDef& c = def_.columns[i];
-                const RawField& rf = raws[i];
-                if (c.type == ColumnType::Boolean)
-                    values[i] = rf.null ? Value::null() : Value::boolean(rf.bit);
-                else if (rf.null)
-                    values[i] = Value::null();
-                else if (c.isLongValue())
-                    values[i] = readLongValue(c, rf.data, rf.size);
-                else
-                    values[i] = decodeField(f, c, rf.data, rf.size);
-            }
-            if (!fn(values, makeRowPointer(pg, uint8_t(r))))
+            if (!fn(row, size, makeRowPointer(pg, uint8_t(r))))
                 return;
         }
         pager.trimClean();
     }
+}
+
+void Table::scan(const std::function<bool(const std::vector<Value>&, uint32_t)>& fn)
+{
+    const Format& f = db_.format();
+    std::vector<Value> values(def_.columns.size());
+    scanStored([&](const uint8_t* row, uint32_t size, uint32_t ptr) {
+        auto raws = decodeRow(f, def_, row, size);
+        for (size_t i = 0; i < def_.columns.size(); ++i) {
+            const ColumnDef& c = def_.columns[i];
+            const RawField& rf = raws[i];
+            if (c.type == ColumnType::Boolean)
+                values[i] = rf.null ? Value::null() : Value::boolean(rf.bit);
+            else if (rf.null)
+                values[i] = Value::null();
+            else if (c.isLongValue())
+                values[i] = readLongValue(c, rf.data, rf.size);
+            else
+                values[i] = decodeField(f, c, rf.data, rf.size);
+        }
+        return fn(values, ptr);
+    });
+}
+
+void Table::scanFields(const std::function<bool(const std::vector<RawField>&, uint32_t)>& fn)
+{
+    const Format& f = db_.format();
+    scanStored([&](const uint8_t* row, uint32_t size, uint32_t ptr) {
+        return fn(decodeRow(f, def_, row, size), ptr);
+    });
 }
 
 std::vector<std::vector<Value>> Table::readAll()
@@ -327,44 +345,47 @@ uint32_t Table::addRowToDataPage(const std::vector<uint8_t>& row)
     return makeRowPointer(pg, uint8_t(r));
 }
 
-std::vector<std::vector<uint8_t>> Table::indexKeys(const std::vector<Value>& values)
+const std::vector<std::vector<uint8_t>>& Table::indexKeys(const std::vector<Value>& values)
 {
     const Format& f = db_.format();
     IndexFormat ifmt = f.jet4() ? IndexFormat::Jet4 : IndexFormat::Jet3;
-    std::vector<std::vector<uint8_t>> keys;
+    // Buffers live across rows: appends make no allocations for their keys.
+    std::vector<std::vector<uint8_t>>& keys = scratchKeys_;
+    keys.resize(def_.physicalIndexes.size());
+    thread_local std::u16string text;
+    thread_local Field fixed;
     for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
         PhysicalIndexDef& idx = def_.physicalIndexes[pi];
-        std::vector<KeyColumn> cols;
-        std::vector<KeyValue> kv;
-        std::vector<std::u16string> texts;
-        std::vector<std::vector<uint8_t>> fixed;
-        texts.reserve(idx.columns.size());
-        fixed.reserve(idx.columns.size());
+        std::vector<uint8_t>& key = keys[pi];
+        key.clear();
+        bool allNullKey = true;
         for (const auto& ic : idx.columns) {
             const ColumnDef* c = def_.columnByNumber(ic.columnNumber);
             if (!c)
                 throw Error("An index of table '" + name_ + "' names a missing column");
             size_t ci = size_t(c - def_.columns.data());
-            cols.push_back({KeyType(uint8_t(c->type)), ic.ascending});
+            const KeyColumn col{KeyType(uint8_t(c->type)), ic.ascending};
             const Value& v = values[ci];
             if (v.isNull()) {
-                kv.push_back(KeyValue::null());
-            } else if (c->type == ColumnType::Boolean) {
-                kv.push_back(KeyValue::boolean(v.asBool()));
+                appendKeyColumn(key, ifmt, col, KeyValue::null());
+                continue;
+            }
+            allNullKey = false;
+            if (c->type == ColumnType::Boolean) {
+                appendKeyColumn(key, ifmt, col, KeyValue::boolean(v.asBool()));
             } else if (c->isText()) {
-                texts.push_back(utf8ToUtf16(v.str()));
-                kv.push_back(KeyValue::ofText(texts.back()));
+                text = utf8ToUtf16(v.str());
+                appendKeyColumn(key, ifmt, col, KeyValue::ofText(text));
             } else if (c->type == ColumnType::Binary || c->type == ColumnType::Ole) {
-                kv.push_back(KeyValue::ofBytes(
-                    std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(v.str().data()), v.str().size())));
+                appendKeyColumn(key, ifmt, col, KeyValue::ofBytes(std::span<const uint8_t>(
+                                                     reinterpret_cast<const uint8_t*>(v.str().data()), v.str().size())));
             } else {
-                fixed.push_back(encodeField(f, *c, v).bytes);
-                kv.push_back(KeyValue::fixed(fixed.back()));
+                encodeFieldInto(f, *c, v, fixed);
+                appendKeyColumn(key, ifmt, col, KeyValue::fixed(fixed.bytes));
             }
         }
-        if ((idx.flags & kIndexRequired) && allNull(kv))
+        if ((idx.flags & kIndexRequired) && allNullKey)
             throw Error("Table '" + name_ + "': a required index column is empty");
-        keys.push_back(encodeKey(ifmt, cols, kv));
     }
     return keys;
 }
@@ -476,9 +497,10 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
     for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi)
         pagesNeeded += tree(pi).pendingPageBound() + 1;
     db_.pager().ensureRoom(pagesNeeded);
-    std::vector<std::vector<uint8_t>> keys;
+    const std::vector<std::vector<uint8_t>>* keysOf = nullptr;
     if (!def_.physicalIndexes.empty()) {
-        keys = indexKeys(values);
+        keysOf = &indexKeys(values);
+        const auto& keys = *keysOf;
         for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
             const PhysicalIndexDef& idx = def_.physicalIndexes[pi];
             if (!(idx.flags & kIndexUnique) || isNullKey(keys[pi]))
@@ -507,7 +529,7 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
         def_.nextAutoNumber = counterAssigned;
     for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
         IndexEntry e;
-        e.key = keys[pi];
+        e.key = (*keysOf)[pi];
         e.dataPage = ptr >> 8;
         e.dataRow = uint8_t(ptr & 0xFF);
         tree(pi).add(e);

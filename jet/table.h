@@ -18,6 +18,7 @@ class UsageMap;
 class IndexStore;
 class IndexTree;
 struct Field;
+struct RawField;
 
 class Table {
 public:
@@ -33,6 +34,9 @@ public:
     // Calls `fn` with each live row's values in the order of def().columns;
     // stop by returning false.
     void scan(const std::function<bool(const std::vector<Value>&, uint32_t rowPointer)>& fn);
+    // The same with each row's stored fields (decodeRow), nothing decoded:
+    // long values are references.
+    void scanFields(const std::function<bool(const std::vector<RawField>&, uint32_t rowPointer)>& fn);
     // Rows with values in column-number order (the order of "select *").
     std::vector<std::vector<Value>> readAll();
     // Pages the rows live on, from the owned-pages map.
@@ -69,7 +73,8 @@ private:
     uint32_t addRowToDataPage(const std::vector<uint8_t>& row);
     uint32_t lvalPageWithRoom(const ColumnDef& c, uint32_t length);
     // Keys of a row for each physical index.
-    std::vector<std::vector<uint8_t>> indexKeys(const std::vector<Value>& values);
+    // (in a buffer of the table, valid until the next call)
+    const std::vector<std::vector<uint8_t>>& indexKeys(const std::vector<Value>& values);
 
     Database& db_;
     std::string name_;
@@ -80,6 +85,7 @@ private:
     bool dropped_ = false;
     std::vector<Field> scratchFields_;
     std::vector<std::vector<uint8_t>> scratchPayloads_;
+    std::vector<std::vector<uint8_t>> scratchKeys_;
     // One open tree per physical index, kept across appends.
     std::vector<std::unique_ptr<IndexStore>> indexStores_;
     std::vector<std::unique_ptr<IndexTree>> indexTrees_;
@@ -88,6 +94,7 @@ private:
     void takeNewKeys();
     void dropTrees();
     void checkUsable() const;
+    void scanStored(const std::function<bool(const uint8_t* row, uint32_t size, uint32_t rowPointer)>& fn);
 };
 
 } // namespace jet
