@@ -380,3 +380,183 @@ TEST(IndexKeyBytes, InlineAndHeapKeysBehaveLikeVectors)
         EXPECT_EQ(small, v);
     }
 }
+
+// Entries added in a batch: some go straight onto the last leaf, the others
+// wait and enter the tree leaf by leaf when the batch is full or the tree is
+// read. The tree ends up exactly as with single inserts, and the distinct-key
+// count follows every key, waiting or not.
+TEST(IndexTreeBatch, MixedOrderBatchesMergeIntoManyLevels)
+{
+    for (IndexFormat f : {IndexFormat::Jet3, IndexFormat::Jet4}) {
+        MemoryPages store(f);
+        std::uint32_t root = IndexTree::createEmpty(store, 2);
+        IndexTree tree(store, 2, root, "ix");
+        tree.setDeferredWrites(true);
+        const std::size_t limit = 48 * 1024;
+        tree.setPendingLimit(limit);
+        std::mt19937 rng(17);
+        std::vector<IndexEntry> all;
+        std::vector<std::vector<std::uint8_t>> used;
+        std::uint32_t newKeys = 0;
+        std::size_t mostWaiting = 0;
+        for (int i = 0; i < 40000; ++i) {
+            std::vector<std::uint8_t> k;
+            if (i % 5 == 0 && !used.empty())
+                k = used[rng() % used.size()];  // a key again, on another row
+            else if (i % 7 == 0)
+                k = longKey(1000000 + i);  // after every key so far
+            else
+                k = textish(rng, 3 + rng() % 30);
+            used.push_back(k);
+            all.push_back(entry(k, 100 + std::uint32_t(i / 200), std::uint8_t(i % 200)));
+            tree.add(all.back());
+            mostWaiting = std::max(mostWaiting, tree.pendingCount());
+            newKeys += tree.takeNewKeys();
+            if (i % 9000 == 0)
+                expectSame(tree.verify().entries, std::vector<IndexEntry>(all.begin(), all.end()));
+        }
+        // The memory limit held the batch small.
+        EXPECT_GT(mostWaiting, 100u);
+        EXPECT_LT(mostWaiting, limit / PackedEntries::kItemBytes);
+        tree.flush();
+        newKeys += tree.takeNewKeys();
+        IndexScan scan = tree.verify();
+        EXPECT_GE(scan.depth, 3u);
+        expectSame(scan.entries, all);
+        EXPECT_EQ(newKeys, countDistinctKeys(scan.entries));
+        EXPECT_EQ(tree.rootPage(), root);
+    }
+}
+
+// Keys that fall before every other key all go to the first leaf, which is
+// split into many pages at once.
+TEST(IndexTreeBatch, DescendingKeysSplitTheFirstLeafManyWays)
+{
+    MemoryPages store(IndexFormat::Jet4);
+    std::uint32_t root = IndexTree::createEmpty(store, 2);
+    IndexTree tree(store, 2, root, "down");
+    tree.setPendingLimit(1 << 20);
+    std::vector<IndexEntry> all;
+    for (int i = 30000; i-- > 0;) {
+        all.push_back(entry(longKey(i), 100 + std::uint32_t(i / 200), std::uint8_t(i % 200)));
+        tree.add(all.back());
+        if (i == 20000)
+            tree.flush();  // the rest merges into a tree of two levels
+    }
+    EXPECT_GT(tree.pendingCount(), 10000u);
+    IndexScan scan = tree.verify();
+    expectSame(scan.entries, all);
+    EXPECT_EQ(tree.takeNewKeys(), 30000u);
+}
+
+TEST(IndexTreeBatch, UniqueKeysAreFoundWhileWaiting)
+{
+    MemoryPages store(IndexFormat::Jet3);
+    std::uint32_t root = IndexTree::createEmpty(store, 2);
+    IndexTree tree(store, 2, root, "ux");
+    tree.setUnique(true);
+    std::mt19937 rng(23);
+    std::vector<std::vector<std::uint8_t>> keys;
+    for (int i = 0; i < 5000; ++i) {
+        auto k = textish(rng, 12);
+        if (tree.containsKey(k))
+            continue;
+        keys.push_back(k);
+        tree.add(entry(k, 70, std::uint8_t(i % 250)));
+    }
+    ASSERT_GT(tree.pendingCount(), 1000u);
+    for (std::size_t i = 0; i < keys.size(); i += 97)
+        EXPECT_TRUE(tree.containsKey(keys[i])) << i;
+    EXPECT_FALSE(tree.containsKey(longKey(5)));
+    EXPECT_GT(tree.pendingCount(), 1000u);  // answered without entering the batch
+    tree.flush();
+    EXPECT_EQ(tree.pendingCount(), 0u);
+    for (std::size_t i = 0; i < keys.size(); i += 97)
+        EXPECT_TRUE(tree.containsKey(keys[i])) << i;
+    EXPECT_EQ(tree.verify().entries.size(), keys.size());
+    EXPECT_EQ(tree.takeNewKeys(), keys.size());
+}
+
+TEST(IndexTreeBatch, RemoveAndDiscardWithWaitingEntries)
+{
+    MemoryPages store(IndexFormat::Jet4);
+    std::uint32_t root = IndexTree::createEmpty(store, 2);
+    IndexTree tree(store, 2, root, "t");
+    tree.setDeferredWrites(true);
+    std::mt19937 rng(29);
+    std::vector<IndexEntry> kept;
+    for (int i = 0; i < 3000; ++i) {
+        kept.push_back(entry(textish(rng, 8), 100 + std::uint32_t(i / 100), std::uint8_t(i % 100)));
+        tree.add(kept.back());
+    }
+    tree.flush();
+    tree.takeNewKeys();
+
+    // A waiting entry can be removed; the others stay.
+    std::vector<IndexEntry> more;
+    for (int i = 0; i < 500; ++i) {
+        more.push_back(entry(textish(rng, 8), 200 + std::uint32_t(i / 100), std::uint8_t(i % 100)));
+        tree.add(more.back());
+    }
+    ASSERT_GT(tree.pendingCount(), 0u);
+    bool last = false;
+    EXPECT_TRUE(tree.remove(more[250], &last));
+    EXPECT_TRUE(last);
+    more.erase(more.begin() + 250);
+    std::vector<IndexEntry> both = kept;
+    both.insert(both.end(), more.begin(), more.end());
+    expectSame(tree.verify().entries, both);
+    tree.flush();
+
+    // Dropping the cache (after the store rolled back) drops waiting entries
+    // and their key counts.
+    tree.takeNewKeys();
+    for (int i = 0; i < 400; ++i)
+        tree.add(entry(textish(rng, 8), 300, std::uint8_t(i % 200)));
+    ASSERT_GT(tree.pendingCount(), 0u);
+    tree.discardCache();
+    EXPECT_EQ(tree.pendingCount(), 0u);
+    EXPECT_EQ(tree.takeNewKeys(), 0u);
+    expectSame(tree.verify().entries, both);
+}
+
+// A batch that cannot enter the tree (no page to be had) leaves the tree
+// refusing work until it is dropped with the rolled-back store; nothing
+// half-entered is ever written as if whole.
+TEST(IndexTreeBatch, AFailedBatchBlocksTheTreeUntilDiscarded)
+{
+    class FewPages : public MemoryPages {
+    public:
+        using MemoryPages::MemoryPages;
+        std::uint32_t allocatePage() override
+        {
+            if (left == 0)
+                throw IndexError("no room for another page");
+            --left;
+            return MemoryPages::allocatePage();
+        }
+        int left = 1000;
+    };
+    FewPages store(IndexFormat::Jet4);
+    std::uint32_t root = IndexTree::createEmpty(store, 2);
+    IndexTree tree(store, 2, root, "ix");
+    tree.setDeferredWrites(true);
+    std::mt19937 rng(53);
+    for (int i = 0; i < 2000; ++i)
+        tree.add(entry(textish(rng, 10), 100 + std::uint32_t(i / 100), std::uint8_t(i % 100)));
+    tree.flush();
+    store.left = 0;
+    for (int i = 0; i < 2000; ++i)
+        tree.add(entry(textish(rng, 10), 200 + std::uint32_t(i / 100), std::uint8_t(i % 100)));
+    EXPECT_THROW(tree.flush(), IndexError);
+    try {
+        tree.add(entry(longKey(1), 1, 1));
+        ADD_FAILURE() << "a broken tree took an entry";
+    } catch (const IndexError& e) {
+        EXPECT_NE(std::string(e.what()).find("rolled back"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(tree.flush(), IndexError);
+    tree.discardCache();
+    store.left = 1000;
+    EXPECT_EQ(tree.verify().entries.size(), 2000u);
+}
