@@ -142,7 +142,7 @@ Pager::~Pager()
 {
     if (journalFd_ >= 0) {
         ::close(journalFd_);
-        // An emptied journal goes; one holding a transaction stays for the
+        // A cleared journal goes; one holding a transaction stays for the
         // next writer to roll back.
         if (!journalActive_ && !broken_)
             ::unlink(journalPath_.c_str());
@@ -298,7 +298,7 @@ void Pager::ensureJournal()
     if (journalActive_)
         return;
     // The journal file is kept from one transaction to the next; between
-    // transactions it is empty.
+    // transactions its header is cleared.
     if (journalFd_ < 0) {
         journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (journalFd_ < 0)
