@@ -558,7 +558,7 @@ struct IndexTree::Impl {
     bool afterLastKey(std::span<const std::uint8_t> key)
     {
         findRight();
-        const IndexPage& leaf = load(rightLeaf);
+        const IndexPage& leaf = *rightPage;
         if (leaf.entries.empty())
             return rightLeaf == root;
         const KeyBytes& last = leaf.entries.back().key;
@@ -823,6 +823,43 @@ struct IndexTree::Impl {
         throw IndexError("index page splitting does not converge");
     }
 
+    // Where to cut sorted entries into pages that each fit (their shared
+    // prefix counted) and hold about `target` bytes. `used` receives the
+    // bytes all pieces take.
+    std::vector<std::size_t> cutPieces(const std::vector<IndexEntry>& all, bool leaf, std::size_t target,
+                                       std::size_t* used) const
+    {
+        std::vector<std::size_t> cuts;
+        const std::size_t n = all.size();
+        const std::size_t minPiece = leaf ? 1 : 2;
+        std::size_t begin = 0, taken = 0, sum = 0, prefix = 0, total = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::size_t sz = entrySize(all[j], leaf);
+            std::size_t np = prefix;
+            if (taken > 0) {
+                np = std::min(prefix, commonPrefix(all[begin].key, all[j].key));
+                const std::size_t size = sum + sz - taken * np;
+                // A left piece of a node gives its last child to its tail,
+                // so it needs two; the last piece keeps the page's tail.
+                if (taken >= minPiece && (size > capacity || size > target)) {
+                    cuts.push_back(j);
+                    total += sum - (taken - 1) * prefix;
+                    begin = j;
+                    taken = 0;
+                    sum = 0;
+                }
+            }
+            prefix = taken == 0 ? std::min(all[j].key.size(), kMaxPrefix) : np;
+            sum += sz;
+            ++taken;
+        }
+        if (taken)
+            total += sum - (taken - 1) * prefix;
+        if (used)
+            *used = total;
+        return cuts;
+    }
+
     // Splits an overfull page into as many pages as its entries need. The
     // page keeps the last part, so its parent's entry for it stays right;
     // the new pages before it get entries in the parent, which is split in
@@ -852,24 +889,14 @@ struct IndexTree::Impl {
         std::vector<IndexEntry> all = std::move(load(pageNo).entries);
         load(pageNo).entries.clear();
         const bool leaf = load(pageNo).leaf;
-        const std::size_t n = all.size();
-        std::size_t total = 0;
-        for (const IndexEntry& e : all)
-            total += entrySize(e, leaf);
-        // Whole entry sizes: a page that fits them needs no shared prefix.
-        const std::size_t pieces = std::max<std::size_t>(2, (total + capacity - 1) / capacity);
-        const std::size_t target = (total + pieces - 1) / pieces;
-        const std::size_t minPiece = leaf ? 1 : 2;
-        std::vector<std::size_t> cuts;
-        std::size_t acc = 0, begin = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::size_t sz = entrySize(all[k], leaf);
-            if (k - begin >= minPiece && acc + sz > target && n - k >= minPiece) {
-                cuts.push_back(k);
-                begin = k;
-                acc = 0;
-            }
-            acc += sz;
+        // Full pages first, to learn how many are needed; then the same
+        // number of pages filled evenly.
+        std::size_t used = 0;
+        std::vector<std::size_t> cuts = cutPieces(all, leaf, capacity, &used);
+        if (!cuts.empty()) {
+            const std::size_t even = used / (cuts.size() + 1) + 16;
+            if (even < capacity)
+                cuts = cutPieces(all, leaf, even, nullptr);
         }
         if (cuts.empty()) {
             load(pageNo).entries = std::move(all);
