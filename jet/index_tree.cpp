@@ -1,6 +1,7 @@
 #include "jet/index_tree.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -25,6 +26,15 @@ const PageLayout& layoutOf(IndexFormat f)
     static const PageLayout jet4{4096, 12, 16, 20, 24, 2, 26, 0x1B, 453, 0x1E0};
     return f == IndexFormat::Jet3 ? jet3 : jet4;
 }
+
+// Bits set in each byte value (no popcount instruction is assumed).
+constexpr auto kBitsSet = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned v = 0; v < 256; ++v)
+        t[v] = std::uint8_t((v & 1) + ((v >> 1) & 1) + ((v >> 2) & 1) + ((v >> 3) & 1) + ((v >> 4) & 1) +
+                            ((v >> 5) & 1) + ((v >> 6) & 1) + ((v >> 7) & 1));
+    return t;
+}();
 
 constexpr std::uint8_t kLeafType = 0x04;
 constexpr std::uint8_t kNodeType = 0x03;
@@ -179,7 +189,7 @@ IndexPage parseIndexPage(IndexFormat format, std::span<const std::uint8_t> page)
     std::uint8_t tailBytes[8];
     std::size_t marks = 0;
     for (std::size_t byte = 0; byte < L.maskSize; ++byte)
-        marks += std::size_t(__builtin_popcount(p[L.mask + byte]));
+        marks += kBitsSet[p[L.mask + byte]];
     out.entries.reserve(marks);
     for (std::size_t byte = 0; byte < L.maskSize; ++byte) {
         std::uint8_t m = p[L.mask + byte];
