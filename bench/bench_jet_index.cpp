@@ -2,6 +2,7 @@
 // Text(50) column: once with both keys made before loading (kept current on
 // every append), once with the keys made after loading (built bottom-up).
 // Each run goes in its own process so that its peak memory is its own.
+// Usage: bench_jet_index [rows] [dir] [commitEvery] [before|after]
 #include "jet/database.h"
 #include "jet/index_ddl.h"
 #include "jet/row_set.h"
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,26 +89,35 @@ int main(int argc, char** argv)
 {
     long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
     std::string dir = argc > 2 ? argv[2] : "/tmp";
-    long batch = argc > 3 ? std::atol(argv[3]) : 5000;  // the converter commits every 5000 rows
-    std::string only = argc > 4 ? argv[4] : "";          // "before" or "after": one run only
+    // Without a commit interval: a commit every 5000 rows (as the converter
+    // does), then one transaction (0).
+    std::vector<long> batches;
+    if (argc > 3)
+        batches.push_back(std::atol(argv[3]));
+    else
+        batches = {5000, 0};
+    std::string only = argc > 4 ? argv[4] : "";  // "before" or "after": one run only
     int status = 0;
-    for (bool keysFirst : {true, false}) {
-        if ((only == "before" && !keysFirst) || (only == "after" && keysFirst))
-            continue;
-        pid_t pid = fork();
-        if (pid == 0) {
-            try {
-                run(keysFirst, rows, dir + (keysFirst ? "/bench_index_before.mdb" : "/bench_index_after.mdb"), batch);
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "error: %s\n", e.what());
-                _exit(1);
+    for (long batch : batches) {
+        for (bool keysFirst : {true, false}) {
+            if ((only == "before" && !keysFirst) || (only == "after" && keysFirst))
+                continue;
+            pid_t pid = fork();
+            if (pid == 0) {
+                try {
+                    run(keysFirst, rows, dir + (keysFirst ? "/bench_index_before.mdb" : "/bench_index_after.mdb"),
+                        batch);
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "error: %s\n", e.what());
+                    _exit(1);
+                }
+                _exit(0);
             }
-            _exit(0);
+            int st = 0;
+            waitpid(pid, &st, 0);
+            if (!WIFEXITED(st) || WEXITSTATUS(st) != 0)
+                status = 1;
         }
-        int st = 0;
-        waitpid(pid, &st, 0);
-        if (!WIFEXITED(st) || WEXITSTATUS(st) != 0)
-            status = 1;
     }
     return status;
 }
