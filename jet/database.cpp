@@ -282,6 +282,34 @@ void Database::checkName(const std::string& name, const char* what)
 
 void Database::createTable(const std::string& name, const std::vector<ColumnSpec>& specs)
 {
+    asStatement([&] { createTableImpl(name, specs); });
+}
+
+void Database::dropTable(const std::string& name)
+{
+    asStatement([&] { dropTableImpl(name); });
+}
+
+template <class Fn> void Database::asStatement(Fn&& fn)
+{
+    // Outside a transaction a statement that fails part-way (a full disk,
+    // the size limit) must not leave its first changes for the next commit.
+    const bool outer = inTransaction_ || bootstrap_;
+    try {
+        fn();
+    } catch (...) {
+        if (!outer && pager_->dirty()) {
+            try {
+                rollback();
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+}
+
+void Database::createTableImpl(const std::string& name, const std::vector<ColumnSpec>& specs)
+{
     const Format& f = *format_;
     checkName(name, "table");
     if (!bootstrap_ && hasTable(name))
@@ -461,7 +489,7 @@ void Database::addCatalogRows(const std::string& name, uint32_t tdefPage)
     aceTable.flushHeader();
 }
 
-void Database::dropTable(const std::string& name)
+void Database::dropTableImpl(const std::string& name)
 {
     if (!hasTable(name))
         throw Error("The table '" + name + "' does not exist");

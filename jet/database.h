@@ -93,6 +93,9 @@ public:
 private:
     Database() = default;
     void loadCatalog();
+    void createTableImpl(const std::string& name, const std::vector<ColumnSpec>& columns);
+    void dropTableImpl(const std::string& name);
+    template <class Fn> void asStatement(Fn&& fn);
     void writeTableDef(TableDef& def, uint32_t firstPage);
     void addCatalogRows(const std::string& name, uint32_t tdefPage);
     void buildTemplate(Version version);

@@ -661,10 +661,12 @@ Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Fiel
 std::vector<uint8_t> encodeLongValuePayload(const Format& f, const ColumnDef& c, const Value& v)
 {
     if (c.type == ColumnType::Ole) {
-        std::string b = v.kind() == Value::Kind::Bytes ? v.str() : textOf(v);
+        // No intermediate copy: the value may be many megabytes.
+        if (v.kind() == Value::Kind::Bytes)
+            return std::vector<uint8_t>(v.str().begin(), v.str().end());
+        std::string b = textOf(v);
         return std::vector<uint8_t>(b.begin(), b.end());
     }
-    std::string s = v.kind() == Value::Kind::Bytes ? v.str() : textOf(v);
     if (f.jet4())
         return encodeJet4Text(textUtf16(c, v), (c.extFlags & kColExtCompressed) != 0);
     auto cp = textCp1252(c, v);

@@ -28,6 +28,8 @@ std::string sysError(const std::string& what, const std::string& path, int err)
         return what + " '" + path + "': the file has reached the largest size this system allows it";
     if (err == EDQUOT)
         return what + " '" + path + "': the disk quota is exhausted";
+    if (err == EFBIG)
+        return what + " '" + path + "': the file has reached the largest size the system allows it";
     return what + " '" + path + "': " + std::strerror(err);
 }
 
@@ -225,6 +227,7 @@ std::unique_ptr<Pager> Pager::open(const std::string& path, bool writable)
 
     if (writable) {
         recover(path, p->fd_, p->pageSize_);
+        p->probeJournalFolder();
     } else {
         int jfd = ::open(p->journalPath_.c_str(), O_RDONLY | O_CLOEXEC);
         if (jfd >= 0) {
@@ -265,6 +268,18 @@ std::unique_ptr<Pager> Pager::create(const std::string& path, uint32_t pageSize,
     auto p = open(path, true);
     (void)pageSize;
     return p;
+}
+
+void Pager::probeJournalFolder()
+{
+    // Every change needs the journal beside the file: a folder that does not
+    // take it is refused now, not at the first change of a run.
+    int fd = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw Error(sysError("Cannot write in the folder of", path_, errno) +
+                    " (changes need a journal file beside the database)");
+    ::close(fd);
+    ::unlink(journalPath_.c_str());
 }
 
 Pager::CachedPage& Pager::load(uint32_t page)

@@ -74,6 +74,7 @@ private:
     void lock(bool exclusive);
     void checkUsable() const;
     static void restore(const std::string& path, int fd, int jfd, uint32_t pageSize);
+    void probeJournalFolder();
     static void recover(const std::string& path, int fd, uint32_t pageSize);
 
     std::string path_;

@@ -451,6 +451,9 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
     for (auto& p : payloads)
         p.clear();
     std::vector<bool> isLong(def_.columns.size(), false);
+    std::vector<size_t> payloadSize(def_.columns.size(), 0);
+    constexpr size_t kKeptPayloadBytes = size_t(1) << 20;
+    size_t keptBytes = 0;
     uint32_t counterAssigned = 0;
     bool counterSet = false;
     for (size_t i = 0; i < def_.columns.size(); ++i) {
@@ -474,8 +477,17 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
             isLong[i] = true;
             fields[i].null = true;
             fields[i].bytes.clear();
-            if (!values[i].isNull())
+            if (!values[i].isNull()) {
+                // Encoding now tells the size and whether the format can
+                // hold the value. Big payloads are encoded again when written,
+                // so that a row of many long values never holds all of them.
                 payloads[i] = encodeLongValuePayload(f, c, values[i]);
+                payloadSize[i] = payloads[i].size();
+                if (keptBytes + payloadSize[i] > kKeptPayloadBytes)
+                    std::vector<uint8_t>().swap(payloads[i]);
+                else
+                    keptBytes += payloadSize[i];
+            }
             continue;
         }
         if (!preEncoded)
@@ -489,11 +501,12 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
     if (base > maxRowSize(f))
         throw Error("The row is too large for table '" + name_ + "'");
     uint32_t budget = maxRowSize(f) - base;
-    // Worst case page need, so that a full file fails before any change.
-    uint32_t pagesNeeded = 4;
-    for (size_t i = 0; i < payloads.size(); ++i)
-        pagesNeeded += uint32_t(payloads[i].size() / f.lvalChainChunk) + 2;
-    // Waiting index entries need pages when they enter their trees.
+    // Worst case page need, so that a full file fails before any change: a
+    // data page and usage-map pages, the long values, and the pages waiting
+    // index entries need when they enter their trees.
+    uint32_t pagesNeeded = 8;
+    for (size_t i = 0; i < payloadSize.size(); ++i)
+        pagesNeeded += uint32_t(payloadSize[i] / f.lvalChainChunk) + 2;
     for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi)
         pagesNeeded += tree(pi).pendingPageBound() + 1;
     db_.pager().ensureRoom(pagesNeeded);
@@ -515,7 +528,15 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
             continue;
         uint32_t before = budget;
         fields[i].null = false;
+        if (payloads[i].size() != payloadSize[i])
+            payloads[i] = encodeLongValuePayload(f, def_.columns[i], values[i]);
         fields[i].bytes = writeLongValue(def_.columns[i], payloads[i], budget);
+        if (payloads[i].capacity() > 64 * 1024) {
+            std::vector<uint8_t>().swap(payloads[i]);
+            // The pages of a long value can outgrow the page cache; no page
+            // pointer is held here, so they may go to the file now.
+            db_.pager().releaseMemory();
+        }
         if (fields[i].bytes.size() > 12)
             budget = before - uint32_t(fields[i].bytes.size() - 12);
     }
