@@ -1,6 +1,7 @@
 #include "engine/access_provider.h"
 
 #include "jet/database.h"
+#include "jet/pager.h"
 #include "jet/error.h"
 #include "jet/field_codec.h"
 #include "jet/statement.h"
@@ -316,6 +317,8 @@ void AccessConnection::open()
         throw AccessError(QStringLiteral("Could not find file '%1'.").arg(path));
     try {
         m_db = jet::Database::open(path.toStdString(), true);
+        if (m_maxFileSize > 0 && m_maxFileSize < m_db->pager().maxFileSize())
+            m_db->pager().setMaxFileSize(m_maxFileSize);
     } catch (const std::exception& e) {
         rethrow(e);
     }

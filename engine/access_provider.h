@@ -71,8 +71,13 @@ public:
     AccessFormat format() const;
     jet::Database& database();
 
+    // A file size limit below the format's own (1 GB / 2 GB), applied from
+    // the next open; 0 keeps the format's. For runs that must leave room.
+    void setMaxFileSize(quint64 bytes) { m_maxFileSize = bytes; }
+
 private:
     QString m_connectionString;
+    quint64 m_maxFileSize = 0;
     std::unique_ptr<jet::Database> m_db;
 };
 

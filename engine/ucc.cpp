@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -41,16 +42,16 @@ void Tcc::WriteTemplate(const QString& resourceName, const QString& resourceType
     } catch (const std::exception& e) {
         throw AccessError(QString::fromUtf8(e.what()));
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // The template appears under its name whole or not at all: a program
+    // killed while writing it must not leave a short file that the next run
+    // would take as the target.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
         throw AccessError(QStringLiteral("Cannot create file %1. %2").arg(QDir::toNativeSeparators(path), file.errorString()));
     const qint64 written = file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-    const bool flushed = file.flush();
-    file.close();
-    if (written != qint64(bytes.size()) || !flushed || file.error() != QFileDevice::NoError) {
+    if (written != qint64(bytes.size()) || !file.commit()) {
         const QString reason = file.errorString();
-        // A half-written template is no database: leave nothing behind.
-        QFile::remove(path);
+        file.cancelWriting();
         throw AccessError(QStringLiteral("Cannot write file %1. %2").arg(QDir::toNativeSeparators(path), reason));
     }
 }

@@ -41,7 +41,7 @@ void onInterrupt(int)
 // error when that is a terminal.
 class ConsoleLog : public ProgressLog {
 public:
-    explicit ConsoleLog(bool bar) : m_bar(bar), m_out(stdout) {}
+    explicit ConsoleLog(bool bar, bool everyLine = false) : m_bar(bar), m_everyLine(everyLine), m_out(stdout) {}
     ~ConsoleLog() override { finish(); }
 
     void appendLine(const QString& line) override
@@ -49,11 +49,15 @@ public:
         flushPending();
         m_pending = line;
         m_hasPending = true;
+        if (m_everyLine)
+            flushPending();
     }
     void replaceLastLine(const QString& line) override
     {
         m_pending = line;
         m_hasPending = true;
+        if (m_everyLine)
+            flushPending();
     }
     QString lastLine() const override { return m_hasPending ? m_pending : m_lastWritten; }
 
@@ -133,6 +137,7 @@ private:
     }
 
     bool m_bar;
+    bool m_everyLine;  // each state of the last line, so that a watcher sees every commit
     QTextStream m_out;
     QString m_pending;
     QString m_lastWritten;
@@ -186,8 +191,15 @@ int main(int argc, char** argv)
     const QCommandLineOption listTablesOption("list-tables", "Only print the database's tables, one per line.");
     const QCommandLineOption job("job", "Run a job file (.frwjob) as an unattended run; the log goes beside it.",
                                  "FILE");
+    const QCommandLineOption progressLines(
+        "progress-lines", "Print the last log line each time it changes (a progress line every 100 rows), "
+                          "not only its final state.");
+    QCommandLineOption maxFileSize("max-file-size", "Refuse to let the Access file grow beyond this many bytes.",
+                                   "bytes");
+    maxFileSize.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({host, socket, port, user, password, charset, database, table, output, format, existing,
-                       definitionsOnly, skipIndexes, blobToText, uppercase, listTablesOption, job});
+                       definitionsOnly, skipIndexes, blobToText, uppercase, listTablesOption, job, progressLines,
+                       maxFileSize});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), 2);
     if (parser.isSet("help"))
@@ -195,9 +207,18 @@ int main(int argc, char** argv)
     if (!parser.positionalArguments().isEmpty())
         return fail("unexpected argument " + parser.positionalArguments().first(), 2);
 
+    quint64 sizeLimit = 0;
+    if (parser.isSet(maxFileSize)) {
+        bool ok = false;
+        sizeLimit = parser.value(maxFileSize).toULongLong(&ok);
+        if (!ok || sizeLimit == 0)
+            return fail("--max-file-size takes a number of bytes, not " + parser.value(maxFileSize), 2);
+    }
+    const bool everyLine = parser.isSet(progressLines);
+
     if (parser.isSet(job)) {
         // The job holds every option; the run's lines are echoed here as well.
-        ConsoleLog log(isatty(STDERR_FILENO) == 1);
+        ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);
         std::signal(SIGINT, onInterrupt);
         const int status = runJobHeadless(parser.value(job), &log);
         log.finish();
@@ -282,9 +303,10 @@ int main(int argc, char** argv)
     }
     settings.tables = tables;
 
-    ConsoleLog log(isatty(STDERR_FILENO) == 1);
+    ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);
     std::signal(SIGINT, onInterrupt);
     AccessConnection access;
+    access.setMaxFileSize(sizeLimit);
     AccessDataset dataset(access);
     ConversionRun run(connection, access, dataset, log);
     RunResult result;
