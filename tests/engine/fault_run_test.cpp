@@ -146,6 +146,36 @@ TEST(FaultRun, ServerKilledInTheMiddleOfATable)
     }
 }
 
+// A write the system refuses (here the file size limit of the process, which
+// fails a write the way a full disk does): the table's last commit stays,
+// the message says why, and the next table, which fits, is converted.
+TEST(FaultRun, RefusedWriteKeepsTheLastCommit)
+{
+    FERROWANE_MYSQL_ENV_OR_SKIP(env);
+    ScratchDatabase db(env, "fault_fsize");
+    db.exec("create table rows_a (id int primary key, t text)");
+    db.exec("insert into rows_a select seq, repeat(md5(seq), 30) from seq_1_to_3000");
+    db.exec("create table more (id int)");
+    db.exec("insert into more values (1), (2), (3)");
+    QTemporaryDir dir;
+    const QString file = dir.filePath("fsize.mdb");
+    const rlim_t limit = 1024 * 1024;
+    const ProgramOutcome o = runProgram(
+        convertProgram(),
+        loginArgs(env, db.name()) + QStringList{"--output", file, "--format", "2000", "--table", "rows_a", "--table", "more"},
+        [limit] { limitFileSizeInChild(limit); });
+    EXPECT_EQ(o.code, 1) << o.err.toStdString();
+    const QStringList lines = o.out.split('\n');
+    const int failure =
+        threefold(lines, "Cannot write '" + file + "': the file has reached the largest size the system allows it");
+    EXPECT_GE(failure, 0) << o.out.toStdString();
+    EXPECT_TRUE(o.out.contains("\nInsert table more 3 Rows ...Done\n")) << o.out.toStdString();
+    EXPECT_TRUE(o.out.endsWith(completion().join('\n') + '\n'));
+    EXPECT_LE(QFileInfo(file).size(), qint64(limit));
+    expectPrefix(file, "rows_a", 100);  // the commit at row 100
+    expectPrefix(file, "more", 3);
+}
+
 // The format's size limit (lowered here, the engine's real 1 GB one is the
 // same check): a clear message before the file would grow past it, every row
 // that fitted kept.
