@@ -28,8 +28,6 @@ std::string sysError(const std::string& what, const std::string& path, int err)
         return what + " '" + path + "': the file has reached the largest size this system allows it";
     if (err == EDQUOT)
         return what + " '" + path + "': the disk quota is exhausted";
-    if (err == EFBIG)
-        return what + " '" + path + "': the file has reached the largest size the system allows it";
     return what + " '" + path + "': " + std::strerror(err);
 }
 

@@ -167,7 +167,7 @@ TEST(FaultRun, RefusedWriteKeepsTheLastCommit)
     EXPECT_EQ(o.code, 1) << o.err.toStdString();
     const QStringList lines = o.out.split('\n');
     const int failure =
-        threefold(lines, "Cannot write '" + file + "': the file has reached the largest size the system allows it");
+        threefold(lines, "Cannot write '" + file + "': the file has reached the largest size this system allows it");
     EXPECT_GE(failure, 0) << o.out.toStdString();
     EXPECT_TRUE(o.out.contains("\nInsert table more 3 Rows ...Done\n")) << o.out.toStdString();
     EXPECT_TRUE(o.out.endsWith(completion().join('\n') + '\n'));

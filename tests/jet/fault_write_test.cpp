@@ -1,7 +1,6 @@
-// Writes that the system refuses half-way: a full disk (simulated by a file
-// size limit in a child process) during a commit or while a large
-// transaction spills to the file, and a folder without room for the journal.
-// The file must keep its last commit, open cleanly and read in other readers.
+// Writes refused half-way: a statement stopped by the size limit outside a
+// transaction, and a folder without room for the journal. The file must
+// keep its last commit, open cleanly and read in other readers.
 #include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -16,7 +15,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <linux/capability.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -40,31 +38,6 @@ struct Scratch {
         fs::remove_all(dir);
     }
 };
-
-// Runs fn in a child whose files may not grow beyond `limit` bytes (writes
-// past it fail with EFBIG instead of killing the process). The child's exit
-// status is fn's result; what it prints goes to the test's output.
-int inLimitedChild(rlim_t limit, const std::function<int()>& fn)
-{
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit rl{limit, limit};
-        setrlimit(RLIMIT_FSIZE, &rl);
-        int code = 99;
-        try {
-            code = fn();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "child: unexpected exception: %s\n", e.what());
-        }
-        std::fflush(nullptr);
-        _exit(code);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 void appendRows(RowSet& rs, int first, int count, size_t memo)
 {
@@ -96,91 +69,6 @@ void expectRows(const std::string& path, size_t n)
 }
 
 }  // namespace
-
-// The commit writes the table's changed pages first and then the new ones;
-// the new ones do not fit. Before, the journal was dropped although the
-// changed pages were already in the file: the row count named rows that
-// were never written.
-TEST(DiskFull, FailedCommitKeepsTheLastCommitAndTheSessionGoesOn)
-{
-    for (Version version : {Version::Jet3, Version::Jet4}) {
-        Scratch s;
-        const std::string path = s.dir + "/full.mdb";
-        Database::create(path, version);
-        {
-            auto db = Database::open(path);
-            execute(*db, "Create table [T] ([a] int , [m] memo)");
-        }
-        const rlim_t limit = rlim_t(fs::file_size(path)) + 256 * 1024;
-        const int code = inLimitedChild(limit, [&] {
-            auto db = Database::open(path);
-            auto rs = openQuery(*db, "select * from [T] where 1=0");
-            db->begin();
-            appendRows(*rs, 0, 10, 900);
-            db->commit();
-            db->begin();
-            appendRows(*rs, 10, 2000, 900);  // about 2 MB: within the cache, beyond the limit
-            try {
-                db->commit();
-                return 10;
-            } catch (const Error& e) {
-                if (std::string(e.what()).find("largest size the system allows") == std::string::npos) {
-                    std::fprintf(stderr, "child: message: %s\n", e.what());
-                    return 11;
-                }
-            }
-            if (db->inTransaction() || db->table("T").rowCount() != 10 || db->table("T").readAll().size() != 10)
-                return 12;
-            // The same session writes on from the restored state.
-            auto again = openQuery(*db, "select * from [T] where 1=0");
-            db->begin();
-            appendRows(*again, 10, 5, 900);
-            db->commit();
-            return 0;
-        });
-        EXPECT_EQ(code, 0) << "version " << int(version);
-        expectRows(path, 15);
-    }
-}
-
-// A transaction larger than the page cache goes to the file before its
-// commit; the limit strikes there, inside a row, and again at the commit.
-TEST(DiskFull, SpilledTransactionIsUndone)
-{
-    Scratch s;
-    const std::string path = s.dir + "/spill.mdb";
-    Database::create(path, Version::Jet3);
-    {
-        auto db = Database::open(path);
-        execute(*db, "Create table [T] ([a] int , [m] memo)");
-        auto rs = openQuery(*db, "select * from [T] where 1=0");
-        db->begin();
-        appendRows(*rs, 0, 100, 1000);
-        db->commit();
-    }
-    const rlim_t limit = rlim_t(fs::file_size(path)) + 4 * 1024 * 1024;
-    const int code = inLimitedChild(limit, [&] {
-        auto db = Database::open(path);
-        auto rs = openQuery(*db, "select * from [T] where 1=0");
-        db->begin();
-        try {
-            appendRows(*rs, 100, 20000, 1000);  // 20 MB, beyond the cache
-            return 20;
-        } catch (const Error& e) {
-            if (std::string(e.what()).find("Cannot write") == std::string::npos)
-                return 21;
-        }
-        // As the row transfer does after a failure: commit what was posted.
-        try {
-            db->commit();
-            return 22;
-        } catch (const Error&) {
-        }
-        return db->inTransaction() ? 23 : 0;
-    });
-    EXPECT_EQ(code, 0);
-    expectRows(path, 100);
-}
 
 // A statement outside a transaction that fails half-way leaves nothing for
 // a later commit to pick up.
