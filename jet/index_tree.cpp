@@ -615,7 +615,7 @@ struct IndexTree::Impl {
 
     void addPending(const IndexEntry& entry)
     {
-        if (pending.empty()) {
+        if (pending.empty() && pending.memoryBytes() == 0) {
             const std::size_t n = pendingLimit / (PackedEntries::kItemBytes + 16);
             pending.reserve(n, n * 24);
         }
@@ -1201,6 +1201,7 @@ void IndexTree::setDeferredWrites(bool deferred)
 void IndexTree::flush()
 {
     impl_->applyPending();
+    impl_->clearPending();
     impl_->checkUsable();
     impl_->flush();
 }
@@ -1362,23 +1363,28 @@ void IndexTree::Impl::applyPending()
     if (pending.empty())
         return;
     checkUsable();
-    PackedEntries batch = std::move(pending);
-    clearPending();
     rightKnown = false;
-    batch.sort();
     try {
+        pending.sort();
         const IndexPage& r = load(root);
         if (r.leaf && r.entries.empty()) {
             std::uint32_t distinct = 0;
-            for (std::size_t i = 0; i < batch.size(); ++i)
-                if (i == 0 || !batch.sameKey(i, i - 1))
+            for (std::size_t i = 0; i < pending.size(); ++i)
+                if (i == 0 || !pending.sameKey(i, i - 1))
                     ++distinct;
+            PackedEntries batch = std::move(pending);
+            clearPending();
             buildFrom(std::move(batch), false);
             newKeys += distinct;
         } else {
-            mergeSorted(batch);
+            mergeSorted(pending);
+            // The next batch reuses the buffers; flush() gives them back.
+            pending.clear();
+            pendingSlots.assign(pendingSlots.size(), 0);
+            pendingKeyBytes = 0;
         }
     } catch (...) {
+        clearPending();
         broken = true;
         throw;
     }

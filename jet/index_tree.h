@@ -243,6 +243,13 @@ public:
         items_.reserve(entries);
         bytes_.reserve(keyBytes + 2 * entries);
     }
+    // Empties the list, keeping its buffers.
+    void clear()
+    {
+        items_.clear();
+        bytes_.clear();
+        sorted_ = true;
+    }
     // Heap bytes held (capacity, not size).
     std::size_t memoryBytes() const { return items_.capacity() * sizeof(Item) + bytes_.capacity(); }
     // Order of entry i against an entry (as compareEntries).

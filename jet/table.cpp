@@ -374,7 +374,17 @@ const std::vector<std::vector<uint8_t>>& Table::indexKeys(const std::vector<Valu
             if (c->type == ColumnType::Boolean) {
                 appendKeyColumn(key, ifmt, col, KeyValue::boolean(v.asBool()));
             } else if (c->isText()) {
-                text = utf8ToUtf16(v.str());
+                // Plain ASCII widens in place; anything else goes through the
+                // checking decoder.
+                const std::string& u8 = v.str();
+                text.resize(u8.size());
+                bool ascii = true;
+                for (size_t k = 0; k < u8.size() && ascii; ++k) {
+                    ascii = static_cast<unsigned char>(u8[k]) < 0x80;
+                    text[k] = char16_t(static_cast<unsigned char>(u8[k]));
+                }
+                if (!ascii)
+                    text = utf8ToUtf16(u8);
                 appendKeyColumn(key, ifmt, col, KeyValue::ofText(text));
             } else if (c->type == ColumnType::Binary || c->type == ColumnType::Ole) {
                 appendKeyColumn(key, ifmt, col, KeyValue::ofBytes(std::span<const uint8_t>(
