@@ -91,7 +91,7 @@ TEST(FaultMemory, LongBlobsStayUnderTheBound)
     if (!QFile::exists(convertProgram()))
         GTEST_SKIP() << "ferrowane-convert is not built";
     FERROWANE_MYSQL_ENV_OR_SKIP(env);
-    ScratchDatabase db(env, "fault_mem_blobs");
+    ScratchDatabase db(env, ownName("fault_mem_blobs"));
     db.exec("create table blobs (id int primary key, b longblob) engine=MyISAM");
     for (int i = 1; i <= 24; ++i)
         db.exec(QString("insert into blobs values (%1, repeat(unhex(md5(%1)), 524288))").arg(i));
@@ -120,7 +120,7 @@ TEST(FaultMemory, RowOf255LongTextsStaysUnderTheBound)
     if (!QFile::exists(convertProgram()))
         GTEST_SKIP() << "ferrowane-convert is not built";
     FERROWANE_MYSQL_ENV_OR_SKIP(env);
-    ScratchDatabase db(env, "fault_mem_wide");
+    ScratchDatabase db(env, ownName("fault_mem_wide"));
     QStringList columns, values;
     for (int c = 1; c <= 255; ++c) {
         columns << QString("c%1 longtext").arg(c);

@@ -90,7 +90,7 @@ TEST(FaultRun, ServerKilledInTheMiddleOfATable)
     QTemporaryDir dir;
     const QString file = dir.filePath("killed.mdb");
     {
-        ScratchDatabase db(env, "fault_server");
+        ScratchDatabase db(env, ownName("fault_server"));
         db.exec("create table big (id int primary key, s varchar(220))");
         // About 20 MB, far more than the sockets buffer between the two.
         db.exec("insert into big select seq, concat(repeat(md5(seq), 6), ' row ', seq) from seq_1_to_100000");
@@ -152,7 +152,7 @@ TEST(FaultRun, ServerKilledInTheMiddleOfATable)
 TEST(FaultRun, RefusedWriteKeepsTheLastCommit)
 {
     FERROWANE_MYSQL_ENV_OR_SKIP(env);
-    ScratchDatabase db(env, "fault_fsize");
+    ScratchDatabase db(env, ownName("fault_fsize"));
     db.exec("create table rows_a (id int primary key, t text)");
     db.exec("insert into rows_a select seq, repeat(md5(seq), 30) from seq_1_to_3000");
     db.exec("create table more (id int)");
@@ -182,7 +182,7 @@ TEST(FaultRun, RefusedWriteKeepsTheLastCommit)
 TEST(FaultRun, SizeLimitEndsTheTableBeforeItIsCrossed)
 {
     FERROWANE_MYSQL_ENV_OR_SKIP(env);
-    ScratchDatabase db(env, "fault_limit");
+    ScratchDatabase db(env, ownName("fault_limit"));
     db.exec("create table blobs (id int, b longblob)");
     db.exec("insert into blobs select seq, repeat(unhex(md5(seq)), 3200) from seq_1_to_100");  // 51,200 bytes each
     QTemporaryDir dir;
@@ -213,7 +213,7 @@ TEST(FaultRun, SizeLimitEndsTheTableBeforeItIsCrossed)
 TEST(FaultRun, TargetGoneOrReadOnly)
 {
     FERROWANE_MYSQL_ENV_OR_SKIP(env);
-    ScratchDatabase db(env, "fault_target");
+    ScratchDatabase db(env, ownName("fault_target"));
     db.exec("create table t (id int primary key, s varchar(10))");
     db.exec("insert into t values (1, 'a'), (2, 'b'), (3, 'c')");
     QTemporaryDir dir;
@@ -264,7 +264,7 @@ TEST(FaultRun, TargetGoneOrReadOnly)
 TEST(FaultRun, SecondProgramHoldsTheFile)
 {
     FERROWANE_MYSQL_ENV_OR_SKIP(env);
-    ScratchDatabase db(env, "fault_held");
+    ScratchDatabase db(env, ownName("fault_held"));
     db.exec("create table t (id int)");
     db.exec("insert into t values (1), (2), (3)");
     QTemporaryDir dir;

@@ -28,6 +28,10 @@
 
 namespace ferrowane::testing {
 
+// A scratch database name of this process alone: every engineer's and CI's
+// test runs may share one server.
+inline QString ownName(const char* base) { return QStringLiteral("%1_%2").arg(QLatin1String(base)).arg(getpid()); }
+
 inline QString convertProgram() { return QStringLiteral(FERROWANE_BINARY_DIR "/tools/ferrowane-convert"); }
 inline QString mdbProgram() { return QStringLiteral(FERROWANE_BINARY_DIR "/tools/ferrowane-mdb"); }
 

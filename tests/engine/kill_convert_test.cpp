@@ -173,7 +173,7 @@ TEST(KillConvert, EveryKilledFileHoldsACommittedPrefix)
     std::mt19937 rng(seed);
     std::printf("kill test: %d rounds, seed %u\n", rounds, seed);
 
-    ScratchDatabase db(env, "kill_convert");
+    ScratchDatabase db(env, ownName("kill_convert"));
     // Rows of every kind of page: a key, short texts, and every 50th row a
     // memo long enough for a chain of long-value pages.
     db.exec("create table k_main (id int primary key, s varchar(40), m text)");
