@@ -10,7 +10,11 @@
 
 #include <QFileInfo>
 
+#include <mysql.h>
+
+#include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace ferrowane {
 
@@ -576,6 +580,95 @@ void AccessDataset::append()
     m_appending = true;
 }
 
+namespace {
+
+// The engine's value for a field, from a value as convertValue gives it.
+// Throws AccessError; changed tells what was altered to store it.
+jet::Value accessValue(const jet::ColumnDef& c, const QString& fieldName, bool jet4, const QVariant& value,
+                       QString* changed)
+{
+    if (value.isNull())
+        return jet::Value::null();
+    switch (c.type) {
+    case jet::ColumnType::Boolean:
+        return jet::Value::boolean(value.toLongLong() != 0);
+    case jet::ColumnType::Byte:
+    case jet::ColumnType::Integer:
+    case jet::ColumnType::Long:
+        return jet::Value::integer(value.toLongLong());
+    case jet::ColumnType::Single:
+    case jet::ColumnType::Double:
+        return jet::Value::real(value.toDouble());
+    case jet::ColumnType::Currency:
+    case jet::ColumnType::Numeric:
+        return jet::Value::decimal(value.toString().toStdString());
+    case jet::ColumnType::DateTime: {
+        const double d = value.toDouble();
+        if (!std::isfinite(d))
+            throw AccessError(QStringLiteral("The value for column '%1' is not a date").arg(fieldName));
+        return jet::Value::date(jet::fromJetDate(d));
+    }
+    case jet::ColumnType::Text:
+    case jet::ColumnType::Memo: {
+        QString text = value.toString();
+        if (!jet4) {
+            // A Jet 3 file holds its text in code page 1252.
+            bool replaced = false;
+            for (QChar ch : std::as_const(text))
+                replaced = replaced || !inWindows1252(ch.unicode());
+            if (replaced) {
+                // A surrogate pair becomes one "?".
+                QString fixed;
+                for (qsizetype i = 0; i < text.size(); ++i) {
+                    if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+                        fixed += QLatin1Char('?');
+                        ++i;
+                    } else {
+                        fixed += inWindows1252(text.at(i).unicode()) ? text.at(i) : QLatin1Char('?');
+                    }
+                }
+                text = fixed;
+                *changed = QStringLiteral("characters that code page 1252 lacks became \"?\"");
+            }
+        }
+        return jet::Value::text(text.toStdString());
+    }
+    case jet::ColumnType::Binary:
+    case jet::ColumnType::Ole: {
+        const QByteArray b = value.toByteArray();
+        return jet::Value::bytes(std::string(b.constData(), size_t(b.size())));
+    }
+    case jet::ColumnType::Guid:
+        return jet::Value::guid(value.toString().toStdString());
+    }
+    return jet::Value::null();
+}
+
+bool isIntegerSource(int mysqlType)
+{
+    switch (mysqlType) {
+    case MYSQL_TYPE_TINY:
+    case MYSQL_TYPE_SHORT:
+    case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONG:
+    case MYSQL_TYPE_LONGLONG:
+    case MYSQL_TYPE_YEAR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A double as the server writes it, read whole; false for anything else.
+bool readDouble(QByteArrayView raw, double* out)
+{
+    const char* end = raw.data() + raw.size();
+    const auto r = std::from_chars(raw.data(), end, *out);
+    return r.ec == std::errc() && r.ptr == end && raw.size() > 0 && std::isfinite(*out);
+}
+
+}  // namespace
+
 QString AccessDataset::setField(int index, const QVariant& value)
 {
     if (!m_appending)
@@ -585,86 +678,15 @@ QString AccessDataset::setField(int index, const QVariant& value)
                                          "requested name or ordinal."));
     const AccessField& f = m_fields.at(index);
     const jet::ColumnDef& c = m_table->def().columns[size_t(f.position)];
-    const bool jet4 = m_connection.format() == AccessFormat::Jet4;
     QString changed;
-    jet::Value v;
-    if (value.isNull()) {
-        v = jet::Value::null();
-    } else {
-        switch (c.type) {
-        case jet::ColumnType::Boolean:
-            v = jet::Value::boolean(value.toLongLong() != 0);
-            break;
-        case jet::ColumnType::Byte:
-        case jet::ColumnType::Integer:
-        case jet::ColumnType::Long:
-            v = jet::Value::integer(value.toLongLong());
-            break;
-        case jet::ColumnType::Single:
-        case jet::ColumnType::Double:
-            v = jet::Value::real(value.toDouble());
-            break;
-        case jet::ColumnType::Currency:
-        case jet::ColumnType::Numeric:
-            v = jet::Value::decimal(value.toString().toStdString());
-            break;
-        case jet::ColumnType::DateTime: {
-            const double d = value.toDouble();
-            if (!std::isfinite(d))
-                throw AccessError(QStringLiteral("The value for column '%1' is not a date").arg(f.name));
-            v = jet::Value::date(jet::fromJetDate(d));
-            break;
-        }
-        case jet::ColumnType::Text:
-        case jet::ColumnType::Memo: {
-            QString text = value.toString();
-            if (!jet4) {
-                // A Jet 3 file holds its text in code page 1252.
-                int replaced = 0;
-                for (QChar& ch : text) {
-                    if (!inWindows1252(ch.unicode())) {
-                        ch = QLatin1Char('?');
-                        ++replaced;
-                    }
-                }
-                // A surrogate pair became two "?"; keep one.
-                if (replaced > 0) {
-                    QString fixed;
-                    const QString original = value.toString();
-                    for (qsizetype i = 0; i < original.size(); ++i) {
-                        if (original.at(i).isHighSurrogate() && i + 1 < original.size()
-                            && original.at(i + 1).isLowSurrogate()) {
-                            fixed += QLatin1Char('?');
-                            ++i;
-                        } else {
-                            fixed += inWindows1252(original.at(i).unicode()) ? original.at(i) : QLatin1Char('?');
-                        }
-                    }
-                    text = fixed;
-                    changed = QStringLiteral("characters that code page 1252 lacks became \"?\"");
-                }
-            }
-            v = jet::Value::text(text.toStdString());
-            break;
-        }
-        case jet::ColumnType::Binary:
-        case jet::ColumnType::Ole: {
-            const QByteArray b = value.toByteArray();
-            v = jet::Value::bytes(std::string(b.constData(), size_t(b.size())));
-            break;
-        }
-        case jet::ColumnType::Guid:
-            v = jet::Value::guid(value.toString().toStdString());
-            break;
-        }
-        // Fields of a row are checked here, so that a refused value is told
-        // apart from a refused row.
-        if (!c.isLongValue()) {
-            try {
-                jet::encodeField(m_connection.database().format(), c, v);
-            } catch (const std::exception& e) {
-                rethrow(e);
-            }
+    jet::Value v = accessValue(c, f.name, m_connection.format() == AccessFormat::Jet4, value, &changed);
+    // Fields of a row are checked here, so that a refused value is told
+    // apart from a refused row.
+    if (!v.isNull() && !c.isLongValue()) {
+        try {
+            jet::encodeField(m_connection.database().format(), c, v);
+        } catch (const std::exception& e) {
+            rethrow(e);
         }
     }
     m_row[size_t(f.position)] = std::move(v);
@@ -684,4 +706,184 @@ void AccessDataset::post()
     }
 }
 
+void AccessDataset::checkAppendable() const
+{
+    if (!m_table)
+        throw AccessError(QStringLiteral("Operation is not allowed when the object is closed."));
+    if (m_readOnly)
+        throw AccessError(QStringLiteral("Cannot update '%1'; database or object is read-only.")
+                              .arg(QString::fromStdString(m_table->name())));
+}
+
+void AccessDataset::postPrepared(PreparedRow& row)
+{
+    checkAppendable();
+    m_appending = false;
+    try {
+        m_table->append(row.values, &row.fields);
+        m_connection.database().statementDone();
+    } catch (const std::exception& e) {
+        rethrow(e);
+    }
+}
+
+// ------------------------------------------------------------ field encoder
+
+FieldEncoder::FieldEncoder(AccessDataset& dataset)
+{
+    if (!dataset.m_table)
+        throw AccessError(QStringLiteral("Operation is not allowed when the object is closed."));
+    jet::Database& db = dataset.m_connection.database();
+    m_format = db.format();
+    m_jet4 = db.version() == jet::Version::Jet4;
+    const auto& columns = dataset.m_table->def().columns;
+    m_columnCount = columns.size();
+    for (const AccessField& f : dataset.m_fields)
+        m_fields.push_back(Slot{columns[size_t(f.position)], f.column, f.name, f.position});
+}
+
+void FieldEncoder::clear(PreparedRow& row) const
+{
+    if (row.values.size() != m_columnCount) {
+        row.values.assign(m_columnCount, jet::Value::null());
+        row.fields.assign(m_columnCount, jet::Field{});
+        return;
+    }
+    for (jet::Value& v : row.values)
+        if (!v.isNull())
+            v = jet::Value::null();
+    for (jet::Field& f : row.fields) {
+        f.null = true;
+        f.bit = false;
+        f.bytes.clear();
+    }
+}
+
+void FieldEncoder::unset(PreparedRow& row, const Slot& slot) const
+{
+    const size_t pos = size_t(slot.position);
+    row.values[pos] = jet::Value::null();
+    jet::Field& f = row.fields[pos];
+    f.null = true;
+    f.bit = false;
+    f.bytes.clear();
+}
+
+QString FieldEncoder::set(PreparedRow& row, int field, const QVariant& value) const
+{
+    if (field < 0 || field >= fieldCount())
+        throw AccessError(QStringLiteral("Item cannot be found in the collection corresponding to the "
+                                         "requested name or ordinal."));
+    const Slot& slot = m_fields[size_t(field)];
+    unset(row, slot);
+    QString changed;
+    jet::Value v = accessValue(slot.def, slot.name, m_jet4, value, &changed);
+    if (!v.isNull() && !slot.def.isLongValue()) {
+        try {
+            jet::encodeFieldInto(m_format, slot.def, v, row.fields[size_t(slot.position)]);
+        } catch (const std::exception& e) {
+            unset(row, slot);
+            rethrow(e);
+        }
+    }
+    row.values[size_t(slot.position)] = std::move(v);
+    return changed;
+}
+
+bool FieldEncoder::setRaw(PreparedRow& row, int field, const RawSource& source, QByteArrayView raw) const
+{
+    const Slot& slot = m_fields[size_t(field)];
+    const jet::ColumnDef& c = slot.def;
+    const TargetColumn& t = slot.column;
+    unset(row, slot);
+    if (raw.isNull())
+        return true;
+    const bool number = source.kind == SourceKind::Number;
+    const bool integer = number && isIntegerSource(source.mysqlType);
+    jet::Value v;
+    switch (c.type) {
+    case jet::ColumnType::Boolean:
+    case jet::ColumnType::Byte:
+    case jet::ColumnType::Integer:
+    case jet::ColumnType::Long: {
+        qint64 x = 0;
+        if (!integer || !exactWhole(raw, t.minValue, t.maxValue, &x))
+            return false;
+        v = c.type == jet::ColumnType::Boolean ? jet::Value::boolean(x != 0) : jet::Value::integer(x);
+        break;
+    }
+    case jet::ColumnType::Double: {
+        constexpr qint64 exactLimit = qint64(1) << 53;
+        qint64 x = 0;
+        double d = 0;
+        if (integer && exactWhole(raw, -exactLimit, exactLimit, &x))
+            v = jet::Value::real(double(x));
+        else if (number && (source.mysqlType == MYSQL_TYPE_DOUBLE || source.mysqlType == MYSQL_TYPE_FLOAT)
+                 && readDouble(raw, &d))
+            v = jet::Value::real(d);
+        else
+            return false;
+        break;
+    }
+    case jet::ColumnType::Single: {
+        double d = 0;
+        if (!number || (source.mysqlType != MYSQL_TYPE_DOUBLE && source.mysqlType != MYSQL_TYPE_FLOAT)
+            || !readDouble(raw, &d))
+            return false;
+        // Unchanged as convertValue judges a single: within its precision.
+        const float f = float(d);
+        if (!std::isfinite(f) || !(d == 0 ? f == 0 : std::fabs(double(f) - d) <= std::fabs(d) * 1e-7))
+            return false;
+        v = jet::Value::real(double(f));
+        break;
+    }
+    case jet::ColumnType::Currency:
+    case jet::ColumnType::Numeric: {
+        const bool decimalSource = source.mysqlType == MYSQL_TYPE_NEWDECIMAL || source.mysqlType == MYSQL_TYPE_DECIMAL;
+        std::string text;
+        if (!(integer || (number && decimalSource))
+            || !exactDecimal(raw, t.precision, t.scale, c.type == jet::ColumnType::Currency, &text))
+            return false;
+        v = jet::Value::decimal(std::move(text));
+        break;
+    }
+    case jet::ColumnType::DateTime: {
+        if (source.kind != SourceKind::Date)
+            return false;
+        const DateParse d = parseServerDate(raw);
+        if (!d.ok || (!d.isZero && d.year < 100))
+            return false;
+        if (d.isZero)
+            return true;  // a zero date is NULL
+        v = jet::Value::date(jet::fromJetDate(d.days));
+        break;
+    }
+    case jet::ColumnType::Text:
+    case jet::ColumnType::Memo: {
+        if (source.kind != SourceKind::Text || !(source.utf8Text || source.asciiText))
+            return false;
+        // Jet 3 keeps code page 1252: only ASCII goes across as it is.
+        const qsizetype units = plainTextLength(raw, !(source.utf8Text && m_jet4));
+        if (units < 0 || (c.type == jet::ColumnType::Text && t.size > 0 && units > t.size))
+            return false;
+        v = jet::Value::text(std::string(raw.data(), size_t(raw.size())));
+        break;
+    }
+    default:
+        return false;
+    }
+    if (!c.isLongValue()) {
+        try {
+            jet::encodeFieldInto(m_format, c, v, row.fields[size_t(slot.position)]);
+        } catch (const std::exception&) {
+            // The general path tells why.
+            unset(row, slot);
+            return false;
+        }
+    }
+    row.values[size_t(slot.position)] = std::move(v);
+    return true;
+}
+
 }  // namespace ferrowane
+

@@ -7,6 +7,11 @@
 
 #include "engine/value_convert.h"
 
+#include "jet/field_codec.h"
+#include "jet/format.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -19,7 +24,6 @@
 namespace jet {
 class Database;
 class Table;
-class Value;
 }  // namespace jet
 
 namespace ferrowane {
@@ -89,6 +93,59 @@ struct AccessField {
     int position = 0;      // index into the table definition's columns
 };
 
+class AccessDataset;
+
+// A new row made ready away from the row set (see FieldEncoder): the values
+// and their encoded fields, in the order of the table's columns.
+struct PreparedRow {
+    std::vector<jet::Value> values;
+    std::vector<jet::Field> fields;
+};
+
+// How a source column's bytes may be read without the general path.
+struct RawSource {
+    SourceKind kind = SourceKind::Other;
+    int mysqlType = 0;       // enum_field_types of <mysql.h>
+    bool utf8Text = false;   // texts come as UTF-8
+    bool asciiText = false;  // texts come in a set where ASCII bytes are themselves
+};
+
+// What setField does, for the fields of a row set as it was when the encoder
+// was made, on a copy of everything it needs: an encoder may be used on
+// another thread while the row set posts rows.
+class FieldEncoder {
+public:
+    FieldEncoder() = default;
+    explicit FieldEncoder(AccessDataset& dataset);
+
+    int fieldCount() const { return int(m_fields.size()); }
+    const TargetColumn& column(int field) const { return m_fields[size_t(field)].column; }
+
+    // Sizes the row for the table, every field unset.
+    void clear(PreparedRow& row) const;
+    // Like AccessDataset::setField: the value as convertValue gives it.
+    // Throws AccessError (the field then stays unset); returns what was
+    // changed to store it, or an empty text.
+    QString set(PreparedRow& row, int field, const QVariant& value) const;
+    // The value straight from the server's bytes (raw; a null view is NULL)
+    // when it goes across unchanged that way; false when it needs the
+    // general path (convertValue, then set), the field then unset.
+    bool setRaw(PreparedRow& row, int field, const RawSource& source, QByteArrayView raw) const;
+
+private:
+    struct Slot {
+        jet::ColumnDef def;
+        TargetColumn column;
+        QString name;
+        int position = 0;
+    };
+    void unset(PreparedRow& row, const Slot& slot) const;
+    jet::Format m_format{};
+    bool m_jet4 = false;
+    size_t m_columnCount = 0;
+    std::vector<Slot> m_fields;
+};
+
 // accdataset: "Select 1 from [T] where 1=0" or "select * from [T] where 1=0"
 // opens an empty row set on T (and fails when T does not exist); rows are
 // then appended with append / setField / post.
@@ -120,7 +177,14 @@ public:
     // Writes the new row. Throws AccessError when the engine refuses it.
     void post();
 
+    // Throws as append does when the row set takes no rows.
+    void checkAppendable() const;
+    // Writes a row made ready by a FieldEncoder of this table; the row is
+    // used as scratch space. Throws AccessError when the engine refuses it.
+    void postPrepared(PreparedRow& row);
+
 private:
+    friend class FieldEncoder;
     AccessConnection& m_connection;
     QString m_commandText;
     jet::Table* m_table = nullptr;

@@ -332,6 +332,18 @@ QVariant MySqlResult::value(int column) const
     return QVariant(d->codec->decode(raw.data(), raw.size()));
 }
 
+QByteArrayView MySqlResult::raw(int column) const
+{
+    if (!d)
+        throw MySqlError(QStringLiteral("No current row"));
+    return d->raw(column);
+}
+
+QString MySqlResult::characterSet() const
+{
+    return d && d->codec ? d->codec->mysqlName() : QString();
+}
+
 QVariant MySqlResult::value(const QString& name) const
 {
     const int column = columnIndex(name);

@@ -122,6 +122,11 @@ public:
     QByteArray bytes(int column) const;    // raw bytes as sent
     QVariant value(int column) const;
     QVariant value(const QString& name) const;  // throws when no column has that name
+    // The bytes the server sent for a column of the current row, valid until
+    // the next row; a null view for NULL. Throws like isNull.
+    QByteArrayView raw(int column) const;
+    // The character set the texts of the result come in (the connection's).
+    QString characterSet() const;
 
 private:
     friend class MySqlConnection;

@@ -83,6 +83,129 @@ bool parseDecimalText(const QString& text, DecimalText* out)
     return true;
 }
 
+bool exactWhole(QByteArrayView raw, qint64 minValue, qint64 maxValue, qint64* out)
+{
+    const char* p = raw.data();
+    const qsizetype n = raw.size();
+    qsizetype i = 0;
+    const bool negative = n > 0 && p[0] == '-';
+    if (negative)
+        ++i;
+    // At most 18 digits: no overflow, and anything longer takes the long way.
+    if (n - i < 1 || n - i > 18)
+        return false;
+    qint64 v = 0;
+    for (; i < n; ++i) {
+        if (p[i] < '0' || p[i] > '9')
+            return false;
+        v = v * 10 + (p[i] - '0');
+    }
+    if (negative)
+        v = -v;
+    if (v < minValue || v > maxValue)
+        return false;
+    *out = v;
+    return true;
+}
+
+bool exactDecimal(QByteArrayView raw, int precision, int scale, bool currency, std::string* out)
+{
+    const char* p = raw.data();
+    const qsizetype n = raw.size();
+    qsizetype i = 0;
+    const bool negative = n > 0 && p[0] == '-';
+    if (negative)
+        ++i;
+    while (i < n && p[i] == '0')
+        ++i;
+    const qsizetype intStart = i;
+    while (i < n && p[i] >= '0' && p[i] <= '9')
+        ++i;
+    const qsizetype intDigits = i - intStart;
+    qsizetype fracStart = i;
+    qsizetype fracDigits = 0;
+    if (i < n && p[i] == '.') {
+        fracStart = ++i;
+        while (i < n && p[i] >= '0' && p[i] <= '9')
+            ++i;
+        fracDigits = i - fracStart;
+    }
+    // Something must have been a digit; no rounding; digits within the column.
+    const bool anyDigit = intStart > qsizetype(negative) || intDigits > 0 || fracDigits > 0;
+    if (i != n || !anyDigit || fracDigits > scale || intDigits > precision - scale)
+        return false;
+    // A currency is a 64-bit count of ten-thousandths: 14 whole digits always fit.
+    if (currency && intDigits > 14)
+        return false;
+    bool zero = intDigits == 0;
+    for (qsizetype k = fracStart; zero && k < fracStart + fracDigits; ++k)
+        zero = p[k] == '0';
+    out->clear();
+    if (negative && !zero)
+        out->push_back('-');
+    if (intDigits == 0)
+        out->push_back('0');
+    else
+        out->append(p + intStart, size_t(intDigits));
+    if (scale > 0) {
+        out->push_back('.');
+        out->append(p + fracStart, size_t(fracDigits));
+        out->append(size_t(scale - fracDigits), '0');
+    }
+    return true;
+}
+
+qsizetype plainTextLength(QByteArrayView raw, bool asciiOnly)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+    const qsizetype n = raw.size();
+    qsizetype units = 0;
+    qsizetype i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            if (c == 0)
+                return -1;
+            ++i;
+            ++units;
+            continue;
+        }
+        if (asciiOnly)
+            return -1;
+        // Strict UTF-8: shortest forms, no surrogates, nothing past U+10FFFF.
+        auto cont = [&](qsizetype k) { return k < n && (p[k] & 0xC0) == 0x80; };
+        if (c >= 0xC2 && c <= 0xDF) {
+            if (!cont(i + 1))
+                return -1;
+            i += 2;
+            units += 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            if (!cont(i + 1) || !cont(i + 2))
+                return -1;
+            if ((c == 0xE0 && p[i + 1] < 0xA0) || (c == 0xED && p[i + 1] >= 0xA0))
+                return -1;
+            const unsigned cp = (c & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
+            // A byte-order mark and the noncharacters: decoders may treat them apart.
+            if (cp == 0xFEFF || (cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFEu) == 0xFFFEu)
+                return -1;
+            i += 3;
+            units += 1;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            if (!cont(i + 1) || !cont(i + 2) || !cont(i + 3))
+                return -1;
+            if ((c == 0xF0 && p[i + 1] < 0x90) || (c == 0xF4 && p[i + 1] >= 0x90))
+                return -1;
+            if ((p[i + 2] & 0x3F) == 0x3F && (p[i + 3] & 0x3E) == 0x3E && (p[i + 1] & 0x0F) == 0x0F)
+                return -1;  // U+xFFFE and U+xFFFF
+            i += 4;
+            units += 2;
+        } else {
+            return -1;
+        }
+    }
+    return units;
+}
+
 namespace {
 
 bool isZeroDecimal(const DecimalText& d)
@@ -413,31 +536,40 @@ Converted convertValue(SourceKind source, const QVariant& value, const TargetCol
 
 namespace {
 
-bool readNumber(const QString& s, qsizetype& i, int digits, int* out)
+// The date parser reads a QString or the server's bytes alike.
+struct Chars {
+    const QChar* q = nullptr;
+    const char* b = nullptr;
+    qsizetype n = 0;
+    qsizetype size() const { return n; }
+    char16_t at(qsizetype i) const { return q ? q[i].unicode() : char16_t((unsigned char)b[i]); }
+};
+
+bool readNumber(const Chars& s, qsizetype& i, int digits, int* out)
 {
     int v = 0;
     for (int k = 0; k < digits; ++k, ++i) {
-        if (i >= s.size() || s.at(i).unicode() < '0' || s.at(i).unicode() > '9')
+        if (i >= s.size() || s.at(i) < '0' || s.at(i) > '9')
             return false;
-        v = v * 10 + (s.at(i).unicode() - '0');
+        v = v * 10 + (s.at(i) - '0');
     }
     *out = v;
     return true;
 }
 
 // ".ffffff" as a fraction of a second; i at the point or the end.
-bool readFraction(const QString& s, qsizetype& i, double* out)
+bool readFraction(const Chars& s, qsizetype& i, double* out)
 {
     *out = 0;
     if (i == s.size())
         return true;
-    if (s.at(i) != QLatin1Char('.'))
+    if (s.at(i) != '.')
         return false;
     ++i;
     double scale = 0.1;
     bool any = false;
-    while (i < s.size() && s.at(i).unicode() >= '0' && s.at(i).unicode() <= '9') {
-        *out += (s.at(i).unicode() - '0') * scale;
+    while (i < s.size() && s.at(i) >= '0' && s.at(i) <= '9') {
+        *out += (s.at(i) - '0') * scale;
         scale /= 10;
         any = true;
         ++i;
@@ -447,22 +579,20 @@ bool readFraction(const QString& s, qsizetype& i, double* out)
 
 const qint64 kAccessEpochJulian = QDate(1899, 12, 30).toJulianDay();
 
-}  // namespace
-
-DateParse parseServerDate(const QString& text)
+DateParse parseDateChars(const Chars& text)
 {
     DateParse r;
     qsizetype i = 0;
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
     double frac = 0;
-    if (!readNumber(text, i, 4, &y) || i >= text.size() || text.at(i++) != QLatin1Char('-')
-        || !readNumber(text, i, 2, &mo) || i >= text.size() || text.at(i++) != QLatin1Char('-')
+    if (!readNumber(text, i, 4, &y) || i >= text.size() || text.at(i++) != '-'
+        || !readNumber(text, i, 2, &mo) || i >= text.size() || text.at(i++) != '-'
         || !readNumber(text, i, 2, &d))
         return r;
     if (i < text.size()) {
-        if (text.at(i++) != QLatin1Char(' ') || !readNumber(text, i, 2, &h) || i >= text.size()
-            || text.at(i++) != QLatin1Char(':') || !readNumber(text, i, 2, &mi) || i >= text.size()
-            || text.at(i++) != QLatin1Char(':') || !readNumber(text, i, 2, &se) || !readFraction(text, i, &frac))
+        if (text.at(i++) != ' ' || !readNumber(text, i, 2, &h) || i >= text.size()
+            || text.at(i++) != ':' || !readNumber(text, i, 2, &mi) || i >= text.size()
+            || text.at(i++) != ':' || !readNumber(text, i, 2, &se) || !readFraction(text, i, &frac))
             return r;
     }
     if (y == 0 && mo == 0 && d == 0) {
@@ -481,24 +611,37 @@ DateParse parseServerDate(const QString& text)
     return r;
 }
 
-TimeParse parseServerTime(const QString& text)
+}  // namespace
+
+DateParse parseServerDate(const QString& text)
 {
+    return parseDateChars(Chars{text.constData(), nullptr, text.size()});
+}
+
+DateParse parseServerDate(QByteArrayView text)
+{
+    return parseDateChars(Chars{nullptr, text.data(), text.size()});
+}
+
+TimeParse parseServerTime(const QString& qtext)
+{
+    const Chars text{qtext.constData(), nullptr, qtext.size()};
     TimeParse r;
     qsizetype i = 0;
-    if (i < text.size() && text.at(i) == QLatin1Char('-')) {
+    if (i < text.size() && text.at(i) == '-') {
         r.negative = true;
         ++i;
     }
     int h = 0, digits = 0;
-    while (i < text.size() && text.at(i).unicode() >= '0' && text.at(i).unicode() <= '9' && digits < 4) {
-        h = h * 10 + (text.at(i).unicode() - '0');
+    while (i < text.size() && text.at(i) >= '0' && text.at(i) <= '9' && digits < 4) {
+        h = h * 10 + (text.at(i) - '0');
         ++i;
         ++digits;
     }
     int mi = 0, se = 0;
     double frac = 0;
-    if (digits == 0 || i >= text.size() || text.at(i++) != QLatin1Char(':') || !readNumber(text, i, 2, &mi)
-        || i >= text.size() || text.at(i++) != QLatin1Char(':') || !readNumber(text, i, 2, &se)
+    if (digits == 0 || i >= text.size() || text.at(i++) != ':' || !readNumber(text, i, 2, &mi)
+        || i >= text.size() || text.at(i++) != ':' || !readNumber(text, i, 2, &se)
         || !readFraction(text, i, &frac) || mi > 59 || se > 59)
         return r;
     r.ok = true;

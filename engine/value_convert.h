@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <string>
+
 namespace ferrowane {
 
 struct SourceColumn;
@@ -60,6 +62,7 @@ struct DateParse {
     double days = 0;
 };
 DateParse parseServerDate(const QString& text);
+DateParse parseServerDate(QByteArrayView text);  // the server's bytes, read the same way
 // A server TIME text ("-838:59:59.000000" to "838:59:59.000000") as a day
 // fraction; ok false when malformed. negative tells the sign.
 struct TimeParse {
@@ -77,5 +80,20 @@ struct DecimalText {
     QString fractionDigits;  // as written, trailing zeros kept
 };
 bool parseDecimalText(const QString& text, DecimalText* out);
+
+// Shortcuts for the common values, read straight from the server's bytes.
+// Each gives exactly what convertValue gives when the value goes across
+// unchanged, and false whenever it might not (then convertValue runs and
+// tells the loss).
+
+// A whole number ("-12") within [minValue, maxValue].
+bool exactWhole(QByteArrayView raw, qint64 minValue, qint64 maxValue, qint64* out);
+// A plain decimal text ("-12.5", "7") at the column's precision and scale
+// (currency: 19 and 4) without rounding: the digits as convertValue writes them.
+bool exactDecimal(QByteArrayView raw, int precision, int scale, bool currency, std::string* out);
+// The number of UTF-16 units of a text that decodes from UTF-8 unchanged
+// (valid, no byte-order mark, no NUL); -1 otherwise. asciiOnly: any byte
+// from 0x80 up gives -1.
+qsizetype plainTextLength(QByteArrayView raw, bool asciiOnly);
 
 }  // namespace ferrowane
