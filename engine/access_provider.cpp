@@ -751,7 +751,7 @@ void FieldEncoder::clear(PreparedRow& row) const
     }
     for (jet::Value& v : row.values)
         if (!v.isNull())
-            v = jet::Value::null();
+            v.setNull();
     for (jet::Field& f : row.fields) {
         f.null = true;
         f.bit = false;
@@ -762,7 +762,7 @@ void FieldEncoder::clear(PreparedRow& row) const
 void FieldEncoder::unset(PreparedRow& row, const Slot& slot) const
 {
     const size_t pos = size_t(slot.position);
-    row.values[pos] = jet::Value::null();
+    row.values[pos].setNull();
     jet::Field& f = row.fields[pos];
     f.null = true;
     f.bit = false;
@@ -795,93 +795,114 @@ bool FieldEncoder::setRaw(PreparedRow& row, int field, const RawSource& source, 
     const Slot& slot = m_fields[size_t(field)];
     const jet::ColumnDef& c = slot.def;
     const TargetColumn& t = slot.column;
-    unset(row, slot);
-    if (raw.isNull())
+    jet::Value& v = row.values[size_t(slot.position)];
+    jet::Field& encoded = row.fields[size_t(slot.position)];
+    if (raw.isNull()) {
+        unset(row, slot);
         return true;
+    }
     const bool number = source.kind == SourceKind::Number;
     const bool integer = number && isIntegerSource(source.mysqlType);
-    jet::Value v;
+    bool taken = false;
     switch (c.type) {
     case jet::ColumnType::Boolean:
     case jet::ColumnType::Byte:
     case jet::ColumnType::Integer:
     case jet::ColumnType::Long: {
         qint64 x = 0;
-        if (!integer || !exactWhole(raw, t.minValue, t.maxValue, &x))
-            return false;
-        v = c.type == jet::ColumnType::Boolean ? jet::Value::boolean(x != 0) : jet::Value::integer(x);
+        if (integer && exactWhole(raw, t.minValue, t.maxValue, &x)) {
+            if (c.type == jet::ColumnType::Boolean)
+                v.setBoolean(x != 0);
+            else
+                v.setInteger(x);
+            taken = true;
+        }
         break;
     }
     case jet::ColumnType::Double: {
         constexpr qint64 exactLimit = qint64(1) << 53;
         qint64 x = 0;
         double d = 0;
-        if (integer && exactWhole(raw, -exactLimit, exactLimit, &x))
-            v = jet::Value::real(double(x));
-        else if (number && (source.mysqlType == MYSQL_TYPE_DOUBLE || source.mysqlType == MYSQL_TYPE_FLOAT)
-                 && readDouble(raw, &d))
-            v = jet::Value::real(d);
-        else
-            return false;
+        if (integer && exactWhole(raw, -exactLimit, exactLimit, &x)) {
+            v.setReal(double(x));
+            taken = true;
+        } else if (number && (source.mysqlType == MYSQL_TYPE_DOUBLE || source.mysqlType == MYSQL_TYPE_FLOAT)
+                   && readDouble(raw, &d)) {
+            v.setReal(d);
+            taken = true;
+        }
         break;
     }
     case jet::ColumnType::Single: {
         double d = 0;
-        if (!number || (source.mysqlType != MYSQL_TYPE_DOUBLE && source.mysqlType != MYSQL_TYPE_FLOAT)
-            || !readDouble(raw, &d))
-            return false;
-        // Unchanged as convertValue judges a single: within its precision.
-        const float f = float(d);
-        if (!std::isfinite(f) || !(d == 0 ? f == 0 : std::fabs(double(f) - d) <= std::fabs(d) * 1e-7))
-            return false;
-        v = jet::Value::real(double(f));
+        if (number && (source.mysqlType == MYSQL_TYPE_DOUBLE || source.mysqlType == MYSQL_TYPE_FLOAT)
+            && readDouble(raw, &d)) {
+            // Unchanged as convertValue judges a single: within its precision.
+            const float f = float(d);
+            if (std::isfinite(f) && (d == 0 ? f == 0 : std::fabs(double(f) - d) <= std::fabs(d) * 1e-7)) {
+                v.setReal(double(f));
+                taken = true;
+            }
+        }
         break;
     }
     case jet::ColumnType::Currency:
     case jet::ColumnType::Numeric: {
         const bool decimalSource = source.mysqlType == MYSQL_TYPE_NEWDECIMAL || source.mysqlType == MYSQL_TYPE_DECIMAL;
         std::string text;
-        if (!(integer || (number && decimalSource))
-            || !exactDecimal(raw, t.precision, t.scale, c.type == jet::ColumnType::Currency, &text))
-            return false;
-        v = jet::Value::decimal(std::move(text));
+        if ((integer || (number && decimalSource))
+            && exactDecimal(raw, t.precision, t.scale, c.type == jet::ColumnType::Currency, &text)) {
+            v.setDecimal(text);
+            taken = true;
+        }
         break;
     }
     case jet::ColumnType::DateTime: {
         if (source.kind != SourceKind::Date)
-            return false;
+            break;
         const DateParse d = parseServerDate(raw);
-        if (!d.ok || (!d.isZero && d.year < 100))
-            return false;
-        if (d.isZero)
-            return true;  // a zero date is NULL
-        v = jet::Value::date(jet::fromJetDate(d.days));
+        if (d.ok && d.isZero) {
+            unset(row, slot);  // a zero date is NULL
+            return true;
+        }
+        if (d.ok && d.year >= 100) {
+            v.setDate(jet::fromJetDate(d.days));
+            taken = true;
+        }
         break;
     }
     case jet::ColumnType::Text:
     case jet::ColumnType::Memo: {
         if (source.kind != SourceKind::Text || !(source.utf8Text || source.asciiText))
-            return false;
+            break;
         // Jet 3 keeps code page 1252: only ASCII goes across as it is.
         const qsizetype units = plainTextLength(raw, !(source.utf8Text && m_jet4));
-        if (units < 0 || (c.type == jet::ColumnType::Text && t.size > 0 && units > t.size))
-            return false;
-        v = jet::Value::text(std::string(raw.data(), size_t(raw.size())));
+        if (units >= 0 && !(c.type == jet::ColumnType::Text && t.size > 0 && units > t.size)) {
+            v.setText(std::string_view(raw.data(), size_t(raw.size())));
+            taken = true;
+        }
         break;
     }
     default:
+        break;
+    }
+    if (!taken) {
+        unset(row, slot);
         return false;
     }
-    if (!c.isLongValue()) {
-        try {
-            jet::encodeFieldInto(m_format, c, v, row.fields[size_t(slot.position)]);
-        } catch (const std::exception&) {
-            // The general path tells why.
-            unset(row, slot);
-            return false;
-        }
+    if (c.isLongValue()) {
+        encoded.null = true;
+        encoded.bit = false;
+        encoded.bytes.clear();
+        return true;
     }
-    row.values[size_t(slot.position)] = std::move(v);
+    try {
+        jet::encodeFieldInto(m_format, c, v, encoded);
+    } catch (const std::exception&) {
+        // The general path tells why.
+        unset(row, slot);
+        return false;
+    }
     return true;
 }
 

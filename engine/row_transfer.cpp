@@ -110,6 +110,7 @@ public:
             r.asciiText = ascii;
             m_sources.push_back(r);
         }
+        m_spare = std::make_unique<Batch>();
         m_thread = std::thread([this] { run(); });
     }
 
@@ -179,7 +180,7 @@ private:
             }
         } catch (...) {
             if (!batch)
-                batch.reset(new (std::nothrow) Batch);
+                batch = std::move(m_spare);
             if (batch)
                 batch->failure = std::current_exception();
         }
@@ -267,6 +268,7 @@ private:
     std::condition_variable m_changed;
     std::deque<std::unique_ptr<Batch>> m_full;
     std::vector<std::unique_ptr<Batch>> m_free;
+    std::unique_ptr<Batch> m_spare;  // carries a failure when no other batch can be had
     size_t m_inFlight = 0;         // bytes of batches pushed and not handed back
     size_t m_inFlightBatches = 0;  // batches taken by the reader and not handed back
     bool m_stop = false;

@@ -40,6 +40,7 @@ void encodeRowInto(const Format& f, const TableDef& def, const std::vector<Field
             varCount = std::max(varCount, c.varIndex + 1);
     thread_local std::vector<int> byVar;
     byVar.assign(size_t(varCount), -1);
+    size_t varBytes = 0;
     for (size_t i = 0; i < def.columns.size(); ++i) {
         const ColumnDef& c = def.columns[i];
         const Field& fl = fields[i];
@@ -58,14 +59,22 @@ void encodeRowInto(const Format& f, const TableDef& def, const std::vector<Field
         row.insert(row.end(), mask.begin(), mask.end());
         return;
     }
+    for (int v = 0; v < varCount; ++v)
+        if (byVar[size_t(v)] >= 0 && !fields[size_t(byVar[size_t(v)])].null)
+            varBytes += fields[size_t(byVar[size_t(v)])].bytes.size();
     thread_local std::vector<uint32_t> offsets;
     offsets.assign(size_t(varCount) + 1, 0);
+    // The variable data in one piece, each field copied straight into place.
+    size_t at = row.size();
+    row.resize(at + varBytes);
     for (int v = 0; v < varCount; ++v) {
-        offsets[size_t(v)] = uint32_t(row.size());
+        offsets[size_t(v)] = uint32_t(at);
         if (byVar[size_t(v)] >= 0) {
             const Field& fl = fields[size_t(byVar[size_t(v)])];
-            if (!fl.null)
-                row.insert(row.end(), fl.bytes.begin(), fl.bytes.end());
+            if (!fl.null && !fl.bytes.empty()) {
+                std::memcpy(row.data() + at, fl.bytes.data(), fl.bytes.size());
+                at += fl.bytes.size();
+            }
         }
     }
     uint32_t eod = uint32_t(row.size());

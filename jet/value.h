@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace jet {
@@ -32,6 +33,16 @@ public:
     static Value bytes(const std::vector<uint8_t>& b) { return bytes(std::string(b.begin(), b.end())); }
     // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
     static Value guid(std::string s) { Value v; v.kind_ = Kind::Guid; v.s_ = std::move(s); return v; }
+
+    // Refilling a value in place keeps its text buffer: rows prepared again
+    // and again for one table need no new allocation per value.
+    void setNull() { kind_ = Kind::Null; i_ = 0; d_ = 0; dt_ = DateTime{}; s_.clear(); }
+    void setInteger(int64_t i) { setNull(); kind_ = Kind::Int; i_ = i; }
+    void setBoolean(bool b) { setNull(); kind_ = Kind::Bool; i_ = b; }
+    void setReal(double d) { setNull(); kind_ = Kind::Double; d_ = d; }
+    void setDate(const DateTime& dt) { setNull(); kind_ = Kind::Date; dt_ = dt; }
+    void setText(std::string_view utf8) { setNull(); kind_ = Kind::Text; s_.assign(utf8); }
+    void setDecimal(std::string_view s) { setNull(); kind_ = Kind::Decimal; s_.assign(s); }
 
     Kind kind() const { return kind_; }
     bool isNull() const { return kind_ == Kind::Null; }
