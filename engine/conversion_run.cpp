@@ -7,6 +7,17 @@
 
 namespace ferrowane {
 
+namespace {
+
+// Errors of the client library itself (2000-2999: the connection was lost or
+// could not be made) rather than the server's answer about one table.
+bool isClientError(const MySqlError& e)
+{
+    return e.code() >= 2000 && e.code() < 3000;
+}
+
+} // namespace
+
 ConversionRun::ConversionRun(MySqlConnection& source, AccessConnection& connection, AccessDataset& dataset,
                              ProgressLog& log)
     : m_source(source), m_connection(connection), m_dataset(dataset), m_log(log)
@@ -95,8 +106,11 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
                 m_cc.CreateTargetTable(m_source, m_connection, sourceTable, target, settings.blobtotext, ok,
                                        error);
             } catch (const MySqlError& e) {
-                // The server could not list the table (gone, or named in another
-                // letter case): this table fails, the run goes on.
+                // The server refused to list this table (no such name, a name it
+                // cannot hold): the table fails, the run goes on. A lost
+                // connection ends the run.
+                if (isClientError(e))
+                    throw;
                 ok = false;
                 error = e.message();
             }
@@ -113,6 +127,8 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
                     m_cc.ConvertIndexes(m_source, m_connection, sourceTable, target, keysOk, keyError,
                                         &keyFailures);
                 } catch (const MySqlError& e) {
+                    if (isClientError(e))
+                        throw;
                     keysOk = false;
                     keyFailures.append(e.message());
                 }
