@@ -720,19 +720,7 @@ struct IndexTree::Impl {
         if (pageNo == root) {
             // The root keeps its number: its content moves to a new page
             // below it, which is then split.
-            std::uint32_t moved = allocate(load(root).leaf);
-            IndexPage& r = load(root);
-            IndexPage& m = cache[moved];
-            m.leaf = r.leaf;
-            m.entries = std::move(r.entries);
-            m.tail = r.tail;
-            m.prev = m.next = 0;
-            r.entries.clear();
-            r.leaf = false;
-            r.tail = moved;
-            r.prev = r.next = 0;
-            put(root);
-            put(moved);
+            std::uint32_t moved = pushRootDown();
             pageNo = moved;
             parentNo = root;
             parentSlot = 0;
@@ -870,6 +858,26 @@ struct IndexTree::Impl {
         return cuts;
     }
 
+    // The root keeps its number: its content moves to a new page below it,
+    // and the root becomes an intermediate page whose only child is that page.
+    std::uint32_t pushRootDown()
+    {
+        std::uint32_t moved = allocate(load(root).leaf);
+        IndexPage& r = load(root);
+        IndexPage& m = cache[moved];
+        m.leaf = r.leaf;
+        m.entries = std::move(r.entries);
+        m.tail = r.tail;
+        m.prev = m.next = 0;
+        r.entries.clear();
+        r.leaf = false;
+        r.tail = moved;
+        r.prev = r.next = 0;
+        put(root);
+        put(moved);
+        return moved;
+    }
+
     // Splits an overfull page into as many pages as its entries need. The
     // page keeps the last part, so its parent's entry for it stays right;
     // the new pages before it get entries in the parent, which is split in
@@ -879,19 +887,7 @@ struct IndexTree::Impl {
         rightKnown = false;
         if (pageNo == root) {
             // The root keeps its number: its content moves to a new page below.
-            std::uint32_t moved = allocate(load(root).leaf);
-            IndexPage& r = load(root);
-            IndexPage& m = cache[moved];
-            m.leaf = r.leaf;
-            m.entries = std::move(r.entries);
-            m.tail = r.tail;
-            m.prev = m.next = 0;
-            r.entries.clear();
-            r.leaf = false;
-            r.tail = moved;
-            r.prev = r.next = 0;
-            put(root);
-            put(moved);
+            std::uint32_t moved = pushRootDown();
             path.assign(1, Step{root, 0});
             pageNo = moved;
         }
