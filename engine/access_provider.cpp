@@ -1,5 +1,6 @@
 #include "engine/access_provider.h"
 
+#include "jet/code_page.h"
 #include "jet/database.h"
 #include "jet/pager.h"
 #include "jet/error.h"
@@ -35,7 +36,6 @@ std::string utf8(const QString& s)
 
 }  // namespace
 
-AccessError::AccessError(const QString& message) : std::runtime_error(message.toStdString()), m_message(message) {}
 
 // ------------------------------------------------------------ statements
 
@@ -485,23 +485,6 @@ TargetColumn targetColumnOf(const jet::ColumnDef& c, bool jet4)
     return t;
 }
 
-// Whether Windows-1252 has the character.
-bool inWindows1252(char16_t c)
-{
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
-        return true;
-    switch (c) {
-    case 0x20AC: case 0x201A: case 0x0192: case 0x201E: case 0x2026: case 0x2020: case 0x2021:
-    case 0x02C6: case 0x2030: case 0x0160: case 0x2039: case 0x0152: case 0x017D: case 0x2018:
-    case 0x2019: case 0x201C: case 0x201D: case 0x2022: case 0x2013: case 0x2014: case 0x02DC:
-    case 0x2122: case 0x0161: case 0x203A: case 0x0153: case 0x017E: case 0x0178:
-    case 0x81: case 0x8D: case 0x8F: case 0x90: case 0x9D:
-        return true;
-    default:
-        return false;
-    }
-}
-
 }  // namespace
 
 AccessDataset::AccessDataset(AccessConnection& connection) : m_connection(connection) {}
@@ -615,7 +598,7 @@ jet::Value accessValue(const jet::ColumnDef& c, const QString& fieldName, bool j
             // A Jet 3 file holds its text in code page 1252.
             bool replaced = false;
             for (QChar ch : std::as_const(text))
-                replaced = replaced || !inWindows1252(ch.unicode());
+                replaced = replaced || !jet::cp1252::canStore(ch.unicode());
             if (replaced) {
                 // A surrogate pair becomes one "?".
                 QString fixed;
@@ -624,7 +607,7 @@ jet::Value accessValue(const jet::ColumnDef& c, const QString& fieldName, bool j
                         fixed += QLatin1Char('?');
                         ++i;
                     } else {
-                        fixed += inWindows1252(text.at(i).unicode()) ? text.at(i) : QLatin1Char('?');
+                        fixed += jet::cp1252::canStore(text.at(i).unicode()) ? text.at(i) : QLatin1Char('?');
                     }
                 }
                 text = fixed;

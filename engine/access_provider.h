@@ -5,6 +5,7 @@
 // their messages unchanged.
 #pragma once
 
+#include "engine/error.h"
 #include "engine/value_convert.h"
 
 #include "jet/field_codec.h"
@@ -29,13 +30,9 @@ class Table;
 namespace ferrowane {
 
 // A failure of the Access side; message() is the text to show as it stands.
-class AccessError : public std::runtime_error {
+class AccessError : public Error {
 public:
-    explicit AccessError(const QString& message);
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    explicit AccessError(const QString& message) : Error(ErrorKind::Target, message) {}
 };
 
 // accconnection (with accesssql: statements run on the connection).

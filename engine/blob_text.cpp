@@ -2,24 +2,20 @@
 
 #include "engine/rtf_text.h"
 
+#include "jet/code_page.h"
+
 #include <QStringDecoder>
 
 namespace ferrowane {
 
 QString decodeWindows1252(const QByteArray& bytes)
 {
-    // 0x80..0x9F; the rest of the code page equals Latin-1.
-    static const char16_t high[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     QString out;
     out.resize(bytes.size());
     QChar* dst = out.data();
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const unsigned char b = static_cast<unsigned char>(bytes.at(i));
-        dst[i] = (b >= 0x80 && b < 0xA0) ? QChar(high[b - 0x80]) : QChar(char16_t(b));
+        dst[i] = QChar(jet::cp1252::decode(b));
     }
     return out;
 }

@@ -76,15 +76,7 @@ QByteArray cString(const CharsetCodec& codec, const QString& text)
 
 }  // namespace
 
-MySqlError::MySqlError(const QString& message, unsigned int code)
-    : std::runtime_error(message.toStdString()), m_message(message), m_code(code)
-{
-}
-
-SourceInputError::SourceInputError(const QString& message)
-    : std::runtime_error(message.toStdString()), m_message(message)
-{
-}
+MySqlError::MySqlError(const QString& message, unsigned int code) : Error(ErrorKind::Source, message), m_code(code) {}
 
 // ---------------------------------------------------------------- statements
 

@@ -5,6 +5,7 @@
 
 #include "engine/charset_codec.h"
 #include "engine/conversion_settings.h"
+#include "engine/error.h"
 
 #include <QByteArray>
 #include <QList>
@@ -22,26 +23,20 @@ namespace ferrowane {
 
 // A failure reported by the server or the client library; the text is the
 // library's own message (mysql_error), shown to the user as it stands.
-class MySqlError : public std::runtime_error {
+class MySqlError : public Error {
 public:
     explicit MySqlError(const QString& message, unsigned int code = 0);
-    QString message() const { return m_message; }
     unsigned int code() const { return m_code; }  // mysql_errno, 0 for our own checks
 
 private:
-    QString m_message;
     unsigned int m_code;
 };
 
 // Input refused before anything is sent to the server (blank database name,
 // bad port number, no database chosen): the wizard shows the text and stays.
-class SourceInputError : public std::runtime_error {
+class SourceInputError : public Error {
 public:
-    explicit SourceInputError(const QString& message);
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    explicit SourceInputError(const QString& message) : Error(ErrorKind::Input, message) {}
 };
 
 // The six statements the program sends. Table names are quoted with backticks.

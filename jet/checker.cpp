@@ -1,6 +1,7 @@
 #include "jet/checker.h"
 
 #include "jet/bytes.h"
+#include "jet/code_page.h"
 #include "jet/error.h"
 #include "jet/format.h"
 #include "jet/index_check.h"
@@ -34,16 +35,7 @@ struct Pages {
     }
 };
 
-// Code page 1252; its five unassigned bytes stand for the C1 controls of
-// the same number, as in Access's text keys.
-char16_t cp1252Char(uint8_t b)
-{
-    static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    return b >= 0x80 && b < 0xA0 ? high[b - 0x80] : char16_t(b);
-}
+char16_t cp1252Char(uint8_t b) { return cp1252::decode(b); }
 
 std::string cp1252ToUtf8(const uint8_t* p, size_t n)
 {

@@ -1,5 +1,6 @@
 #include "jet/text_codec.h"
 
+#include "jet/code_page.h"
 #include "jet/error.h"
 
 #include <cctype>
@@ -8,11 +9,6 @@
 namespace jet {
 
 namespace {
-
-// 0x80..0x9F of code page 1252; 0 where the code page has no character.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
 
 void appendUtf8(std::string& out, char32_t c)
 {
@@ -103,17 +99,10 @@ std::optional<std::string> utf8ToCp1252(std::string_view s)
     std::string out;
     out.reserve(u.size());
     for (char16_t c : u) {
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            out += char(c);
-            continue;
-        }
-        int found = -1;
-        for (int k = 0; k < 32; ++k)
-            if (kCp1252High[k] == c && c != 0)
-                found = k;
-        if (found < 0)
+        const int b = cp1252::encode(c);
+        if (b < 0)
             return std::nullopt;
-        out += char(0x80 + found);
+        out += char(b);
     }
     return out;
 }
@@ -123,11 +112,7 @@ std::string cp1252ToUtf8(std::string_view s)
     std::string out;
     out.reserve(s.size());
     for (char ch : s) {
-        uint8_t b = uint8_t(ch);
-        char32_t c = b;
-        if (b >= 0x80 && b < 0xA0)
-            c = kCp1252High[b - 0x80] ? kCp1252High[b - 0x80] : b;
-        appendUtf8(out, c);
+        appendUtf8(out, cp1252::decode(uint8_t(ch)));
     }
     return out;
 }

@@ -1,0 +1,32 @@
+// Windows code page 1252: the table of its bytes 0x80..0x9F (the rest equal
+// Latin-1).
+#include "jet/code_page.h"
+
+namespace jet::cp1252 {
+
+namespace {
+
+constexpr char16_t kHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+} // namespace
+
+char16_t decode(uint8_t byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : char16_t(byte);
+}
+
+int encode(char32_t c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return int(c);
+    for (int k = 0; k < 32; ++k)
+        if (kHigh[k] == c)
+            return 0x80 + k;
+    return -1;
+}
+
+} // namespace jet::cp1252
