@@ -1,9 +1,6 @@
 #include "settings/job_file.h"
 
-#include <QDateTime>
 #include <QFile>
-#include <QLocale>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace ferrowane {
@@ -35,19 +32,40 @@ QStringList jobLines(const JobContent& job)
 
 namespace {
 
-QString writeLines(const QString& path, const QStringList& lines, bool ownerOnly)
+// The name with its line breaks made visible, for the message.
+QString visibleBreaks(QString text)
 {
-    QByteArray bytes;
-    for (const QString& line : lines)
-        bytes += line.toUtf8() + "\r\n";
-    if (!ownerOnly) {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
-        if (file.write(bytes) != bytes.size() || !file.commit())
-            return QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString());
-        return QString();
+    return text.replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n"));
+}
+
+}  // namespace
+
+QString jobLineBreakError(const JobContent& job)
+{
+    for (const QString& line : jobLines(job)) {
+        if (!line.contains(u'\r') && !line.contains(u'\n'))
+            continue;
+        const qsizetype eq = line.indexOf(u'=');
+        const QString key = line.left(eq);
+        if (key.startsWith(QLatin1String("tables")))
+            return QStringLiteral("Cannot save the job: the table name \"%1\" holds a line break, which a job file "
+                                  "cannot carry. Leave that table out or choose \"All database tables\".")
+                .arg(visibleBreaks(line.mid(eq + 1)));
+        // The value itself may be a password: only its key is named.
+        return QStringLiteral("Cannot save the job: the value of \"%1\" holds a line break, which a job file "
+                              "cannot carry.")
+            .arg(key);
     }
+    return QString();
+}
+
+QString writeJobFile(const QString& path, const JobContent& job)
+{
+    if (QString error = jobLineBreakError(job); !error.isEmpty())
+        return error;
+    QByteArray bytes;
+    for (const QString& line : jobLines(job))
+        bytes += line.toUtf8() + "\r\n";
     // The password must never be readable by others, not even for a moment:
     // a new file is created owner-only, an old one is narrowed before it is emptied.
     const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -60,25 +78,6 @@ QString writeLines(const QString& path, const QStringList& lines, bool ownerOnly
         return QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString());
     file.close();
     return QString();
-}
-
-}  // namespace
-
-QString writeJobFile(const QString& path, const JobContent& job)
-{
-    return writeLines(path, jobLines(job), true);
-}
-
-QString writeTextLines(const QString& path, const QStringList& lines)
-{
-    return writeLines(path, lines, false);
-}
-
-QString replaceExtension(const QString& path, const QString& extension)
-{
-    const qsizetype separator = std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
-    const qsizetype dot = path.lastIndexOf(u'.');
-    return (dot > separator ? path.left(dot) : path) + extension;
 }
 
 std::optional<JobFile> JobFile::read(const QString& path, QString* error)
@@ -186,16 +185,6 @@ QString ApplyJobSettings(const JobFile& job, JobSettingsSink& sink)
                   decodeFlag(job.value(QStringLiteral("skipindex"))),
                   decodeFlag(job.value(QStringLiteral("blobtotext"))));
     return QString();
-}
-
-QString jobDateTimeText()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    const QLocale locale = QLocale::system();
-    QString text = locale.toString(now.date(), QLocale::ShortFormat);
-    if (now.time() != QTime(0, 0))
-        text += u' ' + locale.toString(now.time(), QLocale::LongFormat);
-    return text;
 }
 
 }  // namespace ferrowane

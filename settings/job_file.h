@@ -2,6 +2,7 @@
 // shortcut-file window and read back when the program is started with one.
 #pragma once
 
+#include "engine/conversion_job.h"  // replaceExtension, the log file
 #include "engine/conversion_settings.h"
 
 #include <QString>
@@ -33,18 +34,26 @@ struct JobContent {
 // The lines of a job, without line ends.
 QStringList jobLines(const JobContent& job);
 
+// A value holding CR or LF would end its line early and start one of its own
+// (a password cut short, a table name that adds a key to the job). The
+// message that refuses such a job, naming the key (or the table name, never
+// a password); empty when every value fits on its line.
+QString jobLineBreakError(const JobContent& job);
+
 // Writes the lines with CR LF after each, UTF-8 without a byte-order mark,
 // replacing any file of that name. The file holds a password, so it is made
-// readable by its owner only. Returns an error text, empty on success.
+// readable by its owner only. A job that jobLineBreakError refuses is not
+// written (an earlier file stays as it was). Returns an error text, empty on
+// success.
 QString writeJobFile(const QString& path, const JobContent& job);
 
 // Writes lines with CR LF after each, UTF-8 without a byte-order mark (the
-// log file of an unattended run). Returns an error text, empty on success.
-QString writeTextLines(const QString& path, const QStringList& lines);
-
-// A path with its extension (from the last dot of the file name on) replaced
-// by `extension` (given with its dot); a path without one gets it added.
-QString replaceExtension(const QString& path, const QString& extension);
+// log file of an unattended run; see ConversionJob::saveLines). Returns an
+// error text, empty on success.
+inline QString writeTextLines(const QString& path, const QStringList& lines)
+{
+    return ConversionJob::saveLines(path, lines);
+}
 
 // The job file as it was read: its lines, and lookups by key.
 class JobFile {
@@ -134,9 +143,5 @@ public:
 private:
     ConversionSettings& m_settings;
 };
-
-// "Start time:" and "The end time:" carry the date and time in the user's
-// short date and long time; at exactly midnight the time is left out.
-QString jobDateTimeText();
 
 }  // namespace ferrowane

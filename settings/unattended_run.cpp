@@ -1,8 +1,6 @@
 #include "settings/unattended_run.h"
 
-#include "engine/access_provider.h"
-#include "engine/conversion_run.h"
-#include "engine/mysql_source.h"
+#include "engine/conversion_job.h"
 #include "settings/settings_store.h"
 
 #include <QTextStream>
@@ -27,48 +25,6 @@ bool displayAvailable()
 
 namespace {
 
-// The lines of the run in memory (they become the log file), each also
-// handed to the caller's log when there is one.
-class JobLog : public ProgressLog {
-public:
-    explicit JobLog(ProgressLog* echo) : m_echo(echo) {}
-
-    void appendLine(const QString& line) override
-    {
-        m_lines.append(line);
-        if (m_echo)
-            m_echo->appendLine(line);
-    }
-    void replaceLastLine(const QString& line) override
-    {
-        if (m_lines.isEmpty())
-            m_lines.append(line);
-        else
-            m_lines.last() = line;
-        if (m_echo)
-            m_echo->replaceLastLine(line);
-    }
-    QString lastLine() const override { return m_lines.isEmpty() ? QString() : m_lines.last(); }
-    bool progressPoint(qint64 rowsWritten) override { return m_echo && m_echo->progressPoint(rowsWritten); }
-    bool stopRequested() const override { return m_echo && m_echo->stopRequested(); }
-    void clearStopRequest() override
-    {
-        if (m_echo)
-            m_echo->clearStopRequest();
-    }
-    void rowTotal(const QString& table, qint64 total) override
-    {
-        if (m_echo)
-            m_echo->rowTotal(table, total);
-    }
-
-    const QStringList& lines() const { return m_lines; }
-
-private:
-    ProgressLog* m_echo;
-    QStringList m_lines;
-};
-
 // What the window's page for the second server holds, which jobs may set.
 struct HeadlessState {
     ConversionSettings settings;
@@ -77,9 +33,10 @@ struct HeadlessState {
     bool applied = false;
 };
 
-bool saveLog(const QString& path, const QStringList& lines)
+// The log file beside the job; when it cannot be written, the error goes to standard error.
+bool saveLog(const ConversionJob& job, const QString& jobPath)
 {
-    const QString error = writeTextLines(path, lines);
+    const QString error = job.saveLog(jobPath);
     if (error.isEmpty())
         return true;
     QTextStream(stderr) << error << "\n";
@@ -116,28 +73,24 @@ void storeSettings(const HeadlessState& state)
 
 int runJobHeadless(const QString& jobPath, ProgressLog* echo)
 {
-    JobLog log(echo);
-    const QString logPath = jobLogPath(jobPath);
+    ConversionJob job(echo);
     HeadlessState state;
     state.stored = LoadSettings();
-    log.appendLine(QStringLiteral("Start time:") + jobDateTimeText());
+    job.writeStartLine();
 
     // Where the window would show a message and wait: the message ends the log.
     auto stop = [&](const QString& message, int status) {
-        log.appendLine(message);
-        saveLog(logPath, log.lines());
+        job.log().appendLine(message);
+        saveLog(job, jobPath);
         storeSettings(state);
         return status;
     };
 
     QString error;
-    const std::optional<JobFile> job = JobFile::read(jobPath, &error);
-    if (!job) {
+    const std::optional<JobFile> jobFile = JobFile::read(jobPath, &error);
+    if (!jobFile) {
         // Nothing was applied, so the store keeps what it had.
-        log.appendLine(error);
-        saveLog(logPath, log.lines());
-        storeSettings(state);
-        return JobNotStarted;
+        return stop(error, JobNotStarted);
     }
 
     // The job goes over the stored options, as it goes over the window's controls.
@@ -162,7 +115,7 @@ int runJobHeadless(const QString& jobPath, ProgressLog* echo)
     state.oracleh = state.stored.oracleh;
     state.oracleu = state.stored.oracleu;
     state.oraclep = state.stored.oraclep;
-    const QString bad = ApplyJobSettings(*job, sink);
+    const QString bad = ApplyJobSettings(*jobFile, sink);
     // A job that stopped at a bad value has changed the fields before it.
     state.applied = true;
     state.oracleh = sink.oracleh.isNull() ? state.oracleh : sink.oracleh;
@@ -171,52 +124,41 @@ int runJobHeadless(const QString& jobPath, ProgressLog* echo)
     if (!bad.isEmpty())
         return stop(bad, JobNotStarted);
 
-    MySqlConnection source;
-    AccessConnection target;
-    AccessDataset dataset(target);
     QStringList tables;
     try {
         // The connection page: log in and find the job's database in the server's list.
-        const DatabaseList databases = listDatabases(source, state.settings, state.settings.mysqldatabase);
+        const DatabaseList databases = job.logIn(state.settings, state.settings.mysqldatabase);
         const QString chosen = databases.selectedIndex >= 0 ? databases.names[databases.selectedIndex] : QString();
         // The settings page: a target file is needed before the database is opened.
         if (trimBlanks(state.settings.accessfilename).isEmpty())
             return stop(QStringLiteral("Please input Access database name"), JobNotStarted);
-        openDatabase(source, state.settings, chosen, characterSetPosition(state.settings.character_set));
+        QStringList available =
+            job.openDatabase(state.settings, chosen, characterSetPosition(state.settings.character_set));
         // The table page: every table, or those the job names exactly, each once.
-        QStringList available = listTables(source);
-        if (job->allTables()) {
+        if (jobFile->allTables()) {
             tables = available;
         } else {
-            for (const QString& name : job->tableEntries()) {
+            for (const QString& name : jobFile->tableEntries()) {
                 const qsizetype at = available.indexOf(name);
                 if (at >= 0)
                     tables.append(available.takeAt(at));
             }
         }
-    } catch (const SourceInputError& e) {
-        return stop(e.message(), JobNotStarted);
-    } catch (const MySqlError& e) {
-        return stop(e.message(), JobNotStarted);
     } catch (const std::exception& e) {
-        return stop(QString::fromUtf8(e.what()), JobNotStarted);
+        return stop(messageOf(e), JobNotStarted);
     }
 
-    ConversionRun run(source, target, dataset, log);
     bool logSaved = false;
-    run.beforeFinishLine = [&] {
-        log.appendLine(QStringLiteral("The end time:") + jobDateTimeText());
-        logSaved = saveLog(logPath, log.lines());
+    job.beforeFinishLine = [&] {
+        job.writeEndLine();
+        logSaved = saveLog(job, jobPath);
     };
     RunResult result;
     try {
-        result = run.run(state.settings, tables);
-    } catch (const AccessError& e) {
-        return stop(e.message(), JobTableFailed);
-    } catch (const MySqlError& e) {
-        return stop(e.message(), JobTableFailed);
-    } catch (const std::exception& e) {
-        return stop(QString::fromUtf8(e.what()), JobTableFailed);
+        result = job.run(state.settings, tables);
+    } catch (const std::exception&) {
+        // Also a target file that cannot be made: the run had begun.
+        return stop(job.failure(), JobTableFailed);
     }
     if (result.stopped)
         return stop(QStringLiteral("Operation aborted"), JobTableFailed);

@@ -4,6 +4,7 @@
 // and writes every message it would have shown into the log file instead.
 #pragma once
 
+#include "engine/conversion_job.h"
 #include "engine/progress_log.h"
 #include "settings/job_file.h"
 
@@ -25,7 +26,7 @@ enum JobExit {
 };
 
 // The log file of a job: its path with ".log" in place of the extension.
-inline QString jobLogPath(const QString& jobPath) { return replaceExtension(jobPath, QStringLiteral(".log")); }
+inline QString jobLogPath(const QString& jobPath) { return ConversionJob::logPath(jobPath); }
 
 // Runs the job file as an unattended run does, without a window: start line,
 // job load, settings applied over the stored ones, login, database, tables of

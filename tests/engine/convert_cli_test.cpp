@@ -135,3 +135,53 @@ TEST(ConvertCli, JobFile)
     EXPECT_TRUE(text.contains("The end time:"));
     EXPECT_FALSE(text.contains("Click 'Finish'"));
 }
+
+TEST(ConvertCli, PasswordOutOfTheProcessList)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "ferrowane-convert is not built";
+    FERROWANE_MYSQL_ENV_OR_SKIP(env);
+    ScratchDatabase db(env, "conv_cli_pwd");
+    db.exec("create table a (id int)");
+    QTemporaryDir dir;
+    // Without MYSQL_PWD; the password comes from a file or standard input.
+    auto run = [&](const QStringList& extra, const QByteArray& input = QByteArray()) {
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.remove("MYSQL_PWD");
+        p.setProcessEnvironment(e);
+        p.start(kProgram, login(env, db.name()) + QStringList{"--list-tables"} + extra);
+        p.write(input);
+        p.closeWriteChannel();
+        p.waitForFinished(60000);
+        return Outcome{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                       QString::fromUtf8(p.readAllStandardError())};
+    };
+    auto file = [&](const QString& name, const QByteArray& content) {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(content);
+        return f.fileName();
+    };
+
+    // The first line only, without its CR LF.
+    Outcome o = run({"--password-file", file("pw", env.password.toUtf8() + "\r\nnot this line\n")});
+    EXPECT_EQ(o.code, 0) << o.err.toStdString();
+    EXPECT_EQ(o.out, "a\n");
+    EXPECT_EQ(run({"--password-file", file("wrong", "wrong\n" + env.password.toUtf8())}).code, 2);
+    o = run({"--password", "-"}, env.password.toUtf8() + "\n");
+    EXPECT_EQ(o.code, 0) << o.err.toStdString();
+    EXPECT_EQ(o.out, "a\n");
+
+    o = run({"--password-file", dir.filePath("missing")});
+    EXPECT_EQ(o.code, 2);
+    EXPECT_TRUE(o.err.contains("missing")) << o.err.toStdString();
+    EXPECT_EQ(run({"--password", "x", "--password-file", file("pw2", "x")}).code, 2);
+
+    QProcess help;
+    help.start(kProgram, {"--help"});
+    help.waitForFinished(60000);
+    const QString text = QString::fromUtf8(help.readAllStandardOutput());
+    EXPECT_TRUE(text.contains("--password-file")) << text.toStdString();
+    EXPECT_TRUE(text.contains("MYSQL_PWD"));
+}

@@ -52,6 +52,55 @@ TEST(JobFile, RewritingNarrowsAReadableFile)
     EXPECT_EQ(lines[4], "mysqlp=secret");
 }
 
+TEST(JobFile, LineBreaksInValuesAreRefused)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/j.frwjob";
+    JobContent earlier;
+    earlier.mysqlp = "kept";
+    ASSERT_EQ(writeJobFile(path, earlier), QString());
+
+    // A password cut at its line break, a table name that adds a key: nothing is written.
+    JobContent job;
+    job.mysqlp = "se\r\ncret";
+    QString error = writeJobFile(path, job);
+    EXPECT_TRUE(error.contains("\"mysqlp\"")) << error.toStdString();
+    EXPECT_FALSE(error.contains("cret"));
+    job.mysqlp = "secret";
+    job.alltables = 0;
+    job.tables = {"a", "evil\r\nmysqlp=stolen", "b\nc", "d\re"};
+    error = writeJobFile(path, job);
+    EXPECT_TRUE(error.contains("evil\\r\\nmysqlp=stolen")) << error.toStdString();
+    job.tables = {"a", "b\nc"};
+    EXPECT_FALSE(writeJobFile(path, job).isEmpty());
+    EXPECT_EQ(crlfLines(path), jobLines(earlier));
+    // Every table: the names are not in the job.
+    job.alltables = 1;
+    EXPECT_EQ(writeJobFile(path, job), QString());
+}
+
+TEST(JobFile, EveryOtherCharacterReadsBackAsWritten)
+{
+    // What earlier versions wrote reads as before: no escapes are taken out.
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/j.frwjob";
+    JobContent job;
+    job.mysqldatabase = "d=b %41 \\r";
+    job.mysqlp = " p\\n\"w\t=\u00e9\u4e2d ";
+    job.host = "h%0D%0A";
+    job.accessfilename = "C:\\new\\rates.mdb";
+    job.alltables = 0;
+    job.tables = {"t\\n1", "\u00e9=\u00e9", "%0A"};
+    ASSERT_EQ(writeJobFile(path, job), QString());
+    const std::optional<JobFile> read = JobFile::read(path, nullptr);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->value("mysqldatabase"), job.mysqldatabase);
+    EXPECT_EQ(read->value("mysqlp"), job.mysqlp);
+    EXPECT_EQ(read->value("host"), job.host);
+    EXPECT_EQ(read->value("accessfilename"), job.accessfilename);
+    EXPECT_EQ(read->tableEntries(), job.tables);
+}
+
 TEST(JobFile, ReadingAFolderFails)
 {
     QTemporaryDir dir;

@@ -4,20 +4,21 @@
 // Exit status: 0 every table converted, 1 a table failed (or the run was
 // stopped or ended by an error), 2 the conversion could not start.
 #include "engine/access_provider.h"
-#include "engine/conversion_run.h"
+#include "engine/conversion_job.h"
 #include "engine/conversion_settings.h"
-#include "engine/mysql_source.h"
 #include "engine/progress_log.h"
 #include "settings/unattended_run.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 using namespace ferrowane;
@@ -157,6 +158,26 @@ int fail(const QString& message, int code)
     return code;
 }
 
+// The first line of a file or of standard input ("-"), without its line end.
+// Returns nothing and sets *error when it cannot be read.
+std::optional<QString> readPasswordLine(const QString& path, QString* error)
+{
+    const bool standardInput = path == QLatin1String("-");
+    QFile file(standardInput ? QString() : path);
+    const bool opened = standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+    if (!opened) {
+        *error = QStringLiteral("cannot read the password from %1: %2")
+                     .arg(standardInput ? QStringLiteral("standard input") : path, file.errorString());
+        return std::nullopt;
+    }
+    QByteArray line = file.readLine();
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -173,7 +194,12 @@ int main(int argc, char** argv)
     const QCommandLineOption socket("socket", "Unix socket of a local server.", "path");
     const QCommandLineOption port("port", "TCP port of the server (default 3306).", "number", "3306");
     const QCommandLineOption user("user", "MySQL user name.", "name");
-    const QCommandLineOption password("password", "MySQL password (default: $MYSQL_PWD).", "text");
+    const QCommandLineOption password(
+        "password", "MySQL password; \"-\" reads its first line from standard input. Other users can see a "
+                    "password given here in the process list: prefer $MYSQL_PWD (the default) or --password-file.",
+        "text|-");
+    const QCommandLineOption passwordFile("password-file", "Read the MySQL password from the first line of FILE.",
+                                          "FILE");
     const QCommandLineOption charset("charset", "Character set to ask the server for (default: none).", "name");
     const QCommandLineOption database("database", "The database to convert.", "name");
     const QCommandLineOption table("table", "A table to convert; repeat for more, in order (default: every table).",
@@ -197,8 +223,8 @@ int main(int argc, char** argv)
     QCommandLineOption maxFileSize("max-file-size", "Refuse to let the Access file grow beyond this many bytes.",
                                    "bytes");
     maxFileSize.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({host, socket, port, user, password, charset, database, table, output, format, existing,
-                       definitionsOnly, skipIndexes, blobToText, uppercase, listTablesOption, job, progressLines,
+    parser.addOptions({host, socket, port, user, password, passwordFile, charset, database, table, output, format,
+                       existing, definitionsOnly, skipIndexes, blobToText, uppercase, listTablesOption, job, progressLines,
                        maxFileSize});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), 2);
@@ -230,7 +256,18 @@ int main(int argc, char** argv)
     settings.host = parser.value(host);
     settings.port = parser.value(port);
     settings.mysqlu = parser.value(user);
-    settings.mysqlp = parser.isSet(password) ? parser.value(password) : qEnvironmentVariable("MYSQL_PWD");
+    if (parser.isSet(password) && parser.isSet(passwordFile))
+        return fail("give the password once: --password or --password-file", 2);
+    if (parser.isSet(passwordFile) || (parser.isSet(password) && parser.value(password) == QLatin1String("-"))) {
+        QString error;
+        const std::optional<QString> read =
+            readPasswordLine(parser.isSet(passwordFile) ? parser.value(passwordFile) : QStringLiteral("-"), &error);
+        if (!read)
+            return fail(error, 2);
+        settings.mysqlp = *read;
+    } else {
+        settings.mysqlp = parser.isSet(password) ? parser.value(password) : qEnvironmentVariable("MYSQL_PWD");
+    }
     if (parser.isSet(socket))
         qputenv("MYSQL_UNIX_PORT", parser.value(socket).toLocal8Bit());
     int charsetPosition = 0;
@@ -272,15 +309,15 @@ int main(int argc, char** argv)
         settings.nameuppercase = parser.isSet(uppercase);
     }
 
-    MySqlConnection connection;
+    ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);
+    ConversionJob conversion(&log);
     QStringList tables;
     try {
-        const DatabaseList databases = listDatabases(connection, settings, parser.value(database));
+        const DatabaseList databases = conversion.logIn(settings, parser.value(database));
         if (databases.selectedIndex < 0)
             return fail("the server lists no database named " + parser.value(database), 2);
         settings.mysqldatabase = databases.names[databases.selectedIndex];
-        openDatabase(connection, settings, settings.mysqldatabase, charsetPosition);
-        const QStringList available = listTables(connection);
+        const QStringList available = conversion.openDatabase(settings, settings.mysqldatabase, charsetPosition);
         if (listOnly) {
             QTextStream out(stdout);
             for (const QString& t : available)
@@ -296,40 +333,22 @@ int main(int argc, char** argv)
         } else {
             tables = available;
         }
-    } catch (const SourceInputError& e) {
-        return fail(e.message(), 2);
-    } catch (const MySqlError& e) {
-        return fail(e.message(), 2);
+    } catch (const std::exception& e) {
+        return fail(messageOf(e), 2);
     }
     settings.tables = tables;
 
-    ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);
     std::signal(SIGINT, onInterrupt);
-    AccessConnection access;
-    access.setMaxFileSize(sizeLimit);
-    AccessDataset dataset(access);
-    ConversionRun run(connection, access, dataset, log);
-    RunResult result;
+    conversion.target().setMaxFileSize(sizeLimit);
     try {
-        result = run.run(settings, tables);
-    } catch (const std::exception& e) {
-        const QString message = dynamic_cast<const AccessError*>(&e) ? static_cast<const AccessError&>(e).message()
-                                : dynamic_cast<const MySqlError*>(&e) ? static_cast<const MySqlError&>(e).message()
-                                                                      : QString::fromUtf8(e.what());
-        // Nothing written yet: the file could not be made or opened.
-        const bool started = log.linesWritten() > 0;
+        conversion.run(settings, tables);
         log.finish();
-        return fail(message, started ? 1 : 2);
+        conversion.closeTarget();
+    } catch (const std::exception&) {
+        log.finish();
+        return fail(conversion.failure(), conversion.exitStatus());
     }
-    const bool stopped = result.stopped || log.stopRequested();
-    log.finish();
-    try {
-        dataset.close();
-        access.close();
-    } catch (const AccessError& e) {
-        return fail(e.message(), 1);
-    }
-    if (stopped)
-        return fail("stopped", 1);
-    return result.failedTables > 0 ? 1 : 0;
+    if (conversion.outcome() == JobOutcome::Stopped)
+        return fail("stopped", conversion.exitStatus());
+    return conversion.exitStatus();
 }
