@@ -53,7 +53,7 @@ ShortcutInput shortcutInputFrom(const WizardWindow& window)
 ShortcutWindow::ShortcutWindow(QWidget* parent)
     : QDialog(parent)
 {
-    setObjectName(QStringLiteral("marfrm_bat"));
+    setObjectName(QStringLiteral("shortcutWindow"));
     setWindowTitle(QStringLiteral("marfrm_bat"));
     setModal(true);
     programPath = QCoreApplication::applicationFilePath();

@@ -300,6 +300,17 @@ void TestJobs::shortcutWindowFromTheWizard()
     QCOMPARE(lines[5], QStringLiteral("host=10.0.0.9"));
     QCOMPARE(lines[8], QStringLiteral("processtable=1"));
     QCOMPARE(lines.mid(14), QStringList({"tables1=t2", "tables2=t1"}));
+
+    // "Create Shortcut File" on the table page opens the window's own shortcut window, filled.
+    QString shownHost;
+    QTimer::singleShot(0, [&] {
+        auto* opened = qobject_cast<ShortcutWindow*>(QApplication::activeModalWidget());
+        QVERIFY(opened);
+        shownHost = wiztest::child<QLineEdit>(*opened, "edtmysqlip")->text();
+        opened->reject();
+    });
+    wiztest::control<QPushButton>(form, "btcreatebat")->click();
+    QCOMPARE(shownHost, QStringLiteral("10.0.0.9"));
 }
 
 void TestJobs::selectedTablesWithEmptySelection()
