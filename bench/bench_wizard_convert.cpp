@@ -4,7 +4,8 @@
 // times, their ratio and the window run's peak memory.
 //
 //   source /tmp/fwtest/env; build/bench/bench_wizard_convert [rows] [ferrowane-convert]
-#include "wizard/aaform1.h"
+#include "wizard/table_page.h"
+#include "wizard/wizard_window.h"
 #include "wizard/message_box.h"
 
 #include <mysql.h>
@@ -118,35 +119,32 @@ int runConverter(const std::string& exe, const std::string& host, const std::str
 QString runWindow(const QString& host, const QString& port, const QString& user, const QString& password,
                   const QString& out, QStringList& boxes)
 {
-    Taaform1 form;
+    WizardWindow form;
     form.show();
     QApplication::processEvents();
 
-    form.btnextClick();
-    if (form.CurrentStep != 2)
+    form.goNext();
+    if (form.currentStep() != 2)
         return "step 1 did not lead to step 2";
-    form.accessmodeItems->button(1)->setChecked(true);  // remote server
-    form.edthost->setText(host);
-    form.edtport->setText(port);
-    form.edtname->setText(user);
-    form.edtpassword->setText(password);
-    form.edtdatabase->setText(kDatabase);
-    form.btnextClick();
-    if (form.CurrentStep != 4)
+    form.control<QButtonGroup>("accessmodeItems")->button(1)->setChecked(true);  // remote server
+    form.control<QLineEdit>("edthost")->setText(host);
+    form.control<QLineEdit>("edtport")->setText(port);
+    form.control<QLineEdit>("edtname")->setText(user);
+    form.control<QLineEdit>("edtpassword")->setText(password);
+    form.control<QLineEdit>("edtdatabase")->setText(kDatabase);
+    form.goNext();
+    if (form.currentStep() != 4)
         return "login did not lead to step 4";
-    form.editaccessname->setText(out);
-    form.cbaccessformat->setCurrentIndex(1);  // MS Access 2000
-    form.btnextClick();
-    if (form.CurrentStep != 5)
+    form.control<QLineEdit>("editaccessname")->setText(out);
+    form.control<QComboBox>("cbaccessformat")->setCurrentIndex(1);  // MS Access 2000
+    form.goNext();
+    if (form.currentStep() != 5)
         return "target did not lead to step 5";
-    form.availabletables->clearSelection();
-    for (int i = 0; i < form.availabletables->count(); ++i)
-        form.availabletables->item(i)->setSelected(form.availabletables->item(i)->text() == "big");
-    form.Button1Click();
-    if (form.selecttables->count() != 1)
+    if (!form.tablePage().selectAvailable("big"))
         return "table big is not listed";
-    form.btnextClick();  // the run; returns when it has ended
-    if (form.CurrentStep != 6)
+    form.tablePage().addSelected();
+    form.goNext();  // the run; returns when it has ended
+    if (form.currentStep() != 6)
         return "the run did not reach step 6";
     if (!boxes.isEmpty())
         return "message boxes: " + boxes.join(" | ");

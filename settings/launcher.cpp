@@ -1,3 +1,4 @@
+// Launchers of a job: a shell link on Windows, an executable script elsewhere.
 #include "settings/launcher.h"
 
 #include <QFile>

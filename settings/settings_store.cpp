@@ -1,3 +1,4 @@
+// The stored options: read and written as strings through QSettings.
 #include "settings/settings_store.h"
 
 #include "engine/conversion_settings.h"

@@ -1,3 +1,4 @@
+// The picture at the foot of the side panel: drawn as it is, a click reports itself.
 #include "wizard/clickable_image.h"
 
 #include <QMouseEvent>

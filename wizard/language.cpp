@@ -1,3 +1,4 @@
+// The English and Chinese tables of the interface texts, keyed by control name.
 #include "wizard/language.h"
 
 #include <QStringList>

@@ -1,8 +1,7 @@
 // ferrowane: the wizard. With a job file as its argument it runs that job
 // unattended; without a display it runs the job with no window at all.
-#include "settings/umarfrm_bat.h"
 #include "settings/unattended_run.h"
-#include "wizard/aaform1.h"
+#include "wizard/wizard_window.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -25,13 +24,8 @@ int main(int argc, char** argv)
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
 
-    // The windows in their order: the wizard first, then the shortcut-file window.
-    ferrowane::Taaform1 form(arguments);
-    ferrowane::Tmarfrm_bat marfrm_bat(&form);
-    form.openShortcutWindow = [&] {
-        marfrm_bat.fill(ferrowane::shortcutInputFrom(form));
-        marfrm_bat.exec();
-    };
-    form.show();
+    // The wizard, which makes its shortcut-file window after itself.
+    ferrowane::WizardWindow window(arguments);
+    window.show();
     return app.exec();
 }

@@ -1,3 +1,4 @@
+// Message boxes, or the handler an automated caller installed in their place.
 #include "wizard/message_box.h"
 
 #include <QApplication>

@@ -8,16 +8,23 @@
 #include "settings/job_file.h"
 #include "settings/launcher.h"
 #include "settings/settings_store.h"
-#include "settings/umarfrm_bat.h"
 #include "settings/unattended_run.h"
-#include "wizard/aaform1.h"
+#include "wizard/shortcut_window.h"
+#include "wizard/unattended_steps.h"
 #include "wizard/message_box.h"
+#include "wizard/wizard_window.h"
+#include "wizard_test_support.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -226,17 +233,17 @@ void TestJobs::shortcutWindowWritesJobAndLauncher()
     QVERIFY(QDir(dir.path()).mkpath(kAwkwardFolder));
     const QString folder = dir.path() + u'/' + kAwkwardFolder + u'/';
 
-    Tmarfrm_bat bat;
+    ShortcutWindow bat;
     bat.programPath = QStringLiteral("/opt/fw/ferrowane");
     QStringList messages;
     bat.showMessageText = [&](const QString& t) { messages.append(t); };
     bat.chooseShortcutPath = [&] { return folder + QStringLiteral("nightly.sh"); };
     bat.fill(sampleInput());
-    QCOMPARE(bat.edtmysqlip->text(), QStringLiteral("localhost"));
-    QCOMPARE(bat.edtoracleexits->text(), QStringLiteral("Skip"));
-    QCOMPARE(bat.edtmysqlpassword->echoMode(), QLineEdit::Normal);
-    bat.rgselecttableItems->button(alltables)->click();
-    bat.Button1Click();
+    QCOMPARE(wiztest::child<QLineEdit>(bat, "edtmysqlip")->text(), QStringLiteral("localhost"));
+    QCOMPARE(wiztest::child<QLineEdit>(bat, "edtoracleexits")->text(), QStringLiteral("Skip"));
+    QCOMPARE(wiztest::child<QLineEdit>(bat, "edtmysqlpassword")->echoMode(), QLineEdit::Normal);
+    wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->button(alltables)->click();
+    bat.saveJobAndShortcut();
 
     QByteArray expected = "accessmode=0\r\nmysqldatabase=shop\r\nport=3307\r\nmysqlu=ann\r\nmysqlp=p=w d\r\n"
                           "host=db.example\r\naccessfilename=/data/out put/shop.mdb\r\naccessformat=1\r\n"
@@ -260,48 +267,59 @@ void TestJobs::shortcutWindowWritesJobAndLauncher()
     QVERIFY(bat.result() == QDialog::Accepted);
 
     // Written again: replaced, still owner-only.
-    bat.Button1Click();
+    bat.saveJobAndShortcut();
     QCOMPARE(readAll(jobPath), expected);
     QCOMPARE(QFile::permissions(jobPath) & 0x0077, QFileDevice::Permissions());
 }
 
 void TestJobs::shortcutWindowFromTheWizard()
 {
-    Taaform1 form;
-    form.accessmodeItems->button(1)->click();
-    form.edthost->setText(QStringLiteral("10.0.0.9"));
-    form.edtport->setText(QStringLiteral("3310"));
-    form.edtname->setText(QStringLiteral("bob"));
-    form.edtpassword->setText(QStringLiteral("s3cret"));
-    form.mysqldblist->addItems({QStringLiteral("a"), QStringLiteral("Sales")});
-    form.mysqldblist->setCurrentRow(1);
-    form.cbcharset->setCurrentIndex(characterSetPosition(QStringLiteral("latin1")));
-    form.editaccessname->setText(QStringLiteral("/tmp/x.mdb"));
-    form.processtableItems->button(1)->click();
-    form.selecttables->addItems({QStringLiteral("t2"), QStringLiteral("t1")});
+    WizardWindow form;
+    wiztest::control<QButtonGroup>(form, "accessmodeItems")->button(1)->click();
+    wiztest::control<QLineEdit>(form, "edthost")->setText(QStringLiteral("10.0.0.9"));
+    wiztest::control<QLineEdit>(form, "edtport")->setText(QStringLiteral("3310"));
+    wiztest::control<QLineEdit>(form, "edtname")->setText(QStringLiteral("bob"));
+    wiztest::control<QLineEdit>(form, "edtpassword")->setText(QStringLiteral("s3cret"));
+    wiztest::control<QListWidget>(form, "mysqldblist")->addItems({QStringLiteral("a"), QStringLiteral("Sales")});
+    wiztest::control<QListWidget>(form, "mysqldblist")->setCurrentRow(1);
+    wiztest::control<QComboBox>(form, "cbcharset")->setCurrentIndex(characterSetPosition(QStringLiteral("latin1")));
+    wiztest::control<QLineEdit>(form, "editaccessname")->setText(QStringLiteral("/tmp/x.mdb"));
+    wiztest::control<QButtonGroup>(form, "processtableItems")->button(1)->click();
+    wiztest::control<QListWidget>(form, "selecttables")->addItems({QStringLiteral("t2"), QStringLiteral("t1")});
 
-    Tmarfrm_bat bat;
+    ShortcutWindow bat;
     bat.fill(shortcutInputFrom(form));
-    QCOMPARE(bat.edtmysqlip->text(), QStringLiteral("10.0.0.9"));
-    QCOMPARE(bat.edtmysqldatabase->text(), QStringLiteral("Sales"));
-    QCOMPARE(bat.edtcharset->text(), QStringLiteral("latin1"));
-    QCOMPARE(bat.mysqltableselect->count(), 2);
-    QVERIFY(!bat.edtoracleexits->text().isEmpty());
-    bat.rgselecttableItems->button(0)->click();
+    QCOMPARE(wiztest::child<QLineEdit>(bat, "edtmysqlip")->text(), QStringLiteral("10.0.0.9"));
+    QCOMPARE(wiztest::child<QLineEdit>(bat, "edtmysqldatabase")->text(), QStringLiteral("Sales"));
+    QCOMPARE(wiztest::child<QLineEdit>(bat, "edtcharset")->text(), QStringLiteral("latin1"));
+    QCOMPARE(wiztest::child<QListWidget>(bat, "mysqltableselect")->count(), 2);
+    QVERIFY(!wiztest::child<QLineEdit>(bat, "edtoracleexits")->text().isEmpty());
+    wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->button(0)->click();
     const QStringList lines = jobLines(bat.jobContent());
     QCOMPARE(lines.mid(0, 3), QStringList({"accessmode=1", "mysqldatabase=Sales", "port=3310"}));
     QCOMPARE(lines[5], QStringLiteral("host=10.0.0.9"));
     QCOMPARE(lines[8], QStringLiteral("processtable=1"));
     QCOMPARE(lines.mid(14), QStringList({"tables1=t2", "tables2=t1"}));
+
+    // "Create Shortcut File" on the table page opens the window's own shortcut window, filled.
+    QString shownHost;
+    QTimer::singleShot(0, [&] {
+        auto* opened = qobject_cast<ShortcutWindow*>(QApplication::activeModalWidget());
+        QVERIFY(opened);
+        shownHost = wiztest::child<QLineEdit>(*opened, "edtmysqlip")->text();
+        opened->reject();
+    });
+    wiztest::control<QPushButton>(form, "btcreatebat")->click();
+    QCOMPARE(shownHost, QStringLiteral("10.0.0.9"));
 }
 
 void TestJobs::selectedTablesWithEmptySelection()
 {
-    Tmarfrm_bat bat;
+    ShortcutWindow bat;
     ShortcutInput in = sampleInput();
     in.selectedTables.clear();
     bat.fill(in);
-    bat.rgselecttableItems->button(0)->click();
+    wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->button(0)->click();
     const QStringList lines = jobLines(bat.jobContent());
     QCOMPARE(lines.size(), 14);
     QCOMPARE(lines.last(), QStringLiteral("alltables=0"));
@@ -309,26 +327,26 @@ void TestJobs::selectedTablesWithEmptySelection()
 
 void TestJobs::tableListShownOnlyForSelectedTables()
 {
-    Tmarfrm_bat bat;
-    QCOMPARE(bat.rgselecttableItems->checkedId(), 1);
-    QVERIFY(bat.mysqltableselect->isHidden());
-    QVERIFY(bat.bttableselect->isHidden());
-    bat.rgselecttableItems->button(0)->click();
-    QVERIFY(!bat.mysqltableselect->isHidden());
-    QVERIFY(!bat.bttableselect->isHidden());
+    ShortcutWindow bat;
+    QCOMPARE(wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->checkedId(), 1);
+    QVERIFY(wiztest::child<QListWidget>(bat, "mysqltableselect")->isHidden());
+    QVERIFY(wiztest::child<QPushButton>(bat, "bttableselect")->isHidden());
+    wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->button(0)->click();
+    QVERIFY(!wiztest::child<QListWidget>(bat, "mysqltableselect")->isHidden());
+    QVERIFY(!wiztest::child<QPushButton>(bat, "bttableselect")->isHidden());
     // The choice survives a refill.
     bat.fill(sampleInput());
-    QCOMPARE(bat.rgselecttableItems->checkedId(), 0);
-    QVERIFY(!bat.mysqltableselect->isHidden());
+    QCOMPARE(wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->checkedId(), 0);
+    QVERIFY(!wiztest::child<QListWidget>(bat, "mysqltableselect")->isHidden());
 }
 
 void TestJobs::reselectTablesClosesWithMessage()
 {
-    Tmarfrm_bat bat;
+    ShortcutWindow bat;
     QString shown;
     bat.showMessageText = [&](const QString& t) { shown = t; };
     bat.show();
-    bat.bttableselectClick();
+    bat.closeToReselectTables();
     QCOMPARE(shown, QStringLiteral("This form will be closed.\rAfter you finish your choice,please click the button "
                                    "\"Create Shortcut File\" to return to this form."));
     QVERIFY(!bat.isVisible());
@@ -337,12 +355,12 @@ void TestJobs::reselectTablesClosesWithMessage()
 void TestJobs::cancelledDialogWritesNothing()
 {
     QTemporaryDir dir;
-    Tmarfrm_bat bat;
+    ShortcutWindow bat;
     bool messaged = false;
     bat.showMessageText = [&](const QString&) { messaged = true; };
     bat.chooseShortcutPath = [] { return QString(); };
     bat.fill(sampleInput());
-    bat.Button1Click();
+    bat.saveJobAndShortcut();
     QVERIFY(!messaged);
     QVERIFY(QDir(dir.path()).isEmpty());
 }
@@ -350,12 +368,12 @@ void TestJobs::cancelledDialogWritesNothing()
 void TestJobs::unwritableJobShowsErrorNotSuccess()
 {
     QTemporaryDir dir;
-    Tmarfrm_bat bat;
+    ShortcutWindow bat;
     QStringList messages;
     bat.showMessageText = [&](const QString& t) { messages.append(t); };
     bat.chooseShortcutPath = [&] { return dir.path() + QStringLiteral("/no such folder/job.sh"); };
     bat.fill(sampleInput());
-    bat.Button1Click();
+    bat.saveJobAndShortcut();
     QCOMPARE(messages.size(), 1);
     QVERIFY(messages[0].contains(QStringLiteral("job.frwjob")));
     QVERIFY(!messages[0].startsWith(QStringLiteral("Success")));
@@ -443,34 +461,34 @@ void TestJobs::applyToTheWizard()
     writeBytes(jobPath, "accessmode=1\r\nmysqldatabase=Sales\r\nmysqlu=bob\r\nmysqlp=pw\r\nhost=srv\r\n"
                         "accessformat=1\r\naccessfilename=/tmp/w.mdb\r\ncharacter_set=nonsense\r\n"
                         "processtable=7\r\ntabledefonly=1\r\nnameuppercase=1\r\n");
-    Taaform1 form({jobPath});
+    WizardWindow form({jobPath});
     const JobStart start = startJob(form);
     QCOMPARE(int(start.outcome), int(JobStart::Armed));
     QCOMPARE(form.jobValue(QStringLiteral("MYSQLU")), QStringLiteral("bob"));
-    QCOMPARE(form.accessmodeItems->checkedId(), 1);
-    QCOMPARE(form.edtdatabase->text(), QStringLiteral("Sales"));
-    QCOMPARE(form.edtport->text(), QString());  // no port line: empty, not the store's 3306
-    QCOMPARE(form.edthost->text(), QStringLiteral("srv"));
-    QCOMPARE(form.cbaccessformat->currentIndex(), 1);
-    QCOMPARE(form.editaccessname->text(), QStringLiteral("/tmp/w.mdb"));
-    QCOMPARE(form.cbcharset->currentText(), QStringLiteral("nonsense"));
+    QCOMPARE(wiztest::control<QButtonGroup>(form, "accessmodeItems")->checkedId(), 1);
+    QCOMPARE(wiztest::control<QLineEdit>(form, "edtdatabase")->text(), QStringLiteral("Sales"));
+    QCOMPARE(wiztest::control<QLineEdit>(form, "edtport")->text(), QString());  // no port line: empty, not the store's 3306
+    QCOMPARE(wiztest::control<QLineEdit>(form, "edthost")->text(), QStringLiteral("srv"));
+    QCOMPARE(wiztest::control<QComboBox>(form, "cbaccessformat")->currentIndex(), 1);
+    QCOMPARE(wiztest::control<QLineEdit>(form, "editaccessname")->text(), QStringLiteral("/tmp/w.mdb"));
+    QCOMPARE(wiztest::control<QComboBox>(form, "cbcharset")->currentText(), QStringLiteral("nonsense"));
     QCOMPARE(form.characterSetIndex(), -1);  // asks for no character set
-    QCOMPARE(form.processtableItems->checkedId(), -1);  // out of range: none, which merges
-    QVERIFY(form.chktabledefi->isChecked());
-    QVERIFY(form.chkuppercase->isChecked());
+    QCOMPARE(wiztest::control<QButtonGroup>(form, "processtableItems")->checkedId(), -1);  // out of range: none, which merges
+    QVERIFY(wiztest::control<QCheckBox>(form, "chktabledefi")->isChecked());
+    QVERIFY(wiztest::control<QCheckBox>(form, "chkuppercase")->isChecked());
 
     writeBytes(jobPath, "accessmode=0\r\ncharacter_set=utf8\r\naccessformat=0\r\nprocesstable=0\r\n");
     const JobStart second = startJob(form);
     QCOMPARE(int(second.outcome), int(JobStart::Armed));
-    QCOMPARE(form.cbcharset->currentIndex(), 36);
-    QVERIFY(!form.chkuppercase->isChecked());  // no line: clear, whatever was set before
+    QCOMPARE(wiztest::control<QComboBox>(form, "cbcharset")->currentIndex(), 36);
+    QVERIFY(!wiztest::control<QCheckBox>(form, "chkuppercase")->isChecked());  // no line: clear, whatever was set before
 
-    form.edtdatabase->setText(QStringLiteral("kept"));
+    wiztest::control<QLineEdit>(form, "edtdatabase")->setText(QStringLiteral("kept"));
     writeBytes(jobPath, "accessmode=zero\r\nmysqldatabase=other\r\n");
     const JobStart bad = startJob(form);
     QCOMPARE(int(bad.outcome), int(JobStart::BadValue));
     QVERIFY(bad.message.contains(QStringLiteral("'zero'")));
-    QCOMPARE(form.edtdatabase->text(), QStringLiteral("kept"));  // nothing past the bad key
+    QCOMPARE(wiztest::control<QLineEdit>(form, "edtdatabase")->text(), QStringLiteral("kept"));  // nothing past the bad key
 }
 
 void TestJobs::launcherQuotesAnyPath()
@@ -506,7 +524,7 @@ void TestJobs::unreadableJobWritesLogBeside()
 
     // With a window: the log is written and the window told to end the program.
     const QString other = dir.path() + QStringLiteral("/gone.frwjob");
-    Taaform1 form({other});  // its start writes the "Start time:" line
+    WizardWindow form({other});  // its start writes the "Start time:" line
     const JobStart start = startJob(form);
     QCOMPARE(int(start.outcome), int(JobStart::EndProgram));
     const QStringList formLog = logLinesOf(dir.path() + QStringLiteral("/gone.log"));
@@ -538,12 +556,12 @@ void TestJobs::badValueWithWindowShowsMessage()
         shown.append(r.text);
         return QMessageBox::Ok;
     });
-    Taaform1 form({jobPath});
+    WizardWindow form({jobPath});
     setMessageBoxHandler(previous);
     QCOMPARE(shown, QStringList{QStringLiteral("'x' is not a valid integer value")});
-    QVERIFY(!form.Timer1->isActive());  // no run starts
-    QCOMPARE(form.CurrentStep, 1);
-    QCOMPARE(form.edtdatabase->text(), QStringLiteral("x"));  // the keys before the bad one are applied
+    QVERIFY(!wiztest::control<QTimer>(form, "Timer1")->isActive());  // no run starts
+    QCOMPARE(form.currentStep(), 1);
+    QCOMPARE(wiztest::control<QLineEdit>(form, "edtdatabase")->text(), QStringLiteral("x"));  // the keys before the bad one are applied
     QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/bad.log")));
 }
 
@@ -558,7 +576,7 @@ void TestJobs::launcherConvertsThroughServer()
     QVERIFY(QDir(dir.path()).mkpath(kAwkwardFolder));
     const QString folder = dir.path() + u'/' + kAwkwardFolder + u'/';
 
-    Tmarfrm_bat bat;
+    ShortcutWindow bat;
     bat.programPath = QCoreApplication::applicationFilePath();  // runs jobs as the program does headless
     bat.showMessageText = [](const QString&) {};
     bat.chooseShortcutPath = [&] { return folder + QStringLiteral("nightly.sh"); };
@@ -574,8 +592,8 @@ void TestJobs::launcherConvertsThroughServer()
     in.accessfilename = folder + QStringLiteral("out.mdb");
     in.selectedTables = {QStringLiteral("orders")};
     bat.fill(in);
-    bat.rgselecttableItems->button(0)->click();
-    bat.Button1Click();
+    wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->button(0)->click();
+    bat.saveJobAndShortcut();
 
     QCOMPARE(runLauncher(folder + QStringLiteral("nightly.sh"), m_home.path()), 0);
     const QStringList log = logLinesOf(folder + QStringLiteral("nightly.log"));

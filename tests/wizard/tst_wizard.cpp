@@ -1,7 +1,9 @@
 // Walks the wizard window against the real MariaDB server: steps, buttons,
 // the checks of Next, the table moves, the texts and the stored settings.
-#include "wizard/aaform1.h"
-#include "wizard/memo_log.h"
+#include "wizard/wizard_window.h"
+#include "wizard/log_view.h"
+#include "wizard/option_pages.h"
+#include "wizard/table_page.h"
 #include "wizard/clickable_image.h"
 #include "wizard_test_support.h"
 
@@ -45,13 +47,13 @@ private:
     QTemporaryDir m_home;
     wiztest::MySqlEnv m_env = wiztest::MySqlEnv::fromEnvironment();
     std::unique_ptr<wiztest::MessageBoxes> m_boxes;
-    std::unique_ptr<Taaform1> m_form;
+    std::unique_ptr<WizardWindow> m_form;
 
-    Taaform1& form() { return *m_form; }
+    WizardWindow& form() { return *m_form; }
 
     void newForm()
     {
-        m_form = std::make_unique<Taaform1>();
+        m_form = std::make_unique<WizardWindow>();
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
         QApplication::setActiveWindow(m_form.get());
@@ -60,32 +62,32 @@ private:
 
     void fillLogin(const QString& database)
     {
-        form().accessmodeItems->button(1)->setChecked(true);
-        form().edthost->setText(m_env.host);
-        form().edtport->setText(m_env.port);
-        form().edtname->setText(m_env.user);
-        form().edtpassword->setText(m_env.password);
-        form().edtdatabase->setText(database);
+        wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(1)->setChecked(true);
+        wiztest::control<QLineEdit>(form(), "edthost")->setText(m_env.host);
+        wiztest::control<QLineEdit>(form(), "edtport")->setText(m_env.port);
+        wiztest::control<QLineEdit>(form(), "edtname")->setText(m_env.user);
+        wiztest::control<QLineEdit>(form(), "edtpassword")->setText(m_env.password);
+        wiztest::control<QLineEdit>(form(), "edtdatabase")->setText(database);
     }
 
     // Steps 1 -> 2 -> 4 with the test database; a target file chosen.
     void walkToStep4(const QString& typed = "wiz_shop")
     {
-        form().btnextClick();
-        QCOMPARE(form().CurrentStep, 2);
+        form().goNext();
+        QCOMPARE(form().currentStep(), 2);
         fillLogin(typed);
-        form().btnextClick();
+        form().goNext();
         QCOMPARE(m_boxes->shown.size(), 0);
-        QCOMPARE(form().CurrentStep, 4);
+        QCOMPARE(form().currentStep(), 4);
     }
 
     void walkToStep5()
     {
         walkToStep4();
-        form().editaccessname->setText(m_home.filePath("target.mdb"));
-        form().btnextClick();
+        wiztest::control<QLineEdit>(form(), "editaccessname")->setText(m_home.filePath("target.mdb"));
+        form().goNext();
         QCOMPARE(m_boxes->shown.size(), 0);
-        QCOMPARE(form().CurrentStep, 5);
+        QCOMPARE(form().currentStep(), 5);
     }
 
     QStringList items(QListWidget* list) const
@@ -106,17 +108,17 @@ private:
     // Back, Next, Close, Help: enabled flags and the Next caption.
     void checkButtons(bool back, const QString& nextText, bool next, bool close, bool help)
     {
-        QCOMPARE(form().btback->isEnabled(), back);
-        QCOMPARE(form().btnext->text(), nextText);
-        QCOMPARE(form().btnext->isEnabled(), next);
-        QCOMPARE(form().btcancel->isEnabled(), close);
-        QCOMPARE(form().bthelp->isEnabled(), help);
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btback")->isEnabled(), back);
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btnext")->text(), nextText);
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btnext")->isEnabled(), next);
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->isEnabled(), close);
+        QCOMPARE(wiztest::control<QPushButton>(form(), "bthelp")->isEnabled(), help);
     }
 
     QLabel* boldStepLabel()
     {
         QLabel* bold = nullptr;
-        for (QLabel* l : {form().Label1, form().Label2, form().Label4, form().Label5, form().Label6}) {
+        for (QLabel* l : {wiztest::control<QLabel>(form(), "Label1"), wiztest::control<QLabel>(form(), "Label2"), wiztest::control<QLabel>(form(), "Label4"), wiztest::control<QLabel>(form(), "Label5"), wiztest::control<QLabel>(form(), "Label6")}) {
             if (l->font().bold()) {
                 if (bold)
                     return nullptr;  // more than one
@@ -144,19 +146,19 @@ private:
 
     void walkToRunTables(const QString& target)
     {
-        form().btnextClick();
+        form().goNext();
         fillLogin("wiz_run");
-        form().btnextClick();
-        QCOMPARE(form().CurrentStep, 4);
-        form().editaccessname->setText(target);
-        form().btnextClick();
+        form().goNext();
+        QCOMPARE(form().currentStep(), 4);
+        wiztest::control<QLineEdit>(form(), "editaccessname")->setText(target);
+        form().goNext();
         QCOMPARE(m_boxes->shown.size(), 0);
-        QCOMPARE(form().CurrentStep, 5);
-        select(form().availabletables, {"big"});
-        form().Button1Click();
-        select(form().availabletables, {"small"});
-        form().Button1Click();
-        QCOMPARE(items(form().selecttables), QStringList({"big", "small"}));
+        QCOMPARE(form().currentStep(), 5);
+        select(wiztest::control<QListWidget>(form(), "availabletables"), {"big"});
+        form().tablePage().addSelected();
+        select(wiztest::control<QListWidget>(form(), "availabletables"), {"small"});
+        form().tablePage().addSelected();
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), QStringList({"big", "small"}));
     }
 
 private slots:
@@ -200,51 +202,51 @@ private slots:
     void startState()
     {
         QCOMPARE(form().windowTitle(), QString("Ferrowane 4.0"));
-        QCOMPARE(form().CurrentStep, 1);
-        QCOMPARE(form().pg->currentWidget(), form().TabSheet1);
-        QCOMPARE(form().pg->currentWidget()->objectName(), QString("TabSheet1"));
-        QCOMPARE(boldStepLabel(), form().Label1);
+        QCOMPARE(form().currentStep(), 1);
+        QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget(), wiztest::control<QWidget>(form(), "TabSheet1"));
+        QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget()->objectName(), QString("TabSheet1"));
+        QCOMPARE(boldStepLabel(), wiztest::control<QLabel>(form(), "Label1"));
         checkButtons(false, "Next >", true, true, true);
-        QCOMPARE(form().btback->text(), QString("< Back"));
-        QCOMPARE(form().btcancel->text(), QString("Close"));
-        QCOMPARE(form().bthelp->text(), QString("Help"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btback")->text(), QString("< Back"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Close"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "bthelp")->text(), QString("Help"));
         QCOMPARE(form().size(), QSize(594, 425));
-        QVERIFY(!form().Unattended);
-        QVERIFY(!form().StopRequested);
+        QVERIFY(!form().unattended());
+        QVERIFY(!form().stopRequested());
 
         // Side panel and welcome texts.
-        QCOMPARE(form().Label1->text(), QString("Welcome"));
-        QCOMPARE(form().Label2->text(), QString("Connect to Mysql server"));
-        QCOMPARE(form().Label4->text(), QString("Conversion Settings"));
-        QCOMPARE(form().Label5->text(), QString("Select table to convert"));
-        QCOMPARE(form().Label6->text(), QString("Conversion is Completed"));
-        QCOMPARE(form().Label7->text(), QString("Welcome to the Database"));
-        QCOMPARE(form().Label8->text(), QString("Conversion Wizard"));
-        QVERIFY(form().Label7->font().bold() && form().Label8->font().bold());
-        QCOMPARE(form().Label10->text(), QString("Click 'Next' to continue."));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label1")->text(), QString("Welcome"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label2")->text(), QString("Connect to Mysql server"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label4")->text(), QString("Conversion Settings"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label5")->text(), QString("Select table to convert"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label6")->text(), QString("Conversion is Completed"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label7")->text(), QString("Welcome to the Database"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label8")->text(), QString("Conversion Wizard"));
+        QVERIFY(wiztest::control<QLabel>(form(), "Label7")->font().bold() && wiztest::control<QLabel>(form(), "Label8")->font().bold());
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label10")->text(), QString("Click 'Next' to continue."));
 
         // First-start defaults of the two option pages.
-        QCOMPARE(form().accessmodeItems->checkedId(), 0);
-        QCOMPARE(form().accessmodeItems->button(0)->text(), QString("&Local"));
-        QCOMPARE(form().accessmodeItems->button(1)->text(), QString("&Romote"));
-        QVERIFY(!form().edthost->isEnabled());
-        QCOMPARE(form().edthost->palette().color(QPalette::Base), form().palette().color(QPalette::Button));
-        QCOMPARE(form().edtport->text(), QString("3306"));
-        QCOMPARE(form().edtpassword->echoMode(), QLineEdit::Password);
-        QCOMPARE(form().cbcharset->currentText(), QString("Default"));
-        QCOMPARE(form().cbcharset->count(), 37);
-        QCOMPARE(form().cbcharset->itemText(36), QString("utf8"));
-        QCOMPARE(form().cbcharset->maxVisibleItems(), 6);
-        QVERIFY(form().cbcharset->isEditable());
-        QCOMPARE(form().processtableItems->checkedId(), 0);
-        QVERIFY(!form().chktabledefi->isChecked());
-        QVERIFY(!form().chkskipindex->isChecked());
-        QVERIFY(!form().chkblobtotext->isChecked());
-        QVERIFY(!form().chkuppercase->isChecked());
-        QCOMPARE(form().cbaccessformat->currentText(), QString("MS Access 95/97"));
-        QVERIFY(!form().cbaccessformat->isEditable());
-        QVERIFY(form().editaccessname->text().isEmpty());
-        QVERIFY(form().editaccessname->isReadOnly());
+        QCOMPARE(wiztest::control<QButtonGroup>(form(), "accessmodeItems")->checkedId(), 0);
+        QCOMPARE(wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(0)->text(), QString("&Local"));
+        QCOMPARE(wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(1)->text(), QString("&Romote"));
+        QVERIFY(!wiztest::control<QLineEdit>(form(), "edthost")->isEnabled());
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "edthost")->palette().color(QPalette::Base), form().palette().color(QPalette::Button));
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "edtport")->text(), QString("3306"));
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "edtpassword")->echoMode(), QLineEdit::Password);
+        QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->currentText(), QString("Default"));
+        QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->count(), 37);
+        QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->itemText(36), QString("utf8"));
+        QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->maxVisibleItems(), 6);
+        QVERIFY(wiztest::control<QComboBox>(form(), "cbcharset")->isEditable());
+        QCOMPARE(wiztest::control<QButtonGroup>(form(), "processtableItems")->checkedId(), 0);
+        QVERIFY(!wiztest::control<QCheckBox>(form(), "chktabledefi")->isChecked());
+        QVERIFY(!wiztest::control<QCheckBox>(form(), "chkskipindex")->isChecked());
+        QVERIFY(!wiztest::control<QCheckBox>(form(), "chkblobtotext")->isChecked());
+        QVERIFY(!wiztest::control<QCheckBox>(form(), "chkuppercase")->isChecked());
+        QCOMPARE(wiztest::control<QComboBox>(form(), "cbaccessformat")->currentText(), QString("MS Access 95/97"));
+        QVERIFY(!wiztest::control<QComboBox>(form(), "cbaccessformat")->isEditable());
+        QVERIFY(wiztest::control<QLineEdit>(form(), "editaccessname")->text().isEmpty());
+        QVERIFY(wiztest::control<QLineEdit>(form(), "editaccessname")->isReadOnly());
         QCOMPARE(form().accessDialogFolder(), QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Orvanel/");
         QVERIFY(QDir(form().accessDialogFolder()).exists());
 
@@ -262,87 +264,87 @@ private slots:
 
     void hostFieldFollowsAccessMode()
     {
-        form().edthost->setText("db.example");
-        form().accessmodeItems->button(1)->setChecked(true);
-        QVERIFY(form().edthost->isEnabled());
-        QCOMPARE(form().edthost->palette().color(QPalette::Base), form().edtport->palette().color(QPalette::Base));
-        form().accessmodeItems->button(0)->setChecked(true);
-        QVERIFY(!form().edthost->isEnabled());
-        QVERIFY(form().edtport->isEnabled());
-        QCOMPARE(form().edthost->text(), QString("db.example"));
+        wiztest::control<QLineEdit>(form(), "edthost")->setText("db.example");
+        wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(1)->setChecked(true);
+        QVERIFY(wiztest::control<QLineEdit>(form(), "edthost")->isEnabled());
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "edthost")->palette().color(QPalette::Base), wiztest::control<QLineEdit>(form(), "edtport")->palette().color(QPalette::Base));
+        wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(0)->setChecked(true);
+        QVERIFY(!wiztest::control<QLineEdit>(form(), "edthost")->isEnabled());
+        QVERIFY(wiztest::control<QLineEdit>(form(), "edtport")->isEnabled());
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "edthost")->text(), QString("db.example"));
     }
 
     void nextFromWelcomeNeedsNoAction()
     {
-        form().btnextClick();
-        QCOMPARE(form().CurrentStep, 2);
-        QCOMPARE(form().pg->currentWidget(), form().TabSheet2);
-        QCOMPARE(boldStepLabel(), form().Label2);
+        form().goNext();
+        QCOMPARE(form().currentStep(), 2);
+        QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget(), wiztest::control<QWidget>(form(), "TabSheet2"));
+        QCOMPARE(boldStepLabel(), wiztest::control<QLabel>(form(), "Label2"));
         checkButtons(true, "Next >", true, true, true);
-        QVERIFY(form().edtdatabase->hasFocus());
+        QVERIFY(wiztest::control<QLineEdit>(form(), "edtdatabase")->hasFocus());
         QVERIFY(m_boxes->shown.isEmpty());
-        form().btbackClick();
-        QCOMPARE(form().CurrentStep, 1);
+        form().goBack();
+        QCOMPARE(form().currentStep(), 1);
         checkButtons(false, "Next >", true, true, true);
     }
 
     void blankDatabaseNameIsRefused()
     {
-        form().btnextClick();
-        form().edtdatabase->setText("  \t ");
-        form().edtname->setFocus();
-        form().btnextClick();
+        form().goNext();
+        wiztest::control<QLineEdit>(form(), "edtdatabase")->setText("  \t ");
+        wiztest::control<QLineEdit>(form(), "edtname")->setFocus();
+        form().goNext();
         QCOMPARE(m_boxes->shown.size(), 1);
         QCOMPARE(m_boxes->lastText(), QString("Please enter database name"));
         QCOMPARE(m_boxes->shown.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QCOMPARE(form().CurrentStep, 2);
-        QVERIFY(form().edtdatabase->hasFocus());
+        QCOMPARE(form().currentStep(), 2);
+        QVERIFY(wiztest::control<QLineEdit>(form(), "edtdatabase")->hasFocus());
     }
 
     void refusedLoginShowsServerMessage()
     {
         WIZ_REQUIRE_MYSQL(m_env);
-        form().btnextClick();
+        form().goNext();
         fillLogin("wiz_shop");
-        form().edtpassword->setText("wrong-password");
-        form().btnextClick();
+        wiztest::control<QLineEdit>(form(), "edtpassword")->setText("wrong-password");
+        form().goNext();
         QCOMPARE(m_boxes->shown.size(), 1);
         QVERIFY2(m_boxes->lastText().contains("Access denied"), qPrintable(m_boxes->lastText()));
-        QCOMPARE(form().CurrentStep, 2);
-        QCOMPARE(form().pg->currentWidget(), form().TabSheet2);
+        QCOMPARE(form().currentStep(), 2);
+        QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget(), wiztest::control<QWidget>(form(), "TabSheet2"));
     }
 
     void databaseChosenWithoutRegardToCase()
     {
         WIZ_REQUIRE_MYSQL(m_env);
         walkToStep4("wiz_shop");
-        QCOMPARE(form().pg->currentWidget(), form().TabSheet4);
-        QCOMPARE(boldStepLabel(), form().Label4);
+        QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget(), wiztest::control<QWidget>(form(), "TabSheet4"));
+        QCOMPARE(boldStepLabel(), wiztest::control<QLabel>(form(), "Label4"));
         checkButtons(true, "Next >", true, true, true);
-        QVERIFY(form().mysqldblist->hasFocus());
-        const QStringList names = items(form().mysqldblist);
+        QVERIFY(wiztest::control<QListWidget>(form(), "mysqldblist")->hasFocus());
+        const QStringList names = items(wiztest::control<QListWidget>(form(), "mysqldblist"));
         QVERIFY(names.contains("wiz_shop") && names.contains("wiz_other"));
-        QCOMPARE(form().mysqldblist->selectedItems().size(), 1);
-        QCOMPARE(form().mysqldblist->selectedItems().first()->text(), QString("wiz_shop"));
+        QCOMPARE(wiztest::control<QListWidget>(form(), "mysqldblist")->selectedItems().size(), 1);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "mysqldblist")->selectedItems().first()->text(), QString("wiz_shop"));
 
         // Two databases whose names differ only in case: both match, the later one is chosen.
-        form().btbackClick();
-        form().edtdatabase->setText("WIZ_CASE");
-        form().btnextClick();
-        QCOMPARE(form().CurrentStep, 4);
-        const QStringList listed = items(form().mysqldblist);
+        form().goBack();
+        wiztest::control<QLineEdit>(form(), "edtdatabase")->setText("WIZ_CASE");
+        form().goNext();
+        QCOMPARE(form().currentStep(), 4);
+        const QStringList listed = items(wiztest::control<QListWidget>(form(), "mysqldblist"));
         const int upper = listed.indexOf("WIZ_CASE"), lower = listed.indexOf("wiz_case");
         QVERIFY(upper >= 0 && lower >= 0);
-        QCOMPARE(form().mysqldblist->selectedItems().size(), 1);
-        QCOMPARE(form().mysqldblist->currentRow(), std::max(upper, lower));
+        QCOMPARE(wiztest::control<QListWidget>(form(), "mysqldblist")->selectedItems().size(), 1);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "mysqldblist")->currentRow(), std::max(upper, lower));
 
         // A name that matches nothing exactly enough: the list has no selection.
-        form().btbackClick();
-        QCOMPARE(form().CurrentStep, 2);
-        form().edtdatabase->setText("wiz_shop ");  // the blank is kept: no entry equals it
-        form().btnextClick();
-        if (form().CurrentStep == 4)
-            QVERIFY(form().mysqldblist->selectedItems().isEmpty());
+        form().goBack();
+        QCOMPARE(form().currentStep(), 2);
+        wiztest::control<QLineEdit>(form(), "edtdatabase")->setText("wiz_shop ");  // the blank is kept: no entry equals it
+        form().goNext();
+        if (form().currentStep() == 4)
+            QVERIFY(wiztest::control<QListWidget>(form(), "mysqldblist")->selectedItems().isEmpty());
         else  // the server refused the name with the blank: its own message
             QCOMPARE(m_boxes->shown.size(), 1);
     }
@@ -352,153 +354,153 @@ private slots:
         WIZ_REQUIRE_MYSQL(m_env);
         walkToStep4();
         // No target file: the language table's message, focus on Browse.
-        form().mysqldblist->setFocus();
-        form().btnextClick();
+        wiztest::control<QListWidget>(form(), "mysqldblist")->setFocus();
+        form().goNext();
         QCOMPARE(m_boxes->lastText(), QString("Please input Access database name"));
-        QCOMPARE(form().CurrentStep, 4);
-        QVERIFY(form().btbrowse->hasFocus());
+        QCOMPARE(form().currentStep(), 4);
+        QVERIFY(wiztest::control<QPushButton>(form(), "btbrowse")->hasFocus());
 
         // No database chosen in the list: an error, the step stays.
         m_boxes->clear();
-        form().editaccessname->setText(m_home.filePath("t.mdb"));
-        form().mysqldblist->clearSelection();
-        form().btnextClick();
+        wiztest::control<QLineEdit>(form(), "editaccessname")->setText(m_home.filePath("t.mdb"));
+        wiztest::control<QListWidget>(form(), "mysqldblist")->clearSelection();
+        form().goNext();
         QCOMPARE(m_boxes->shown.size(), 1);
-        QCOMPARE(form().CurrentStep, 4);
+        QCOMPARE(form().currentStep(), 4);
         QVERIFY(!form().source().isOpen());
 
         // A database that has vanished: the server's message.
         m_boxes->clear();
-        form().mysqldblist->addItem("wiz_no_such_db");
-        form().mysqldblist->setCurrentRow(form().mysqldblist->count() - 1);
-        form().btnextClick();
+        wiztest::control<QListWidget>(form(), "mysqldblist")->addItem("wiz_no_such_db");
+        wiztest::control<QListWidget>(form(), "mysqldblist")->setCurrentRow(wiztest::control<QListWidget>(form(), "mysqldblist")->count() - 1);
+        form().goNext();
         QCOMPARE(m_boxes->shown.size(), 1);
         QVERIFY2(m_boxes->lastText().contains("wiz_no_such_db"), qPrintable(m_boxes->lastText()));
-        QCOMPARE(form().CurrentStep, 4);
-        QCOMPARE(form().availabletables->count(), 0);
+        QCOMPARE(form().currentStep(), 4);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "availabletables")->count(), 0);
     }
 
     void tablePageArrival()
     {
         WIZ_REQUIRE_MYSQL(m_env);
         walkToStep5();
-        QCOMPARE(form().pg->currentWidget(), form().TabSheet5);
-        QCOMPARE(boldStepLabel(), form().Label5);
+        QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget(), wiztest::control<QWidget>(form(), "TabSheet5"));
+        QCOMPARE(boldStepLabel(), wiztest::control<QLabel>(form(), "Label5"));
         checkButtons(true, "Next >", false, true, true);
-        QVERIFY(form().availabletables->hasFocus());
-        QStringList listed = items(form().availabletables);
+        QVERIFY(wiztest::control<QListWidget>(form(), "availabletables")->hasFocus());
+        QStringList listed = items(wiztest::control<QListWidget>(form(), "availabletables"));
         QStringList sortedListed = listed, sortedExpected = kTables;
         sortedListed.sort();
         sortedExpected.sort();
         QCOMPARE(sortedListed, sortedExpected);
-        QCOMPARE(form().availabletables->currentRow(), 0);
-        QVERIFY(form().availabletables->selectedItems().isEmpty());
-        QCOMPARE(form().selecttables->count(), 0);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "availabletables")->currentRow(), 0);
+        QVERIFY(wiztest::control<QListWidget>(form(), "availabletables")->selectedItems().isEmpty());
+        QCOMPARE(wiztest::control<QListWidget>(form(), "selecttables")->count(), 0);
 
         // "Add >" before any click moves nothing.
-        form().Button1Click();
-        QCOMPARE(form().selecttables->count(), 0);
-        QVERIFY(!form().btnext->isEnabled());
-        QCOMPARE(form().availabletables->selectionMode(), QAbstractItemView::ExtendedSelection);
-        QCOMPARE(form().selecttables->selectionMode(), QAbstractItemView::ExtendedSelection);
+        form().tablePage().addSelected();
+        QCOMPARE(wiztest::control<QListWidget>(form(), "selecttables")->count(), 0);
+        QVERIFY(!wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
+        QCOMPARE(wiztest::control<QListWidget>(form(), "availabletables")->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "selecttables")->selectionMode(), QAbstractItemView::ExtendedSelection);
     }
 
     void tableMoves()
     {
         WIZ_REQUIRE_MYSQL(m_env);
         walkToStep5();
-        const QStringList server = items(form().availabletables);
+        const QStringList server = items(wiztest::control<QListWidget>(form(), "availabletables"));
 
         // Second and fourth: appended in list order.
-        select(form().availabletables, {server[1], server[3]});
-        form().Button1Click();
-        QCOMPARE(items(form().selecttables), QStringList({server[1], server[3]}));
-        QVERIFY(form().btnext->isEnabled());
-        QCOMPARE(items(form().availabletables), QStringList({server[0], server[2], server[4]}));
+        select(wiztest::control<QListWidget>(form(), "availabletables"), {server[1], server[3]});
+        form().tablePage().addSelected();
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), QStringList({server[1], server[3]}));
+        QVERIFY(wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "availabletables")), QStringList({server[0], server[2], server[4]}));
 
         // Then the last one: after those already selected.
-        select(form().availabletables, {server[4]});
-        form().Button1Click();
-        QCOMPARE(items(form().selecttables), QStringList({server[1], server[3], server[4]}));
+        select(wiztest::control<QListWidget>(form(), "availabletables"), {server[4]});
+        form().tablePage().addSelected();
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), QStringList({server[1], server[3], server[4]}));
 
         // Removal: back in alphabetical position, the whole list sorted without regard to case.
-        select(form().selecttables, {server[3]});
-        form().Button3Click();
+        select(wiztest::control<QListWidget>(form(), "selecttables"), {server[3]});
+        form().tablePage().removeSelected();
         QStringList available = {server[0], server[2], server[3]};
         std::sort(available.begin(), available.end(),
                   [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
-        QCOMPARE(items(form().availabletables), available);
-        QCOMPARE(items(form().selecttables), QStringList({server[1], server[4]}));
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "availabletables")), available);
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), QStringList({server[1], server[4]}));
 
         // Remove all: everything back, sorted: Customers among the small letters.
-        form().Button4Click();
-        QCOMPARE(items(form().availabletables), QStringList({"alpha", "beta", "Customers", "orders", "Zeta"}));
-        QCOMPARE(form().selecttables->count(), 0);
-        QVERIFY(!form().btnext->isEnabled());
+        form().tablePage().removeAll();
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "availabletables")), QStringList({"alpha", "beta", "Customers", "orders", "Zeta"}));
+        QCOMPARE(wiztest::control<QListWidget>(form(), "selecttables")->count(), 0);
+        QVERIFY(!wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
 
         // Add all: in the order shown.
-        form().Button2Click();
-        QCOMPARE(items(form().selecttables), QStringList({"alpha", "beta", "Customers", "orders", "Zeta"}));
-        QCOMPARE(form().availabletables->count(), 0);
-        QVERIFY(form().btnext->isEnabled());
+        form().tablePage().addAll();
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), QStringList({"alpha", "beta", "Customers", "orders", "Zeta"}));
+        QCOMPARE(wiztest::control<QListWidget>(form(), "availabletables")->count(), 0);
+        QVERIFY(wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
 
         // Double clicks move the selection of their list.
-        select(form().selecttables, {"beta", "orders"});
-        form().selecttablesDblClick();
-        QCOMPARE(items(form().availabletables), QStringList({"beta", "orders"}));
-        select(form().availabletables, {"orders"});
-        form().availabletablesDblClick();
-        QCOMPARE(items(form().selecttables), QStringList({"alpha", "Customers", "Zeta", "orders"}));
+        select(wiztest::control<QListWidget>(form(), "selecttables"), {"beta", "orders"});
+        emit wiztest::control<QListWidget>(form(), "selecttables")->itemDoubleClicked(nullptr);
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "availabletables")), QStringList({"beta", "orders"}));
+        select(wiztest::control<QListWidget>(form(), "availabletables"), {"orders"});
+        emit wiztest::control<QListWidget>(form(), "availabletables")->itemDoubleClicked(nullptr);
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), QStringList({"alpha", "Customers", "Zeta", "orders"}));
 
         // Moves with nothing to move change nothing; Next follows the selected list.
-        form().availabletables->clearSelection();
-        form().Button1Click();
-        QCOMPARE(form().selecttables->count(), 4);
-        form().Button4Click();
-        QVERIFY(!form().btnext->isEnabled());
-        form().Button3Click();
-        QVERIFY(!form().btnext->isEnabled());
+        wiztest::control<QListWidget>(form(), "availabletables")->clearSelection();
+        form().tablePage().addSelected();
+        QCOMPARE(wiztest::control<QListWidget>(form(), "selecttables")->count(), 4);
+        form().tablePage().removeAll();
+        QVERIFY(!wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
+        form().tablePage().removeSelected();
+        QVERIFY(!wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
 
         // Back empties both lists; Next lists again, now kept in alphabetical order.
-        form().btbackClick();
-        QCOMPARE(form().CurrentStep, 4);
-        QCOMPARE(form().availabletables->count(), 0);
-        QCOMPARE(form().selecttables->count(), 0);
+        form().goBack();
+        QCOMPARE(form().currentStep(), 4);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "availabletables")->count(), 0);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "selecttables")->count(), 0);
         checkButtons(true, "Next >", true, true, true);
-        form().btnextClick();
-        QCOMPARE(form().CurrentStep, 5);
-        QCOMPARE(items(form().availabletables), QStringList({"alpha", "beta", "Customers", "orders", "Zeta"}));
-        QVERIFY(!form().btnext->isEnabled());
+        form().goNext();
+        QCOMPARE(form().currentStep(), 5);
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "availabletables")), QStringList({"alpha", "beta", "Customers", "orders", "Zeta"}));
+        QVERIFY(!wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
 
         // Back from step 4 lands on step 2.
-        form().btbackClick();
-        form().btbackClick();
-        QCOMPARE(form().CurrentStep, 2);
+        form().goBack();
+        form().goBack();
+        QCOMPARE(form().currentStep(), 2);
     }
 
     void doubleClickWithTheMouse()
     {
         WIZ_REQUIRE_MYSQL(m_env);
         walkToStep5();
-        QListWidget* list = form().availabletables;
+        QListWidget* list = wiztest::control<QListWidget>(form(), "availabletables");
         const QString name = list->item(2)->text();
         const QPoint at = list->visualItemRect(list->item(2)).center();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-        QCOMPARE(items(form().selecttables), QStringList({name}));
-        QVERIFY(form().btnext->isEnabled());
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), QStringList({name}));
+        QVERIFY(wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
     }
 
     void lastStepButtonsAndPicture()
     {
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler("https", &recorder, "open");
-        form().ShowStep(6);
-        QCOMPARE(form().pg->currentWidget(), form().TabSheet6);
-        QCOMPARE(boldStepLabel(), form().Label6);
+        form().showStep(6);
+        QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget(), wiztest::control<QWidget>(form(), "TabSheet6"));
+        QCOMPARE(boldStepLabel(), wiztest::control<QLabel>(form(), "Label6"));
         checkButtons(false, "Finish", true, false, false);
         // The picture opens help also here, where Help itself is disabled.
-        QTest::mouseClick(form().Image1, Qt::LeftButton, {}, QPoint(20, 20));
+        QTest::mouseClick(wiztest::control<ClickableImage>(form(), "Image1"), Qt::LeftButton, {}, QPoint(20, 20));
         QCOMPARE(recorder.opened.size(), 1);
         QCOMPARE(recorder.opened.first().toString(), QString("https://github.com/tarnwick/ferrowane/blob/main/docs/help-en.md"));
         QDesktopServices::unsetUrlHandler("https");
@@ -508,10 +510,9 @@ private slots:
     {
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler("https", &recorder, "open");
-        QTest::mouseClick(form().bthelp, Qt::LeftButton);
-        form().LanguageCode = "cn";
-        form().ApplyLanguage();
-        form().bthelpClick();
+        QTest::mouseClick(wiztest::control<QPushButton>(form(), "bthelp"), Qt::LeftButton);
+        form().setLanguage("cn");
+        form().openHelp();
         QDesktopServices::unsetUrlHandler("https");
         QCOMPARE(recorder.opened.size(), 2);
         QVERIFY(recorder.opened[0].toString().endsWith("/docs/help-en.md"));
@@ -523,23 +524,23 @@ private slots:
     void closeQuestion()
     {
         m_boxes->answers = {QMessageBox::No};
-        QTest::mouseClick(form().btcancel, Qt::LeftButton);
+        QTest::mouseClick(wiztest::control<QPushButton>(form(), "btcancel"), Qt::LeftButton);
         QCOMPARE(m_boxes->shown.size(), 1);
         QCOMPARE(m_boxes->lastText(), QString("Close this Wizard ?"));
         QCOMPARE(m_boxes->shown.last().title, QString("Information"));
         QCOMPARE(m_boxes->shown.last().buttons, QMessageBox::Yes | QMessageBox::No);
         QVERIFY(form().isVisible());
 
-        form().edtname->setText("kept-user");
+        wiztest::control<QLineEdit>(form(), "edtname")->setText("kept-user");
         m_boxes->answers = {QMessageBox::Yes};
-        QTest::mouseClick(form().btcancel, Qt::LeftButton);
+        QTest::mouseClick(wiztest::control<QPushButton>(form(), "btcancel"), Qt::LeftButton);
         QVERIFY(!form().isVisible());
         QCOMPARE(LoadSettings().mysqlu, QString("kept-user"));
     }
 
     void titleBarCloseAsksNothingAndSaves()
     {
-        form().edtdatabase->setText("from-title-bar");
+        wiztest::control<QLineEdit>(form(), "edtdatabase")->setText("from-title-bar");
         QVERIFY(form().close());
         QVERIFY(m_boxes->shown.isEmpty());
         QCOMPARE(LoadSettings().mysqldatabase, QString("from-title-bar"));
@@ -562,18 +563,18 @@ private slots:
             raw.setValue("defaultaccessdir", m_home.path() + "/");
         }
         newForm();
-        QCOMPARE(form().accessmodeItems->checkedId(), 1);
-        QVERIFY(form().edthost->isEnabled());
-        QCOMPARE(form().edthost->text(), QString("db.example"));
-        QCOMPARE(form().edtport->text(), QString("3306"));
-        QCOMPARE(form().cbcharset->currentText(), QString("utf8"));
+        QCOMPARE(wiztest::control<QButtonGroup>(form(), "accessmodeItems")->checkedId(), 1);
+        QVERIFY(wiztest::control<QLineEdit>(form(), "edthost")->isEnabled());
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "edthost")->text(), QString("db.example"));
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "edtport")->text(), QString("3306"));
+        QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->currentText(), QString("utf8"));
         QCOMPARE(form().characterSetIndex(), 36);
-        QCOMPARE(form().processtableItems->checkedId(), 0);   // nearest in range
-        QCOMPARE(form().cbaccessformat->currentIndex(), 1);
-        QVERIFY(!form().chktabledefi->isChecked());
-        QVERIFY(form().chkblobtotext->isChecked());
-        QVERIFY(form().chkuppercase->isChecked());
-        QCOMPARE(form().edtoracleusername->text(), QString("ou"));
+        QCOMPARE(wiztest::control<QButtonGroup>(form(), "processtableItems")->checkedId(), 0);   // nearest in range
+        QCOMPARE(wiztest::control<QComboBox>(form(), "cbaccessformat")->currentIndex(), 1);
+        QVERIFY(!wiztest::control<QCheckBox>(form(), "chktabledefi")->isChecked());
+        QVERIFY(wiztest::control<QCheckBox>(form(), "chkblobtotext")->isChecked());
+        QVERIFY(wiztest::control<QCheckBox>(form(), "chkuppercase")->isChecked());
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "edtoracleusername")->text(), QString("ou"));
         QCOMPARE(form().accessDialogFolder(), m_home.path() + "/");
 
         // Leaving without a chosen file keeps the stored folder; the rest is written back.
@@ -589,20 +590,20 @@ private slots:
     void chosenFileMovesTheStoredFolder()
     {
         QDir(m_home.path()).mkpath("out dir");
-        form().editaccessname->setText(m_home.path() + "/out dir/new.mdb");
+        wiztest::control<QLineEdit>(form(), "editaccessname")->setText(m_home.path() + "/out dir/new.mdb");
         QVERIFY(form().close());
         QCOMPARE(LoadSettings().defaultaccessdir, m_home.path() + "/out dir/");
     }
 
     void typedCharacterSetAsksForNone()
     {
-        form().cbcharset->setEditText("klingon");
+        wiztest::control<QComboBox>(form(), "cbcharset")->setEditText("klingon");
         QCOMPARE(form().characterSetIndex(), -1);
         QCOMPARE(form().conversionSettings().character_set, QString("klingon"));
         QCOMPARE(form().storedFromControls().characterSet, -1);
-        form().cbcharset->setEditText("utf8");
+        wiztest::control<QComboBox>(form(), "cbcharset")->setEditText("utf8");
         QCOMPARE(form().characterSetIndex(), 36);
-        form().cbcharset->setEditText("UTF8");
+        wiztest::control<QComboBox>(form(), "cbcharset")->setEditText("UTF8");
         QCOMPARE(form().characterSetIndex(), -1);
     }
 
@@ -612,12 +613,12 @@ private slots:
         QDir().mkpath(folder);
         // OK with a name typed without extension: ".mdb" is added.
         QTimer::singleShot(0, this, [&] {
-            QVERIFY(form().SaveDialog1->isVisible());
-            form().SaveDialog1->selectFile(folder + "/typed");
-            QMetaObject::invokeMethod(form().SaveDialog1, "accept");
+            QVERIFY(wiztest::control<QFileDialog>(form(), "SaveDialog1")->isVisible());
+            wiztest::control<QFileDialog>(form(), "SaveDialog1")->selectFile(folder + "/typed");
+            QMetaObject::invokeMethod(wiztest::control<QFileDialog>(form(), "SaveDialog1"), "accept");
         });
-        form().btbrowseClick();
-        QCOMPARE(form().editaccessname->text(), folder + "/typed.mdb");
+        form().optionsPage().browseForAccessFile();
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "editaccessname")->text(), folder + "/typed.mdb");
 
         // An existing file is taken without a question.
         QFile existing(folder + "/there.mdb");
@@ -625,91 +626,88 @@ private slots:
         existing.close();
         QTimer::singleShot(0, this, [&] {
             // Typed into the name field, as a user would.
-            auto* name = form().SaveDialog1->findChild<QLineEdit*>("fileNameEdit");
+            auto* name = wiztest::control<QFileDialog>(form(), "SaveDialog1")->findChild<QLineEdit*>("fileNameEdit");
             QVERIFY(name);
             name->setText("there.mdb");
-            QMetaObject::invokeMethod(form().SaveDialog1, "accept");
+            QMetaObject::invokeMethod(wiztest::control<QFileDialog>(form(), "SaveDialog1"), "accept");
         });
-        form().btbrowseClick();
-        QCOMPARE(form().editaccessname->text(), folder + "/there.mdb");
+        form().optionsPage().browseForAccessFile();
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "editaccessname")->text(), folder + "/there.mdb");
 
         // Cancel leaves the field as it was; the dialog reopened on the earlier choice.
         QString offered;
         QTimer::singleShot(0, this, [&] {
-            offered = form().SaveDialog1->selectedFiles().value(0);
-            form().SaveDialog1->reject();
+            offered = wiztest::control<QFileDialog>(form(), "SaveDialog1")->selectedFiles().value(0);
+            wiztest::control<QFileDialog>(form(), "SaveDialog1")->reject();
         });
-        form().btbrowseClick();
+        form().optionsPage().browseForAccessFile();
         QCOMPARE(offered, folder + "/there.mdb");
-        QCOMPARE(form().editaccessname->text(), folder + "/there.mdb");
-        QCOMPARE(form().SaveDialog1->defaultSuffix(), QString("mdb"));
-        QCOMPARE(form().SaveDialog1->nameFilters(), QStringList({"MS Access Databases (.mdb) (*.mdb)"}));
-        QVERIFY(form().SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));
+        QCOMPARE(wiztest::control<QLineEdit>(form(), "editaccessname")->text(), folder + "/there.mdb");
+        QCOMPARE(wiztest::control<QFileDialog>(form(), "SaveDialog1")->defaultSuffix(), QString("mdb"));
+        QCOMPARE(wiztest::control<QFileDialog>(form(), "SaveDialog1")->nameFilters(), QStringList({"MS Access Databases (.mdb) (*.mdb)"}));
+        QVERIFY(wiztest::control<QFileDialog>(form(), "SaveDialog1")->testOption(QFileDialog::DontConfirmOverwrite));
         QVERIFY(m_boxes->shown.isEmpty());
     }
 
     void chineseCaptions()
     {
-        form().LanguageCode = "cn";
-        form().ApplyLanguage();
-        QCOMPARE(form().Label1->text(), QString::fromUtf8("欢迎"));
-        QCOMPARE(form().Label2->text(), QString::fromUtf8("连接MYSQL"));
-        QCOMPARE(form().Label8->text(), QString());
-        QCOMPARE(form().accessmode->title(), QString::fromUtf8("存取模式"));
-        QCOMPARE(form().GroupBox1->title(), QString("Port settings"));
-        QCOMPARE(form().chkblobtotext->text(), QString::fromUtf8("转换BLOB为TEXT类型"));
-        QCOMPARE(form().Button1->text(), QString::fromUtf8("添加>"));
-        QCOMPARE(form().Button2->text(), QString::fromUtf8("添加全部>"));
-        QCOMPARE(form().Button3->text(), QString::fromUtf8("<去除"));
-        QCOMPARE(form().Button4->text(), QString::fromUtf8("<去除全部"));
-        QCOMPARE(form().btbrowse->text(), QString::fromUtf8("浏览..."));
-        QCOMPARE(form().bthelp->text(), QString::fromUtf8("帮助"));
-        QCOMPARE(form().btcreatebat->text(), QString::fromUtf8("创建快捷方式"));
-        QCOMPARE(form().btnext->text(), QString("Next >"));
-        QCOMPARE(form().btcancel->text(), QString("Close"));
-        QCOMPARE(form().accessmodeItems->button(1)->text(), QString("&Romote"));  // items stay English
-        QCOMPARE(form().nullaccessname->text(), QString::fromUtf8("请输入Access文件名"));
+        form().setLanguage("cn");
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label1")->text(), QString::fromUtf8("欢迎"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label2")->text(), QString::fromUtf8("连接MYSQL"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label8")->text(), QString());
+        QCOMPARE(wiztest::control<QGroupBox>(form(), "accessmode")->title(), QString::fromUtf8("存取模式"));
+        QCOMPARE(wiztest::control<QGroupBox>(form(), "GroupBox1")->title(), QString("Port settings"));
+        QCOMPARE(wiztest::control<QCheckBox>(form(), "chkblobtotext")->text(), QString::fromUtf8("转换BLOB为TEXT类型"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "Button1")->text(), QString::fromUtf8("添加>"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "Button2")->text(), QString::fromUtf8("添加全部>"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "Button3")->text(), QString::fromUtf8("<去除"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "Button4")->text(), QString::fromUtf8("<去除全部"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btbrowse")->text(), QString::fromUtf8("浏览..."));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "bthelp")->text(), QString::fromUtf8("帮助"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcreatebat")->text(), QString::fromUtf8("创建快捷方式"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btnext")->text(), QString("Next >"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Close"));
+        QCOMPARE(wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(1)->text(), QString("&Romote"));  // items stay English
+        QCOMPARE(wiztest::control<QLabel>(form(), "nullaccessname")->text(), QString::fromUtf8("请输入Access文件名"));
 
         m_boxes->answers = {QMessageBox::No};
-        form().ConfirmClose();
+        form().confirmClose();
         QCOMPARE(m_boxes->lastText(), QString::fromUtf8("退出向导 ?"));
 
         // Back to English: the buttons outside the table keep their Chinese captions.
-        form().LanguageCode = "en";
-        form().ApplyLanguage();
-        QCOMPARE(form().Label1->text(), QString("Welcome"));
-        QCOMPARE(form().btcreatebat->text(), QString("Create Shortcut File"));
+        form().setLanguage("en");
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label1")->text(), QString("Welcome"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcreatebat")->text(), QString("Create Shortcut File"));
     }
 
     void englishCaptionsOfThePages()
     {
-        QCOMPARE(form().GroupBox1->title(), QString("Port settings"));
-        QCOMPARE(form().Label17->text(), QString("(Default Mysql Port is 3306)"));
-        QCOMPARE(form().edtport111->text(), QString("Port number:"));
-        QCOMPARE(form().Label15->text(), QString("Database :"));
-        QCOMPARE(form().processtable->title(), QString("How to process existing tables:"));
-        QCOMPARE(form().Label26->text(), QString("Select MySQL tables to convert into Oracle format."));
-        QCOMPARE(form().Label29->text(), QString("Conversion is Completed"));
-        QCOMPARE(form().Label30->text(), QString("Wizard has migrated your MySQL database to Access successfully."));
-        QCOMPARE(form().Label32->text(), QString("Click 'Finish' to exit the wizard."));
-        QCOMPARE(form().labelaccessname->text(), QString("MS Access database name:"));
-        QCOMPARE(form().btcreatebat->text(), QString("Create Shortcut File"));
-        QCOMPARE(form().queryclose->text(), QString("Close this Wizard ?"));
-        QVERIFY(form().linkmysqlerror->text().startsWith("Access denied. Verify"));
-        QVERIFY(!form().helpurl->isVisible());
+        QCOMPARE(wiztest::control<QGroupBox>(form(), "GroupBox1")->title(), QString("Port settings"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label17")->text(), QString("(Default Mysql Port is 3306)"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "edtport111")->text(), QString("Port number:"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label15")->text(), QString("Database :"));
+        QCOMPARE(wiztest::control<QGroupBox>(form(), "processtable")->title(), QString("How to process existing tables:"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label26")->text(), QString("Select MySQL tables to convert into Oracle format."));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label29")->text(), QString("Conversion is Completed"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label30")->text(), QString("Wizard has migrated your MySQL database to Access successfully."));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label32")->text(), QString("Click 'Finish' to exit the wizard."));
+        QCOMPARE(wiztest::control<QLabel>(form(), "labelaccessname")->text(), QString("MS Access database name:"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcreatebat")->text(), QString("Create Shortcut File"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "queryclose")->text(), QString("Close this Wizard ?"));
+        QVERIFY(wiztest::control<QLabel>(form(), "linkmysqlerror")->text().startsWith("Access denied. Verify"));
+        QVERIFY(!wiztest::control<QLabel>(form(), "helpurl")->isVisible());
     }
 
     void unknownLabelGetsEmptyCaption()
     {
-        auto* extra = new QLabel("before", form().TabSheet1);
+        auto* extra = new QLabel("before", wiztest::control<QWidget>(form(), "TabSheet1"));
         extra->setObjectName("Label99");
-        form().ApplyLanguage();
+        form().setLanguage("en");
         QCOMPARE(extra->text(), QString());
-        form().LanguageCode = "fr";
         extra->setText("kept");
-        form().ApplyLanguage();
+        form().setLanguage("fr");
         QCOMPARE(extra->text(), QString("kept"));
-        QCOMPARE(form().Label1->text(), QString("Welcome"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "Label1")->text(), QString("Welcome"));
     }
 
     void languageTablesAreComplete()
@@ -725,7 +723,7 @@ private slots:
     void maintenanceExports()
     {
         QTemporaryDir out;
-        QVERIFY(form().Button8Click(out.path()));
+        QVERIFY(form().exportLanguageTables(out.path()));
         QFile en(out.filePath("english.txt")), cn(out.filePath("chn.txt"));
         QVERIFY(en.open(QIODevice::ReadOnly) && cn.open(QIODevice::ReadOnly));
         const QList<QByteArray> enLines = en.readAll().split('\n');
@@ -733,7 +731,7 @@ private slots:
         QCOMPARE(enLines.size(), 49);  // 48 lines and the empty text after the last line end
         QVERIFY(cn.readAll().startsWith(QString::fromUtf8("Label1=欢迎\r\n").toUtf8()));
 
-        QVERIFY(form().saveClick(out.path()));
+        QVERIFY(form().exportLabelCaptions(out.path()));
         QFile lb(out.filePath("lb.txt"));
         QVERIFY(lb.open(QIODevice::ReadOnly));
         const QString saved = QString::fromUtf8(lb.readAll());
@@ -744,7 +742,7 @@ private slots:
         // The captured table replaced the English one.
         QCOMPARE(tableText(form().english(), "processtable"), QString("How to process existing tables:"));
 
-        QVERIFY(form().loaditemsClick(out.path()));
+        QVERIFY(form().exportAllCaptions(out.path()));
         QVERIFY(lb.open(QIODevice::ReadOnly));
         const QString loaded = QString::fromUtf8(lb.readAll());
         QVERIFY(loaded.contains("GroupBox1=Port settings\r\n"));
@@ -767,12 +765,12 @@ private slots:
         log.replaceLastLine(log.lastLine() + "...Done");
         QCOMPARE(form().logLines(), QStringList({"Create table orders...Done", "", "two\nlines...Done"}));
         // The memo catches up with a rapidly replaced line when the run flushes it.
-        dynamic_cast<MemoLog&>(log).flush();
-        QCOMPARE(form().sc->toPlainText(), QString("Create table orders...Done\n\ntwo\nlines...Done"));
-        QVERIFY(form().sc->isReadOnly());
-        QCOMPARE(form().sc->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        dynamic_cast<LogView&>(log).flush();
+        QCOMPARE(wiztest::control<QPlainTextEdit>(form(), "sc")->toPlainText(), QString("Create table orders...Done\n\ntwo\nlines...Done"));
+        QVERIFY(wiztest::control<QPlainTextEdit>(form(), "sc")->isReadOnly());
+        QCOMPARE(wiztest::control<QPlainTextEdit>(form(), "sc")->lineWrapMode(), QPlainTextEdit::WidgetWidth);
         log.appendLine("after");
-        QCOMPARE(form().sc->toPlainText(), QString("Create table orders...Done\n\ntwo\nlines...Done\nafter"));
+        QCOMPARE(wiztest::control<QPlainTextEdit>(form(), "sc")->toPlainText(), QString("Create table orders...Done\n\ntwo\nlines...Done\nafter"));
     }
 
     void wholeConversionToFinish()
@@ -788,26 +786,26 @@ private slots:
             // Only Stop and Help can be used while the run goes on.
             if (form().runGoingOn()) {
                 ++pointsSeen;
-                QVERIFY(!form().btback->isEnabled());
-                QVERIFY(!form().btnext->isEnabled());
-                QCOMPARE(form().btcancel->text(), QString("Stop"));
-                QVERIFY(form().btcancel->isEnabled());
-                QVERIFY(form().bthelp->isEnabled());
-                QCOMPARE(form().pg->currentWidget(), form().TabSheet6);
-                QCOMPARE(form().CurrentStep, 5);
-                QCOMPARE(boldStepLabel(), form().Label5);
+                QVERIFY(!wiztest::control<QPushButton>(form(), "btback")->isEnabled());
+                QVERIFY(!wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
+                QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Stop"));
+                QVERIFY(wiztest::control<QPushButton>(form(), "btcancel")->isEnabled());
+                QVERIFY(wiztest::control<QPushButton>(form(), "bthelp")->isEnabled());
+                QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget(), wiztest::control<QWidget>(form(), "TabSheet6"));
+                QCOMPARE(form().currentStep(), 5);
+                QCOMPARE(boldStepLabel(), wiztest::control<QLabel>(form(), "Label5"));
             }
         });
         probe.start(0);
-        form().btnextClick();
+        form().goNext();
         probe.stop();
         QVERIFY(m_boxes->shown.isEmpty());
         QVERIFY(pointsSeen > 0);
         QVERIFY(QFile::exists(target));
-        QCOMPARE(form().CurrentStep, 6);
-        QCOMPARE(form().pg->currentWidget(), form().TabSheet6);
+        QCOMPARE(form().currentStep(), 6);
+        QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget(), wiztest::control<QWidget>(form(), "TabSheet6"));
         checkButtons(false, "Finish", true, false, false);
-        QCOMPARE(form().btcancel->text(), QString("Stop"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Stop"));
 
         const QStringList log = form().logLines();
         QVERIFY2(log.contains("Create table big...Done"), qPrintable(log.join('|')));
@@ -816,15 +814,15 @@ private slots:
         QCOMPARE(log.mid(log.size() - 3), QStringList({"Conversion is Completed",
                                                       "Wizard has migrated your MySQL database to Access successfully.",
                                                       "Click 'Finish' to exit the wizard."}));
-        QCOMPARE(form().pbtable->maximum(), 3);  // the last table's count
-        QCOMPARE(form().pbtable->value(), 3);
-        QVERIFY(!form().sc->toPlainText().contains(" / "));  // the bar adds nothing to the log
+        QCOMPARE(wiztest::control<QProgressBar>(form(), "pbtable")->maximum(), 3);  // the last table's count
+        QCOMPARE(wiztest::control<QProgressBar>(form(), "pbtable")->value(), 3);
+        QVERIFY(!wiztest::control<QPlainTextEdit>(form(), "sc")->toPlainText().contains(" / "));  // the bar adds nothing to the log
 
         // Finish: log and selection emptied, the window closes, the settings are stored.
-        form().btnextClick();
+        form().goNext();
         QVERIFY(!form().isVisible());
         QVERIFY(form().logLines().isEmpty());
-        QCOMPARE(form().selecttables->count(), 0);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "selecttables")->count(), 0);
         QCOMPARE(LoadSettings().mysqldatabase, QString("wiz_run"));
         QCOMPARE(LoadSettings().defaultaccessdir, m_home.path() + "/");
     }
@@ -838,17 +836,17 @@ private slots:
         QTimer::singleShot(0, this, [&] {
             QVERIFY(form().runGoingOn());
             m_boxes->answers = {QMessageBox::No};
-            QTest::mouseClick(form().btcancel, Qt::LeftButton);
+            QTest::mouseClick(wiztest::control<QPushButton>(form(), "btcancel"), Qt::LeftButton);
             asked = true;
             QCOMPARE(m_boxes->lastText(), QString("Stop"));
             QCOMPARE(m_boxes->shown.last().title, QString("Info"));
-            QCOMPARE(form().btcancel->text(), QString("Stop"));
-            QVERIFY(!form().btback->isEnabled());
+            QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Stop"));
+            QVERIFY(!wiztest::control<QPushButton>(form(), "btback")->isEnabled());
         });
-        form().btnextClick();
+        form().goNext();
         QVERIFY(asked);
-        QCOMPARE(form().CurrentStep, 6);
-        QVERIFY(!form().StopRequested);
+        QCOMPARE(form().currentStep(), 6);
+        QVERIFY(!form().stopRequested());
     }
 
     void stopConfirmedDuringLongTable()
@@ -859,19 +857,19 @@ private slots:
         QTimer::singleShot(0, this, [&] {
             QVERIFY(form().runGoingOn());
             m_boxes->answers = {QMessageBox::Yes};
-            QTest::mouseClick(form().btcancel, Qt::LeftButton);
-            QVERIFY(form().StopRequested);
-            QVERIFY(form().btback->isEnabled());
-            QCOMPARE(form().btcancel->text(), QString("Close"));
+            QTest::mouseClick(wiztest::control<QPushButton>(form(), "btcancel"), Qt::LeftButton);
+            QVERIFY(form().stopRequested());
+            QVERIFY(wiztest::control<QPushButton>(form(), "btback")->isEnabled());
+            QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Close"));
         });
-        form().btnextClick();
+        form().goNext();
         QCOMPARE(m_boxes->shown.size(), 1);
-        QCOMPARE(form().CurrentStep, 5);
-        QCOMPARE(form().pg->currentWidget(), form().TabSheet6);
-        QVERIFY(form().btback->isEnabled());
-        QVERIFY(!form().btnext->isEnabled());
-        QCOMPARE(form().btcancel->text(), QString("Close"));
-        QVERIFY(form().btcancel->isEnabled());
+        QCOMPARE(form().currentStep(), 5);
+        QCOMPARE(wiztest::control<QStackedWidget>(form(), "pg")->currentWidget(), wiztest::control<QWidget>(form(), "TabSheet6"));
+        QVERIFY(wiztest::control<QPushButton>(form(), "btback")->isEnabled());
+        QVERIFY(!wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Close"));
+        QVERIFY(wiztest::control<QPushButton>(form(), "btcancel")->isEnabled());
         const QStringList log = form().logLines();
         QVERIFY2(log.size() >= 4, qPrintable(log.join('|')));
         QCOMPARE(log.mid(log.size() - 4), QStringList({"Operation aborted", "Operation aborted", "Operation aborted", ""}));
@@ -879,14 +877,14 @@ private slots:
 
         // Close now asks the close question again.
         m_boxes->answers = {QMessageBox::No};
-        form().btcancelClick();
+        form().closeOrStop();
         QCOMPARE(m_boxes->lastText(), QString("Close this Wizard ?"));
 
         // Back: step 4, both lists empty; the log stays for the next run.
-        form().btbackClick();
-        QCOMPARE(form().CurrentStep, 4);
-        QCOMPARE(form().availabletables->count(), 0);
-        QCOMPARE(form().selecttables->count(), 0);
+        form().goBack();
+        QCOMPARE(form().currentStep(), 4);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "availabletables")->count(), 0);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "selecttables")->count(), 0);
         checkButtons(true, "Next >", true, true, true);
         QVERIFY(!form().logLines().isEmpty());
     }
@@ -897,17 +895,17 @@ private slots:
         prepareRunDatabase();
         // A target in a folder that does not exist cannot be written.
         walkToRunTables(m_home.filePath("no/such/folder/x.mdb"));
-        form().btnextClick();
+        form().goNext();
         QCOMPARE(m_boxes->shown.size(), 1);
         QVERIFY(!m_boxes->lastText().isEmpty());
-        QCOMPARE(form().CurrentStep, 5);
+        QCOMPARE(form().currentStep(), 5);
         QVERIFY(!form().runGoingOn());
-        QCOMPARE(form().btcancel->text(), QString("Stop"));
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Stop"));
         // The way out: Stop, then Back.
-        form().btcancelClick();
-        QVERIFY(form().btback->isEnabled());
-        form().btbackClick();
-        QCOMPARE(form().CurrentStep, 4);
+        form().closeOrStop();
+        QVERIFY(wiztest::control<QPushButton>(form(), "btback")->isEnabled());
+        form().goBack();
+        QCOMPARE(form().currentStep(), 4);
     }
 
     void unattendedCascadeRunsTheJob()
@@ -928,20 +926,20 @@ private slots:
             QVERIFY(jobFile.open(QIODevice::WriteOnly));
             jobFile.write((jobLines.join("\r\n") + "\r\n").toUtf8());
         }
-        m_form = std::make_unique<Taaform1>(QStringList{job});
+        m_form = std::make_unique<WizardWindow>(QStringList{job});
         m_form->show();
-        QVERIFY(form().Unattended);
+        QVERIFY(form().unattended());
         QCOMPARE(form().jobPath(), job);
         QVERIFY(form().logLines().value(0).startsWith("Start time:"));
-        QVERIFY(form().Timer1->isActive());
-        form().Timer1->stop();
+        QVERIFY(wiztest::control<QTimer>(form(), "Timer1")->isActive());
+        wiztest::control<QTimer>(form(), "Timer1")->stop();
         QCOMPARE(form().jobValue("Tables1"), QString("BIG"));
         QCOMPARE(form().jobValue("nameuppercase"), QString());
 
-        form().btnextClick();  // what the timer's tick does
+        form().goNext();  // what the timer's tick does
         QVERIFY(m_boxes->shown.isEmpty());
         QVERIFY(!form().isVisible());
-        QCOMPARE(items(form().selecttables), QStringList({"small", "big"}));
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), QStringList({"small", "big"}));
 
         QFile file(logFile);
         QVERIFY(file.open(QIODevice::ReadOnly));

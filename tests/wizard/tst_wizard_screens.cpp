@@ -1,7 +1,8 @@
 // Lays every page out at the window's size and checks that nothing is cut off
 // or overlaps; with FERROWANE_SCREENSHOT_DIR set it also saves a picture of
 // each step there (run under Xvfb for pictures as a user sees them).
-#include "wizard/aaform1.h"
+#include "wizard/table_page.h"
+#include "wizard/wizard_window.h"
 #include "wizard_test_support.h"
 
 #include <QAbstractButton>
@@ -27,7 +28,7 @@ private:
     std::unique_ptr<wiztest::MessageBoxes> m_boxes;
     QString m_shots = qEnvironmentVariable("FERROWANE_SCREENSHOT_DIR");
 
-    void shoot(Taaform1& form, const QString& name)
+    void shoot(WizardWindow& form, const QString& name)
     {
         QApplication::processEvents();
         checkTidy(form);
@@ -39,9 +40,9 @@ private:
 
     // Every visible control of the page on screen lies inside the page, gets at
     // least the room its text needs, and does not overlap its visible siblings.
-    void checkTidy(Taaform1& form)
+    void checkTidy(WizardWindow& form)
     {
-        QWidget* page = form.pg->currentWidget();
+        QWidget* page = wiztest::control<QStackedWidget>(form, "pg")->currentWidget();
         const QRect pageRect = page->rect();
         const QList<QWidget*> all = page->findChildren<QWidget*>();
         for (QWidget* w : all) {
@@ -70,21 +71,21 @@ private:
             }
         }
         // The button bar: every button wide enough for its caption.
-        for (QPushButton* b : {form.btback, form.btnext, form.btcancel, form.bthelp})
+        for (QPushButton* b : {wiztest::control<QPushButton>(form, "btback"), wiztest::control<QPushButton>(form, "btnext"), wiztest::control<QPushButton>(form, "btcancel"), wiztest::control<QPushButton>(form, "bthelp")})
             QVERIFY2(b->width() >= b->minimumSizeHint().width(), qPrintable(b->objectName()));
         // The step labels fit the side panel.
-        for (QLabel* l : {form.Label1, form.Label2, form.Label4, form.Label5, form.Label6})
+        for (QLabel* l : {wiztest::control<QLabel>(form, "Label1"), wiztest::control<QLabel>(form, "Label2"), wiztest::control<QLabel>(form, "Label4"), wiztest::control<QLabel>(form, "Label5"), wiztest::control<QLabel>(form, "Label6")})
             QVERIFY2(l->heightForWidth(l->width()) <= 48, qPrintable(l->objectName()));
     }
 
-    void fillLogin(Taaform1& form, const QString& database)
+    void fillLogin(WizardWindow& form, const QString& database)
     {
-        form.accessmodeItems->button(1)->setChecked(true);
-        form.edthost->setText(m_env.host);
-        form.edtport->setText(m_env.port);
-        form.edtname->setText(m_env.user);
-        form.edtpassword->setText(m_env.password);
-        form.edtdatabase->setText(database);
+        wiztest::control<QButtonGroup>(form, "accessmodeItems")->button(1)->setChecked(true);
+        wiztest::control<QLineEdit>(form, "edthost")->setText(m_env.host);
+        wiztest::control<QLineEdit>(form, "edtport")->setText(m_env.port);
+        wiztest::control<QLineEdit>(form, "edtname")->setText(m_env.user);
+        wiztest::control<QLineEdit>(form, "edtpassword")->setText(m_env.password);
+        wiztest::control<QLineEdit>(form, "edtdatabase")->setText(database);
     }
 
 private slots:
@@ -114,28 +115,28 @@ private slots:
     void everyStep()
     {
         WIZ_REQUIRE_MYSQL(m_env);
-        Taaform1 form;
+        WizardWindow form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
         shoot(form, "step1-welcome");
-        form.btnextClick();
+        form.goNext();
         fillLogin(form, "wiz_screens");
         shoot(form, "step2-connection");
-        form.btnextClick();
-        QCOMPARE(form.CurrentStep, 4);
-        form.editaccessname->setText(m_home.filePath("shop.mdb"));
-        form.processtableItems->button(1)->setChecked(true);
+        form.goNext();
+        QCOMPARE(form.currentStep(), 4);
+        wiztest::control<QLineEdit>(form, "editaccessname")->setText(m_home.filePath("shop.mdb"));
+        wiztest::control<QButtonGroup>(form, "processtableItems")->button(1)->setChecked(true);
         shoot(form, "step4-settings");
-        form.btnextClick();
-        QCOMPARE(form.CurrentStep, 5);
-        form.availabletables->item(0)->setSelected(true);
-        form.availabletables->item(2)->setSelected(true);
-        form.Button1Click();
-        form.availabletables->item(0)->setSelected(true);
+        form.goNext();
+        QCOMPARE(form.currentStep(), 5);
+        wiztest::control<QListWidget>(form, "availabletables")->item(0)->setSelected(true);
+        wiztest::control<QListWidget>(form, "availabletables")->item(2)->setSelected(true);
+        form.tablePage().addSelected();
+        wiztest::control<QListWidget>(form, "availabletables")->item(0)->setSelected(true);
         shoot(form, "step5-tables");
-        form.btnextClick();
-        QCOMPARE(form.CurrentStep, 6);
+        form.goNext();
+        QCOMPARE(form.currentStep(), 6);
         QVERIFY(m_boxes->shown.isEmpty());
         shoot(form, "step6-log");
 
@@ -144,23 +145,22 @@ private slots:
     void chineseSteps()
     {
         WIZ_REQUIRE_MYSQL(m_env);
-        Taaform1 form;
-        form.LanguageCode = "cn";
-        form.ApplyLanguage();
+        WizardWindow form;
+        form.setLanguage("cn");
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         shoot(form, "step1-welcome-zh");
-        form.btnextClick();
+        form.goNext();
         fillLogin(form, "wiz_screens");
         shoot(form, "step2-connection-zh");
-        form.btnextClick();
-        QCOMPARE(form.CurrentStep, 4);
-        form.editaccessname->setText(m_home.filePath("shop.mdb"));
+        form.goNext();
+        QCOMPARE(form.currentStep(), 4);
+        wiztest::control<QLineEdit>(form, "editaccessname")->setText(m_home.filePath("shop.mdb"));
         shoot(form, "step4-settings-zh");
-        form.btnextClick();
-        QCOMPARE(form.CurrentStep, 5);
-        form.availabletables->item(1)->setSelected(true);
-        form.Button1Click();
+        form.goNext();
+        QCOMPARE(form.currentStep(), 5);
+        wiztest::control<QListWidget>(form, "availabletables")->item(1)->setSelected(true);
+        form.tablePage().addSelected();
         shoot(form, "step5-tables-zh");
     }
 };

@@ -1,8 +1,10 @@
 // Shared by the wizard's Qt tests: a private configuration folder, message
-// boxes answered by the test, and the MariaDB server of the test run.
+// boxes answered by the test, the MariaDB server of the test run, and the
+// controls of a window by their Qt object names.
 #pragma once
 
 #include "wizard/message_box.h"
+#include "wizard/wizard_window.h"
 
 #include <QByteArray>
 #include <QList>
@@ -90,6 +92,26 @@ inline void isolateUserFolders(const QTemporaryDir& dir)
 {
     qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", (dir.path() + "/data").toLocal8Bit());
+}
+
+// The wizard window's own control of that object name (not one of a dialog it owns).
+template <class T>
+T* control(const ferrowane::WizardWindow& window, const char* name)
+{
+    T* found = window.control<T>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("the wizard window has no control %s", name);
+    return found;
+}
+
+// A child of any other window by its object name.
+template <class T>
+T* child(const QObject& parent, const char* name)
+{
+    T* found = parent.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
 }
 
 }  // namespace wiztest

@@ -1,4 +1,4 @@
-// The progress log as the window shows it: whole lines in the read-only memo,
+// The progress log as the window shows it: whole lines in the read-only text view,
 // the current table's rows on a bar beneath it, and the window's events let
 // through at the run's progress points.
 #pragma once
@@ -13,9 +13,9 @@ class QProgressBar;
 
 namespace ferrowane {
 
-class MemoLog : public ProgressLog {
+class LogView : public ProgressLog {
 public:
-    MemoLog(QPlainTextEdit* memo, QProgressBar* bar, bool& stopRequested);
+    LogView(QPlainTextEdit* view, QProgressBar* bar, bool& stopRequested);
 
     void appendLine(const QString& line) override;
     void replaceLastLine(const QString& line) override;
@@ -31,19 +31,19 @@ public:
     // The last table's transfer ended: show it complete (progress points come
     // only every 100 rows).
     void finishBar();
-    // Puts a replaced last line that is still waiting into the memo.
+    // Puts a replaced last line that is still waiting into the view.
     void flush();
 
 private:
     void showLastLine();
 
-    QPlainTextEdit* m_memo;
+    QPlainTextEdit* m_view;
     QProgressBar* m_bar;
     bool& m_stop;
     QStringList m_lines;
     int m_lastLineBlock = 0;  // first block of the last line (a line may hold line breaks)
     // A progress line changes every 100 rows; repainting it each time would
-    // cost more than the rows themselves, so the memo and the event loop are
+    // cost more than the rows themselves, so the view and the event loop are
     // brought up to date a few times a second. The lines themselves are
     // always current.
     bool m_lastLinePending = false;

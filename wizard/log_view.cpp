@@ -1,4 +1,6 @@
-#include "wizard/memo_log.h"
+// The progress log as the window shows it (the log page): each line kept
+// whole, shown in the read-only log view, the current table's rows on a bar.
+#include "wizard/log_view.h"
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
@@ -9,8 +11,8 @@
 
 namespace ferrowane {
 
-MemoLog::MemoLog(QPlainTextEdit* memo, QProgressBar* bar, bool& stopRequested)
-    : m_memo(memo), m_bar(bar), m_stop(stopRequested)
+LogView::LogView(QPlainTextEdit* view, QProgressBar* bar, bool& stopRequested)
+    : m_view(view), m_bar(bar), m_stop(stopRequested)
 {
 }
 
@@ -19,16 +21,16 @@ constexpr qint64 kRepaintMs = 100;
 constexpr qint64 kEventsMs = 20;
 }  // namespace
 
-void MemoLog::appendLine(const QString& line)
+void LogView::appendLine(const QString& line)
 {
     flush();
     // An empty document already has one (empty) block, which the first line fills.
-    m_lastLineBlock = m_lines.isEmpty() ? 0 : m_memo->document()->blockCount();
+    m_lastLineBlock = m_lines.isEmpty() ? 0 : m_view->document()->blockCount();
     m_lines.append(line);
-    m_memo->appendPlainText(line);
+    m_view->appendPlainText(line);
 }
 
-void MemoLog::replaceLastLine(const QString& line)
+void LogView::replaceLastLine(const QString& line)
 {
     if (m_lines.isEmpty()) {
         appendLine(line);
@@ -40,27 +42,27 @@ void MemoLog::replaceLastLine(const QString& line)
         showLastLine();
 }
 
-void MemoLog::flush()
+void LogView::flush()
 {
     if (m_lastLinePending)
         showLastLine();
 }
 
-void MemoLog::showLastLine()
+void LogView::showLastLine()
 {
-    QTextCursor cursor(m_memo->document()->findBlockByNumber(m_lastLineBlock));
+    QTextCursor cursor(m_view->document()->findBlockByNumber(m_lastLineBlock));
     cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     cursor.insertText(m_lines.last());
     m_lastLinePending = false;
     m_sinceShown.start();
 }
 
-QString MemoLog::lastLine() const
+QString LogView::lastLine() const
 {
     return m_lines.isEmpty() ? QString() : m_lines.last();
 }
 
-bool MemoLog::progressPoint(qint64 rowsWritten)
+bool LogView::progressPoint(qint64 rowsWritten)
 {
     if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < kEventsMs)
         return m_stop;
@@ -74,7 +76,7 @@ bool MemoLog::progressPoint(qint64 rowsWritten)
     return m_stop;
 }
 
-void MemoLog::rowTotal(const QString& sourceTable, qint64 total)
+void LogView::rowTotal(const QString& sourceTable, qint64 total)
 {
     m_bar->setFormat(sourceTable + QStringLiteral(": %v / %m"));
     if (total < 0 || total > std::numeric_limits<int>::max()) {
@@ -85,21 +87,21 @@ void MemoLog::rowTotal(const QString& sourceTable, qint64 total)
     }
 }
 
-void MemoLog::clear()
+void LogView::clear()
 {
     m_lastLinePending = false;
     m_lines.clear();
     m_lastLineBlock = 0;
-    m_memo->clear();
+    m_view->clear();
 }
 
-void MemoLog::finishBar()
+void LogView::finishBar()
 {
     if (m_bar->maximum() > 0)
         m_bar->setValue(m_bar->maximum());
 }
 
-void MemoLog::resetBar()
+void LogView::resetBar()
 {
     m_bar->setRange(0, 1);
     m_bar->setValue(0);

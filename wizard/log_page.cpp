@@ -1,0 +1,56 @@
+// The log page: the read-only log view, the row bar beneath it, and the
+// hidden completion captions.
+#include "wizard/log_page.h"
+
+#include "wizard/controls.h"
+#include "wizard/log_view.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+namespace ferrowane {
+
+LogPage::LogPage(bool& stopRequested, QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("TabSheet6"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 4);
+    layout->setSpacing(4);
+    auto* view = new QPlainTextEdit(this);
+    view->setObjectName(QStringLiteral("sc"));
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    layout->addWidget(view, 1);
+    auto* bar = new QProgressBar(this);
+    bar->setObjectName(QStringLiteral("pbtable"));
+    bar->setRange(0, 1);
+    bar->setValue(0);
+    bar->setFormat(QString());
+    layout->addWidget(bar);
+
+    // Never shown: their texts come from the language tables.
+    m_completed = makeLabel(this, "Label29");
+    m_migrated = makeLabel(this, "Label30");
+    m_finish = makeLabel(this, "Label32");
+    for (QLabel* l : {m_completed, m_migrated, m_finish})
+        l->hide();
+
+    m_log = std::make_unique<LogView>(view, bar, stopRequested);
+}
+
+LogPage::~LogPage() = default;
+
+RunTexts LogPage::completionTexts() const
+{
+    RunTexts texts;
+    texts.completed = m_completed->text();
+    texts.migrated = m_migrated->text();
+    texts.finish = m_finish->text();
+    return texts;
+}
+
+}  // namespace ferrowane

@@ -1,0 +1,37 @@
+// The wizard's last page: the progress log of the run with the current
+// table's bar, and the completion captions the run copies into the log.
+#pragma once
+
+#include "engine/conversion_run.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+
+namespace ferrowane {
+
+class LogView;
+
+class LogPage : public QWidget {
+    Q_OBJECT
+
+public:
+    // stopRequested: the window's Stop flag, which the log reports to the run.
+    explicit LogPage(bool& stopRequested, QWidget* parent = nullptr);
+    ~LogPage() override;
+
+    LogView& log() { return *m_log; }
+    const LogView& log() const { return *m_log; }
+    // The three completion lines in the current language.
+    RunTexts completionTexts() const;
+
+private:
+    QLabel* m_completed = nullptr;
+    QLabel* m_migrated = nullptr;
+    QLabel* m_finish = nullptr;
+    std::unique_ptr<LogView> m_log;
+};
+
+}  // namespace ferrowane

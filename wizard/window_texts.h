@@ -1,0 +1,40 @@
+// Applying the interface language to the wizard window: the captions of its
+// labels, radio groups, group boxes and check boxes come from the English or
+// the Chinese table by the control's Qt object name; a few buttons get
+// Chinese captions outside the tables. Also the maintenance exports that
+// write the tables (offered to no user).
+#pragma once
+
+#include "wizard/language.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace ferrowane {
+
+class WindowTexts {
+public:
+    WindowTexts();
+
+    // Applies the table of `code` ("en" or "cn") to the window's own controls;
+    // a control whose name is no key gets an empty caption. Any other code
+    // changes nothing.
+    void apply(QWidget* window, const QString& code) const;
+
+    // The English table becomes the window's labels and radio groups with the
+    // captions they show now, written as "lb.txt" into `folder`.
+    bool exportLabelCaptions(QWidget* window, const QString& folder);
+    // The same with the group boxes and check boxes as well.
+    bool exportAllCaptions(QWidget* window, const QString& folder);
+    // Both tables as "english.txt" and "chn.txt" into `folder`.
+    bool exportTables(const QString& folder) const;
+
+    const LanguageTable& english() const { return m_english; }
+
+private:
+    LanguageTable m_english;
+    LanguageTable m_chinese;
+};
+
+}  // namespace ferrowane
