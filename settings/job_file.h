@@ -47,13 +47,6 @@ QString jobLineBreakError(const JobContent& job);
 // success.
 QString writeJobFile(const QString& path, const JobContent& job);
 
-// Writes lines with CR LF after each, UTF-8 without a byte-order mark (the
-// log file of an unattended run; see ConversionJob::saveLines). Returns an
-// error text, empty on success.
-inline QString writeTextLines(const QString& path, const QStringList& lines)
-{
-    return ConversionJob::saveLines(path, lines);
-}
 
 // The job file as it was read: its lines, and lookups by key.
 class JobFile {

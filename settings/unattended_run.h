@@ -25,8 +25,6 @@ enum JobExit {
     JobNotStarted = 2,   // the job could not be read or applied, or a step before the run refused
 };
 
-// The log file of a job: its path with ".log" in place of the extension.
-inline QString jobLogPath(const QString& jobPath) { return ConversionJob::logPath(jobPath); }
 
 // Runs the job file as an unattended run does, without a window: start line,
 // job load, settings applied over the stored ones, login, database, tables of

@@ -3,6 +3,7 @@
 // options of a job.
 #include "wizard/option_pages.h"
 
+#include "engine/conversion_job.h"
 #include "wizard/controls.h"
 
 #include <QAbstractButton>
@@ -26,11 +27,6 @@
 #include <utility>
 
 namespace ferrowane {
-
-QString perUserDataFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Orvanel/");
-}
 
 // ---------------------------------------------------------------- connection (step 2)
 
@@ -403,7 +399,7 @@ void OptionsPage::browseForAccessFile()
 
 QString OptionsPage::accessDialogFolder() const
 {
-    return m_defaultAccessDir.isEmpty() ? perUserDataFolder() : m_defaultAccessDir;
+    return m_defaultAccessDir.isEmpty() ? ConversionJob::dataFolder() : m_defaultAccessDir;
 }
 
 QString OptionsPage::processTableCaption() const

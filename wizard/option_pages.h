@@ -140,7 +140,4 @@ private:
     QString m_defaultAccessDir;  // as loaded, empty when none stored
 };
 
-// The per-user data folder: the first folder of the Access file dialog.
-QString perUserDataFolder();
-
 }  // namespace ferrowane

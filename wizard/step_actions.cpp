@@ -4,7 +4,7 @@
 // function, so that the work of a step can be read, and replaced, in one place.
 #include "wizard/wizard_window.h"
 
-#include "engine/conversion_run.h"
+#include "engine/conversion_job.h"
 #include "settings/job_file.h"
 #include "settings/unattended_run.h"
 #include "wizard/log_page.h"
@@ -28,7 +28,7 @@ void WizardWindow::logInAndListDatabases()
         m_connectionPage->focusDatabase();
         throw SilentAbort();
     }
-    const DatabaseList list = listDatabases(m_source, conversionSettings(), typed);
+    const DatabaseList list = m_job->logIn(conversionSettings(), typed);
     m_optionsPage->showDatabases(list.names, list.selectedIndex);
 }
 
@@ -40,11 +40,11 @@ void WizardWindow::openDatabaseAndListTables()
         throw SilentAbort();
     }
     if (!m_optionsPage->databaseChosen()) {
-        m_source.close();
+        m_job->source().close();
         throw SourceInputError(QStringLiteral("Please choose a MySQL database in the list."));
     }
-    openDatabase(m_source, conversionSettings(), m_optionsPage->chosenDatabase(), characterSetIndex());
-    m_tablePage->listAvailable(listTables(m_source));
+    m_tablePage->listAvailable(
+        m_job->openDatabase(conversionSettings(), m_optionsPage->chosenDatabase(), characterSetIndex()));
 }
 
 void WizardWindow::runConversion()
@@ -59,15 +59,15 @@ void WizardWindow::runConversion()
     m_stopRequested = false;
     log.resetBar();
 
-    ConversionRun run(m_source, m_target, m_targetDataset, log);
+    m_job->beforeFinishLine = nullptr;
     if (m_unattended) {
         // The end of an unattended run, before the last completion line:
         // the end time, the log file beside the job, and the program ends.
-        run.beforeFinishLine = [this, &log] {
-            log.appendLine(QStringLiteral("The end time:") + jobDateTimeText());
+        m_job->beforeFinishLine = [this, &log] {
+            log.appendLine(QStringLiteral("The end time:") + ConversionJob::dateTimeText());
             m_running = false;  // the window may close now
-            const QString logPath = jobLogPath(jobPath());
-            if (!writeTextLines(logPath, log.lines()).isEmpty())
+            const QString logPath = ConversionJob::logPath(jobPath());
+            if (!ConversionJob::saveLines(logPath, log.lines()).isEmpty())
                 showError(this, QStringLiteral("Cannot write the log file %1.").arg(QDir::toNativeSeparators(logPath)));
             close();
         };
@@ -76,7 +76,7 @@ void WizardWindow::runConversion()
     m_running = true;
     RunResult result;
     try {
-        result = run.run(settings, settings.tables, m_logPage->completionTexts());
+        result = m_job->run(settings, settings.tables, m_logPage->completionTexts());
     } catch (...) {
         m_running = false;
         log.flush();

@@ -57,7 +57,7 @@ JobStart startJob(WizardWindow& window)
     const std::optional<JobFile> job = JobFile::read(window.jobPath(), &error);
     if (!job) {
         window.progressLog().appendLine(error);
-        result.message = writeTextLines(jobLogPath(window.jobPath()), window.logLines());
+        result.message = ConversionJob::saveLines(ConversionJob::logPath(window.jobPath()), window.logLines());
         result.outcome = result.message.isEmpty() ? JobStart::EndProgram : JobStart::LogUnwritable;
         return result;
     }

@@ -49,7 +49,7 @@ LanguageTable labelsAndRadioGroups(QWidget* window)
 
 bool writeTable(const QString& path, const LanguageTable& table)
 {
-    return writeTextLines(path, tableLines(table)).isEmpty();
+    return ConversionJob::saveLines(path, tableLines(table)).isEmpty();
 }
 
 }  // namespace

@@ -82,6 +82,7 @@ void WizardWindow::buildWindow()
     m_optionsPage = new OptionsPage;
     m_tablePage = new TablePage;
     m_logPage = new LogPage(m_stopRequested);
+    m_job = std::make_unique<ConversionJob>(&m_logPage->log());
     for (QWidget* page : std::initializer_list<QWidget*>{m_welcomePage, m_connectionPage, m_secondServerPage,
                                                          m_optionsPage, m_tablePage, m_logPage})
         m_pages->addWidget(page);
@@ -177,7 +178,7 @@ bool WizardWindow::ownsDirectly(const QObject* object) const
 void WizardWindow::startUp()
 {
     // Failure to make the folder is not ours to report: the dialog copes.
-    QDir().mkpath(perUserDataFolder());
+    QDir().mkpath(ConversionJob::dataFolder());
     m_unattended = !m_arguments.isEmpty();
     setLanguage(QStringLiteral("en"));
     m_stopRequested = false;
@@ -185,7 +186,7 @@ void WizardWindow::startUp()
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
     loadStoredSettings();
     if (m_unattended) {
-        progressLog().appendLine(QStringLiteral("Start time:") + jobDateTimeText());
+        progressLog().appendLine(QStringLiteral("Start time:") + ConversionJob::dateTimeText());
         const JobStart start = startJob(*this);
         switch (start.outcome) {
         case JobStart::Armed:
@@ -248,12 +249,12 @@ bool WizardWindow::runAction(const std::function<void()>& action)
         action();
         return true;
     } catch (const SilentAbort&) {
-    } catch (const SourceInputError& e) {
-        showInfo(this, e.message(), QString::fromLatin1(kApplicationTitle));
-    } catch (const MySqlError& e) {
-        showError(this, e.message());
-    } catch (const AccessError& e) {
-        showError(this, e.message());
+    } catch (const Error& e) {
+        // Input the page refused is a note; what a server or the file said is an error.
+        if (e.kind() == ErrorKind::Input)
+            showInfo(this, e.message(), QString::fromLatin1(kApplicationTitle));
+        else
+            showError(this, e.message());
     } catch (const std::exception& e) {
         showError(this, QString::fromUtf8(e.what()));
     }

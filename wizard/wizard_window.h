@@ -7,6 +7,7 @@
 #pragma once
 
 #include "engine/access_provider.h"
+#include "engine/conversion_job.h"
 #include "engine/conversion_settings.h"
 #include "engine/mysql_source.h"
 #include "engine/progress_log.h"
@@ -18,6 +19,7 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QPushButton;
@@ -107,8 +109,8 @@ public:
     ProgressLog& progressLog();
     QStringList logLines() const;
     bool runGoingOn() const { return m_running; }
-    MySqlConnection& source() { return m_source; }
-    AccessConnection& target() { return m_target; }
+    MySqlConnection& source() { return m_job->source(); }
+    AccessConnection& target() { return m_job->target(); }
 
     // The pages, for what fills them from outside (a job, the shortcut window).
     ConnectionPage& connectionPage() const { return *m_connectionPage; }
@@ -159,9 +161,8 @@ private:
     bool m_running = false;
     bool m_stopMode = false;  // the Close button reads "Stop"
 
-    MySqlConnection m_source;
-    AccessConnection m_target;
-    AccessDataset m_targetDataset{m_target};
+    // The job owns the MySQL and Access connections; made once the log page exists.
+    std::unique_ptr<ConversionJob> m_job;
 
     QList<QLabel*> m_stepLabels;  // side panel, one per step in order
     QStackedWidget* m_pages = nullptr;
