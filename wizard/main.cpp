@@ -3,12 +3,15 @@
 #include "settings/umarfrm_bat.h"
 #include "settings/unattended_run.h"
 #include "wizard/aaform1.h"
+#include "wizard/command_line.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 
 int main(int argc, char** argv)
 {
+    if (const auto status = ferrowane::answerWizardInfoOption(argc, argv))
+        return *status;
     // A job with no display (cron, systemd timers): no window, messages go to the log.
     if (argc > 1 && !ferrowane::displayAvailable()) {
         QCoreApplication app(argc, argv);
