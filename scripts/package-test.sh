@@ -59,8 +59,11 @@ options_of() { grep -o -E -- '--[a-z][a-z-]*' | grep -v -x -- '--' | sort -u; }
 completion=$root/usr/share/bash-completion/completions/ferrowane-convert
 for p in ferrowane ferrowane-convert ferrowane-mdb; do
   help=$(QT_QPA_PLATFORM=offscreen "$bin/$p" --help) || fail "$p --help failed"
-  manual=$(MANWIDTH=120 man -l "$root/usr/share/man/man1/$p.1.gz" 2>/dev/null | col -b)
-  [[ $manual == *"EXIT STATUS"* && $manual == *EXAMPLES* ]] || fail "the manual page of $p does not render"
+  page=$root/usr/share/man/man1/$p.1.gz
+  rendered=$(MANWIDTH=100 man -l "$page" 2>/dev/null | col -b)
+  [[ $rendered == *"EXIT STATUS"* && $rendered == *EXAMPLES* ]] || fail "the manual page of $p does not render"
+  # The options in the page's source, where no line break splits them.
+  manual=$(zcat "$page" | sed 's/\\-/-/g')
   for o in $(options_of <<<"$help"); do
     grep -q -E -- "$o([^a-z-]|\$)" <<<"$manual" || fail "$p --help lists $o, its manual page does not"
     if [ "$p" != ferrowane ]; then
