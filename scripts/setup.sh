@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the demo need on a Debian 12 machine (run as root).
+# Installs everything the build, the tests, the demo and the package need on a Debian 12 machine (run as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +11,7 @@ packages=(
   mdbtools nodejs npm
   xvfb xauth fonts-noto-cjk
   clang libclang-rt-14-dev
+  dpkg-dev pandoc librsvg2-bin lintian desktop-file-utils man-db bsdextrautils bash-completion
 )
 
 missing=()

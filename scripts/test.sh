@@ -13,5 +13,8 @@ export FERROWANE_REQUIRE_MYSQL=1 QT_QPA_PLATFORM=offscreen
 
 ctest --test-dir "${FERROWANE_BUILD_DIR:-build}" --output-on-failure -j 2 --timeout 900 "$@"
 
+# The Debian package: built in its own Release build, unpacked and checked, lintian.
+bash scripts/package-test.sh
+
 # A short fuzz run of every fuzz target (clang, libFuzzer, sanitizers).
 FUZZ_SECONDS=${FUZZ_SECONDS:-30} FUZZ_BUILD_DIR=${FERROWANE_FUZZ_BUILD_DIR:-build-fuzz} bash scripts/fuzz.sh

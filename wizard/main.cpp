@@ -1,6 +1,7 @@
 // ferrowane: the wizard. With a job file as its argument it runs that job
 // unattended; without a display it runs the job with no window at all.
 #include "settings/unattended_run.h"
+#include "wizard/command_line.h"
 #include "wizard/wizard_window.h"
 
 #include <QApplication>
@@ -8,6 +9,8 @@
 
 int main(int argc, char** argv)
 {
+    if (const auto status = ferrowane::answerWizardInfoOption(argc, argv))
+        return *status;
     // A job with no display (cron, systemd timers): no window, messages go to the log.
     if (argc > 1 && !ferrowane::displayAvailable()) {
         QCoreApplication app(argc, argv);

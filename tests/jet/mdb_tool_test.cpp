@@ -297,6 +297,9 @@ TEST(MdbToolCli, UsageErrorsExitWithTwo)
     ToolRun help = tool({"--help"});
     EXPECT_EQ(help.code, kExitOk);
     EXPECT_NE(help.out.find("check FILE"), std::string::npos);
+    ToolRun version = tool({"--version"});
+    EXPECT_EQ(version.code, kExitOk);
+    EXPECT_EQ(version.out, "ferrowane-mdb " FERROWANE_VERSION "\n");
 }
 
 TEST(MdbToolCli, CheckAndTablesOnAccessMadeFiles)

@@ -7,6 +7,7 @@
 #include "engine/conversion_job.h"
 #include "engine/conversion_settings.h"
 #include "engine/progress_log.h"
+#include "ferrowane_version.h"
 #include "settings/unattended_run.h"
 
 #include <QCommandLineParser>
@@ -184,12 +185,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("ferrowane-convert");
+    QCoreApplication::setApplicationVersion(FERROWANE_VERSION);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Copies a MySQL database into an Access file (.mdb).\n"
         "Exit status: 0 every table converted, 1 a table failed, 2 the conversion could not start.");
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption host("host", "Server host name or address (remote mode); without it, local mode.", "name");
     const QCommandLineOption socket("socket", "Unix socket of a local server.", "path");
     const QCommandLineOption port("port", "TCP port of the server (default 3306).", "number", "3306");
@@ -230,6 +233,8 @@ int main(int argc, char** argv)
         return fail(parser.errorText(), 2);
     if (parser.isSet("help"))
         parser.showHelp(0);
+    if (parser.isSet("version"))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         return fail("unexpected argument " + parser.positionalArguments().first(), 2);
 

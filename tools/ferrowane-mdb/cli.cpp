@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "ferrowane_version.h"
 #include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -19,6 +20,7 @@ namespace mdbtool {
 const char* usageText()
 {
     return "usage: ferrowane-mdb COMMAND ...\n"
+           "Reads and writes Access files (.mdb) with Ferrowane's own Jet engine.\n"
            "  create FILE --format 97|2000   make a new empty database (Access 97 or 2000)\n"
            "  exec FILE STATEMENT            run one statement\n"
            "  import FILE TABLE [TSV]        append the rows of a TSV file (standard input when none)\n"
@@ -27,7 +29,10 @@ const char* usageText()
            "  check FILE                     verify the file's structure\n"
            "TSV: one row per line, fields in table order separated by tabs, no header;\n"
            "\\N is NULL; \\t \\n \\r \\\\ escape text; bytes in hex; dates yyyy-MM-dd HH:mm:ss;\n"
-           "yes/no 1 or 0; GUIDs {...}; numbers in plain decimal.\n";
+           "yes/no 1 or 0; GUIDs {...}; numbers in plain decimal.\n"
+           "  --help                         show this help\n"
+           "  --version                      show the program's name and version\n"
+           "Exit status: 0 done, 1 failed (message on standard error), 2 wrong usage.\n";
 }
 
 Command parseCommand(const std::vector<std::string>& args)
@@ -37,6 +42,8 @@ Command parseCommand(const std::vector<std::string>& args)
     const std::string& name = args[0];
     if (name == "-h" || name == "--help" || name == "help")
         return Command{};
+    if (name == "--version")
+        return Command{Command::Kind::Version};
 
     // Options may stand anywhere after the command; "--" ends them.
     std::vector<std::string> positional;
@@ -269,6 +276,9 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         switch (c.kind) {
         case Command::Kind::Help:
             out << usageText();
+            return kExitOk;
+        case Command::Kind::Version:
+            out << "ferrowane-mdb " FERROWANE_VERSION "\n";
             return kExitOk;
         case Command::Kind::Check:
             return runCheck(c, out, err);

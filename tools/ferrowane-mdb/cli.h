@@ -14,7 +14,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 struct Command {
-    enum class Kind { Help, Create, Exec, Import, Tables, Dump, Check } kind = Kind::Help;
+    enum class Kind { Help, Version, Create, Exec, Import, Tables, Dump, Check } kind = Kind::Help;
     std::string file;
     std::string table;
     std::string statement;
