@@ -11,6 +11,7 @@
 #include "readers.h"
 
 #include <gtest/gtest.h>
+#include "fixtures.h"
 
 #include <csignal>
 #include <cstring>
@@ -220,10 +221,11 @@ TEST(Definitions, WideTableSpansSeveralPages)
 // Damaged files: whatever the bytes, reading ends in rows or a jet::Error.
 TEST(Damage, RandomlyDamagedFilesReadOrFailCleanly)
 {
+    FERROWANE_REQUIRE_FIXTURES();
     Scratch s;
     std::mt19937 rng(7);
     for (const char* name : {"jet4/testPromotionV2000.mdb", "jet3/testV1997.mdb", "jet4/delColTestV2000.mdb"}) {
-        std::ifstream in(std::string("/work/shared/fixtures/") + name, std::ios::binary);
+        std::ifstream in(fixtures::path(name), std::ios::binary);
         std::string orig((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         size_t ps = orig[20] == 1 ? 4096 : 2048;
         for (int round = 0; round < 25; ++round) {
