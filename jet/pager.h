@@ -21,13 +21,15 @@
 
 namespace jet {
 
-struct JournalImage;
+struct JournalImage; // a journal as read back (pager.cpp)
 
 class Pager {
 public:
-    // Opens an existing file. A writable pager holds an exclusive lock and
-    // rolls back a journal left by a crash; a read-only one reads the
-    // journal's original pages instead of the file's.
+    // Opens an existing file. A writable pager holds an exclusive lock,
+    // rolls back a journal a crash left for this file (and sets aside one
+    // that is not this file's), and keeps its own journal open until it
+    // closes; a read-only one reads the original pages of this file's
+    // journal instead of the file's.
     static std::unique_ptr<Pager> open(const std::string& path, bool writable);
     // Creates a new file holding the given pages (fails if the file exists);
     // a journal left under the new file's name is removed.
