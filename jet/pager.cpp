@@ -109,7 +109,8 @@ Error sysError(const std::string& what, const std::string& path, int err)
     if (err == ENOSPC)
         return Error(ErrorKind::Full, what + " '" + path + "': the disk is full");
     if (err == EFBIG)
-        return Error(ErrorKind::Full, what + " '" + path + "': the file has reached the largest size this system allows it");
+        return Error(ErrorKind::Full,
+                     what + " '" + path + "': the file has reached the largest size this system allows it");
     if (err == EDQUOT)
         return Error(ErrorKind::Full, what + " '" + path + "': the disk quota is exhausted");
     return Error(ErrorKind::Io, what + " '" + path + "': " + std::strerror(err));
@@ -476,7 +477,8 @@ std::unique_ptr<Pager> Pager::open(const std::string& path, bool writable)
         throw Error(ErrorKind::Unsupported, "'" + path + "' is not an Access database");
     uint32_t version = get32(head + 20);
     if (version > 1)
-        throw Error(ErrorKind::Unsupported, "'" + path + "' is in a later Access format than Access 2000, which is not supported");
+        throw Error(ErrorKind::Unsupported,
+                    "'" + path + "' is in a later Access format than Access 2000, which is not supported");
     p->pageSize_ = version == 1 ? 4096 : 2048;
     p->maxFileSize_ = version == 1 ? (1ull << 31) : (1ull << 30);
 

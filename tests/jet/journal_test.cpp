@@ -122,7 +122,8 @@ TEST(JournalSafety, CommitsAndTheJournalsNameReachTheDisk)
          k = find(changed, k + 1, {"pwrite64(", "d.mdb-journal>, \"\\0\\0\\0\\0", ", 64, 0)"}))
         cleared = k;
     ASSERT_LT(cleared, changed.size()) << "no cleared header";
-    EXPECT_LT(find(changed, cleared, {"fdatasync(", "d.mdb-journal>"}), changed.size()) << "the cleared header is not flushed";
+    EXPECT_LT(find(changed, cleared, {"fdatasync(", "d.mdb-journal>"}), changed.size())
+        << "the cleared header is not flushed";
     size_t removed = find(changed, cleared, {"unlink", "d.mdb-journal\""});
     ASSERT_LT(removed, changed.size());
     EXPECT_LT(find(changed, removed, {folderSync, folder}), changed.size()) << "the journal's removal is not flushed";
