@@ -28,11 +28,11 @@ std::pair<uint32_t, uint32_t> rowBounds(const Format& f, const uint8_t* page, ui
 {
     uint16_t n = rowCount(f, page);
     if (row >= n || f.dataHeaderSize + 2u * n > f.pageSize)
-        throw Error("A data page is damaged (row " + std::to_string(row) + " of " + std::to_string(n) + ")");
+        throw Error(ErrorKind::Corrupt, "A data page is damaged (row " + std::to_string(row) + " of " + std::to_string(n) + ")");
     uint32_t start = rowOffsetRaw(f, page, row) & kRowOffsetMask;
     uint32_t end = row == 0 ? f.pageSize : (rowOffsetRaw(f, page, uint16_t(row - 1)) & kRowOffsetMask);
     if (start > end || end > f.pageSize || start < f.dataHeaderSize + 2u * n)
-        throw Error("A data page is damaged (row bounds)");
+        throw Error(ErrorKind::Corrupt, "A data page is damaged (row bounds)");
     return {start, end};
 }
 
@@ -92,7 +92,7 @@ std::vector<uint8_t> readRowAt(Pager& pager, const Format& f, uint32_t rowPointe
     uint16_t row = uint16_t(rowPointer & 0xFF);
     const uint8_t* page = pager.read(pg);
     if (page[0] != kPageData)
-        throw Error("A row reference points to page " + std::to_string(pg) + ", which is not a data page");
+        throw Error(ErrorKind::Corrupt, "A row reference points to page " + std::to_string(pg) + ", which is not a data page");
     auto [s, e] = data_page::rowBounds(f, page, row);
     return std::vector<uint8_t>(page + s, page + e);
 }

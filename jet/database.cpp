@@ -28,16 +28,16 @@ std::vector<uint8_t> readTableDefBytes(Pager& pager, const Format& f, uint32_t p
 {
     const uint8_t* p = pager.read(page);
     if (p[0] != kPageTableDef)
-        throw Error("Page " + std::to_string(page) + " is not a table definition");
+        throw Error(ErrorKind::Corrupt, "Page " + std::to_string(page) + " is not a table definition");
     std::vector<uint8_t> bytes(p, p + f.pageSize);
     uint32_t next = get32(p + 4);
     uint32_t guard = 0;
     while (next) {
         if (next >= pager.pageCount() || ++guard > 1000)
-            throw Error("The table definition on page " + std::to_string(page) + " is damaged");
+            throw Error(ErrorKind::Corrupt, "The table definition on page " + std::to_string(page) + " is damaged");
         const uint8_t* q = pager.read(next);
         if (q[0] != kPageTableDef)
-            throw Error("The table definition on page " + std::to_string(page) + " is damaged");
+            throw Error(ErrorKind::Corrupt, "The table definition on page " + std::to_string(page) + " is damaged");
         bytes.insert(bytes.end(), q + f.tdefContinuationStart, q + f.pageSize);
         next = get32(q + 4);
     }
@@ -76,7 +76,7 @@ std::unique_ptr<Database> Database::open(const std::string& path, bool writable)
     checkHeaderPage(*db->format_, db->pager_->read(0));
     const uint8_t* p2 = db->pager_->read(2);
     if (p2[0] != kPageTableDef)
-        throw Error("'" + path + "' is damaged: its catalog is missing");
+        throw Error(ErrorKind::Corrupt, "'" + path + "' is damaged: its catalog is missing");
     db->loadCatalog();
     return db;
 }
@@ -106,7 +106,7 @@ void Database::loadCatalog()
     };
     int cId = col("Id"), cParent = col("ParentId"), cName = col("Name"), cType = col("Type"), cFlags = col("Flags");
     if (cId < 0 || cParent < 0 || cName < 0 || cType < 0)
-        throw Error("'" + path() + "' is damaged: its catalog lacks columns");
+        throw Error(ErrorKind::Corrupt, "'" + path() + "' is damaged: its catalog lacks columns");
     sys->scan([&](const std::vector<Value>& v, uint32_t) {
         CatalogEntry e;
         e.id = v[size_t(cId)].isNull() ? 0 : int32_t(v[size_t(cId)].asInt());
@@ -152,7 +152,7 @@ Table& Database::openTable(const CatalogEntry& e)
     if (it != tables_.end())
         return *it->second;
     if (page < 2 || page >= pager_->pageCount())
-        throw Error("The catalog entry of table '" + e.name + "' is damaged");
+        throw Error(ErrorKind::Corrupt, "The catalog entry of table '" + e.name + "' is damaged");
     TableDef def = parseTableDef(*format_, readTableDefBytes(*pager_, *format_, page), page);
     auto t = std::make_unique<Table>(*this, e.name, std::move(def));
     Table& ref = *t;
@@ -313,7 +313,7 @@ void Database::createTableImpl(const std::string& name, const std::vector<Column
     const Format& f = *format_;
     checkName(name, "table");
     if (!bootstrap_ && hasTable(name))
-        throw Error("The table '" + name + "' already exists");
+        throw Error(ErrorKind::Constraint, "The table '" + name + "' already exists");
     if (specs.empty())
         throw Error("The table '" + name + "' has no columns");
     if (specs.size() > 255)

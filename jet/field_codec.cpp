@@ -655,7 +655,7 @@ Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Fiel
     case ColumnType::Ole:
         break;
     }
-    throw Error("Column '" + c.name + "' has a type the engine cannot write");
+    throw Error(ErrorKind::Unsupported, "Column '" + c.name + "' has a type the engine cannot write");
 }
 
 std::vector<uint8_t> encodeLongValuePayload(const Format& f, const ColumnDef& c, const Value& v)
@@ -688,7 +688,7 @@ Value decodeField(const Format& f, const ColumnDef& c, const uint8_t* p, size_t 
 {
     auto need = [&](size_t k) {
         if (n < k)
-            throw Error("A row of column '" + c.name + "' is damaged");
+            throw Error(ErrorKind::Corrupt, "A row of column '" + c.name + "' is damaged");
     };
     switch (c.type) {
     case ColumnType::Boolean: return Value::boolean(true);

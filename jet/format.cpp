@@ -44,9 +44,6 @@ const Format& jet3Format()
         x.inlineMapBytes = 128;
         x.lvalSingleMax = 2048 - 10 - 2 - 4;
         x.lvalChainChunk = 2048 - 10 - 2 - 4 - 4; // less the next-row pointer
-        x.indexPrefixOffset = 20;
-        x.indexMaskOffset = 0x16;
-        x.indexMaskSize = 226;
         x.indexEntriesOffset = 0xF8;
         return x;
     }();
@@ -95,9 +92,6 @@ const Format& jet4Format()
         x.inlineMapBytes = 64;
         x.lvalSingleMax = 4096 - 14 - 2 - 4;
         x.lvalChainChunk = 4096 - 14 - 2 - 4 - 4;
-        x.indexPrefixOffset = 24;
-        x.indexMaskOffset = 0x1B;
-        x.indexMaskSize = 453;
         x.indexEntriesOffset = 0x1E0;
         return x;
     }();

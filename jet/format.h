@@ -62,9 +62,6 @@ struct Format {
     uint32_t lvalChainChunk;       // payload of one chained row
 
     // index pages
-    uint32_t indexPrefixOffset;
-    uint32_t indexMaskOffset;
-    uint32_t indexMaskSize;
     uint32_t indexEntriesOffset;
 
     bool jet4() const { return version == Version::Jet4; }
@@ -98,13 +95,9 @@ enum class ColumnType : uint8_t {
 constexpr uint8_t kColFixed = 0x01;
 constexpr uint8_t kColNullable = 0x02;
 constexpr uint8_t kColAutoNumber = 0x04;
-constexpr uint8_t kColReplication = 0x10;
-constexpr uint8_t kColAutoGuid = 0x40;
-constexpr uint8_t kColHyperlink = 0x80;
 constexpr uint8_t kColExtCompressed = 0x01;
 
 // Page types.
-constexpr uint8_t kPageHeader = 0x00;
 constexpr uint8_t kPageData = 0x01;
 constexpr uint8_t kPageTableDef = 0x02;
 constexpr uint8_t kPageIndexNode = 0x03;

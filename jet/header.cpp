@@ -77,7 +77,7 @@ void checkHeaderPage(const Format& f, const uint8_t* page)
     std::vector<uint8_t> h(page + kObfuscatedStart, page + kObfuscatedStart + f.headerObfuscatedLength);
     rc4(kHeaderKey, 4, h.data(), h.size());
     if (get32(h.data() + (0x3E - kObfuscatedStart)) != 0)
-        throw Error("The database is encrypted, which is not supported");
+        throw Error(ErrorKind::Unsupported, "The database is encrypted, which is not supported");
     const uint8_t* pw = h.data() + (0x42 - kObfuscatedStart);
     std::vector<uint8_t> clear(pw, pw + f.passwordLength);
     if (f.jet4()) {
@@ -90,7 +90,7 @@ void checkHeaderPage(const Format& f, const uint8_t* page)
     }
     for (uint8_t b : clear)
         if (b)
-            throw Error("The database is protected by a password, which is not supported");
+            throw Error(ErrorKind::Unsupported, "The database is protected by a password, which is not supported");
 }
 
 } // namespace jet

@@ -1,3 +1,65 @@
+// Page I/O: the cache, the locks, the rollback journal and the recovery of a
+// crashed writer's file. pager.h says what callers see; this head says how
+// a file stays at its last commit whatever stops the writer.
+//
+// ---- States (Pager::State) -------------------------------------------------
+//
+//   Reader   open(path, false): a shared lock. Pages come from the file, or,
+//            while a hot journal that belongs to the file is present, from the
+//            journal's originals. Nothing is ever written.
+//   Idle     A writer with nothing pending: an exclusive lock, the file holds
+//            the last commit, the journal file is open with a cleared header.
+//   Changed  Pages are dirty in the cache; the journal may hold originals
+//            (journalActive_) but the file is untouched.
+//   Spilled  Pages of the open transaction may be in the file; only the
+//            journal can undo them.
+//   Broken   Undoing a spilled transaction failed: every call throws and the
+//            hot journal stays for the next open.
+//
+//   open(writable)    -> Idle, after recover() and createJournal(); or Reader
+//   write, allocate   Idle -> Changed
+//   releaseMemory     Changed -> Spilled, when it writes pages out
+//   commit            Changed, Spilled -> Idle; on failure as rollback
+//   rollback          Changed -> Idle; Spilled -> Idle, or Broken
+//
+// ---- Invariants ------------------------------------------------------------
+//
+//  1. A writer holds an exclusive lock on the file for its whole life, a
+//     reader a shared one: one writer at a time, never beside a reader.
+//  2. No byte of the file changes before the journal holds, flushed to disk,
+//     its header and the original of every page below committedCount_ that
+//     the write overwrites, and before the journal's name is flushed into
+//     its folder.
+//  3. Pages at or past committedCount_ have no original: undoing them is
+//     cutting the file back to committedCount_ pages.
+//  4. Every page written into the file has its hash in the journal, flushed
+//     before the write, so that recovery tells our pages from another
+//     program's.
+//  5. The commit point is the flush of the journal's cleared header, after
+//     the file's own flush. A journal without a valid header undoes nothing.
+//  6. journaled_ holds every page whose original is in this transaction's
+//     journal; a dirty page below committedCount_ is always in it.
+//  7. A journal is applied only to the file it was written for: the same
+//     device and inode, at least its original length, and page 0 and every
+//     page it names as the writer left them (original, or written by it).
+//     Any other journal is renamed aside: never applied, never deleted.
+//  8. The journal is never reached through a symbolic link and is named
+//     after the file's real path; a writer writes only a journal it created
+//     itself (O_EXCL) and keeps open until it closes the file.
+//  9. Creating a file removes any journal under its name; the new file's
+//     contents and name are flushed before it is used.
+//
+// ---- The journal file --------------------------------------------------------
+//
+//   header, 64 bytes: "FWJRNL02", page size, original page count, the
+//     transaction's number, device, inode, original length in bytes, hash of
+//     page 0, 4 bytes unused, checksum of the bytes before it
+//   records from byte 64, each ending in a checksum seeded with the
+//     transaction's number (an earlier transaction's records further on in
+//     the file never match):
+//     original  1, page number, the page's bytes as the last commit left them
+//     written   2, count, count x (page number, hash of the bytes written)
+
 #include "jet/pager.h"
 
 #include "jet/bytes.h"
@@ -6,6 +68,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -15,20 +78,42 @@
 
 namespace jet {
 
+// A journal as read back: its header and where its records are.
+struct JournalImage {
+    uint32_t pageSize = 0;
+    uint32_t originalCount = 0;
+    uint32_t nonce = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t originalSize = 0;
+    uint64_t page0Hash = 0;
+    struct Original {
+        uint32_t page;
+        uint64_t offset; // of the page's bytes in the journal
+        uint64_t hash;
+    };
+    std::vector<Original> originals;                            // the first of each page
+    std::unordered_map<uint32_t, std::vector<uint64_t>> written; // page -> hashes written
+};
+
 namespace {
 
-constexpr char kJournalMagic[8] = {'F', 'W', 'J', 'R', 'N', 'L', '0', '1'};
-constexpr size_t kJournalHeader = 24;
+constexpr char kJournalMagic[8] = {'F', 'W', 'J', 'R', 'N', 'L', '0', '2'};
+constexpr size_t kJournalHeader = 64;
+constexpr uint32_t kRecordOriginal = 1;
+constexpr uint32_t kRecordWritten = 2;
 
-std::string sysError(const std::string& what, const std::string& path, int err)
+// A failed system call as an error: a lack of room is Full, the rest Io.
+Error sysError(const std::string& what, const std::string& path, int err)
 {
     if (err == ENOSPC)
-        return what + " '" + path + "': the disk is full";
+        return Error(ErrorKind::Full, what + " '" + path + "': the disk is full");
     if (err == EFBIG)
-        return what + " '" + path + "': the file has reached the largest size this system allows it";
+        return Error(ErrorKind::Full,
+                     what + " '" + path + "': the file has reached the largest size this system allows it");
     if (err == EDQUOT)
-        return what + " '" + path + "': the disk quota is exhausted";
-    return what + " '" + path + "': " + std::strerror(err);
+        return Error(ErrorKind::Full, what + " '" + path + "': the disk quota is exhausted");
+    return Error(ErrorKind::Io, what + " '" + path + "': " + std::strerror(err));
 }
 
 uint32_t checksum(const uint8_t* data, size_t n, uint32_t seed)
@@ -39,6 +124,22 @@ uint32_t checksum(const uint8_t* data, size_t n, uint32_t seed)
     return h;
 }
 
+// Names a page's contents (not against an adversary): 8 bytes a step.
+uint64_t pageHash(const uint8_t* data, size_t n)
+{
+    uint64_t h = 14695981039346656037ull;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, data + i, 8);
+        h = (h ^ w) * 1099511628211ull;
+        h ^= h >> 29;
+    }
+    for (; i < n; ++i)
+        h = (h ^ data[i]) * 1099511628211ull;
+    return h;
+}
+
 void writeAll(int fd, const uint8_t* data, size_t n, uint64_t offset, const std::string& path)
 {
     while (n > 0) {
@@ -46,7 +147,7 @@ void writeAll(int fd, const uint8_t* data, size_t n, uint64_t offset, const std:
         if (w < 0) {
             if (errno == EINTR)
                 continue;
-            throw Error(sysError("Cannot write", path, errno));
+            throw sysError("Cannot write", path, errno);
         }
         data += w;
         n -= size_t(w);
@@ -65,7 +166,7 @@ void writeAllVec(int fd, std::vector<iovec>& iov, uint64_t offset, const std::st
         if (w < 0) {
             if (errno == EINTR)
                 continue;
-            throw Error(sysError("Cannot write", path, errno));
+            throw sysError("Cannot write", path, errno);
         }
         offset += uint64_t(w);
         size_t left = size_t(w);
@@ -98,42 +199,105 @@ bool readAll(int fd, uint8_t* data, size_t n, uint64_t offset)
 void syncFd(int fd, const std::string& path)
 {
     if (::fdatasync(fd) != 0)
-        throw Error(sysError("Cannot flush", path, errno));
+        throw sysError("Cannot flush", path, errno);
 }
 
-uint64_t fileSize(int fd)
+// Makes the creation, removal or renaming of a file in the folder of `path`
+// durable. Folders that cannot be flushed (EINVAL) are taken as they are.
+void syncFolder(const std::string& path)
 {
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        throw sysError("Cannot open the folder of", path, errno);
+    int rc = ::fsync(fd);
+    int err = errno;
+    ::close(fd);
+    if (rc != 0 && err != EINVAL)
+        throw sysError("Cannot flush the folder of", path, err);
+}
+
+std::string realPath(const std::string& path)
+{
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        throw sysError("Cannot open", path, errno);
+    std::string out(real);
+    std::free(real);
+    return out;
+}
+
+// Opens an existing journal for reading: never through a symbolic link,
+// never anything but a regular file (a planted FIFO must not block). -1 with
+// errno ENOENT when there is none, ELOOP when the name is not a plain file.
+int openJournalForReading(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
     struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return 0;
-    return uint64_t(st.st_size);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = ELOOP;
+        return -1;
+    }
+    return fd;
 }
 
-// Reads a journal: original page count and the original pages. Returns false
-// when the journal holds nothing usable (it was cut before its first sync,
-// so the database file was never touched).
-bool readJournal(int jfd, uint32_t pageSize, uint32_t& originalCount,
-                 std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& pages)
+enum class JournalState {
+    Empty,   // cleared, or cut before its first flush: the file was never touched
+    Foreign, // not a journal this engine wrote: never applied
+    Hot,     // a transaction to undo, if it belongs to the file
+};
+
+JournalState readJournal(int jfd, JournalImage& j)
 {
-    uint8_t head[kJournalHeader];
-    if (!readAll(jfd, head, kJournalHeader, 0) || std::memcmp(head, kJournalMagic, 8) != 0)
-        return false;
-    // Bytes 20-23 hold the transaction's number: records of earlier
-    // transactions left further on in the file do not match it.
-    const uint32_t nonce = get32(head + 20);
-    if (get32(head + 8) != pageSize || get32(head + 16) != checksum(head, 16, nonce))
-        return false;
-    originalCount = get32(head + 12);
+    uint8_t head[kJournalHeader] = {};
+    ssize_t n = ::pread(jfd, head, kJournalHeader, 0);
+    if (n <= 0 || std::all_of(head, head + n, [](uint8_t b) { return b == 0; }))
+        return JournalState::Empty;
+    if (size_t(n) < 8 || std::memcmp(head, kJournalMagic, 8) != 0)
+        return JournalState::Foreign;
+    if (size_t(n) < kJournalHeader)
+        return JournalState::Empty;
+    j.nonce = get32(head + 16);
+    if (get32(head + 60) != checksum(head, 60, j.nonce))
+        return JournalState::Empty;
+    j.pageSize = get32(head + 8);
+    j.originalCount = get32(head + 12);
+    j.device = get64(head + 20);
+    j.inode = get64(head + 28);
+    j.originalSize = get64(head + 36);
+    j.page0Hash = get64(head + 44);
+    if (j.pageSize != 2048 && j.pageSize != 4096)
+        return JournalState::Foreign;
+
     uint64_t off = kJournalHeader;
-    std::vector<uint8_t> rec(8 + pageSize);
-    while (readAll(jfd, rec.data(), rec.size(), off)) {
-        uint32_t pg = get32(rec.data());
-        if (get32(rec.data() + 4 + pageSize) != checksum(rec.data(), 4 + pageSize, pg ^ nonce))
+    std::vector<uint8_t> rec(8 + j.pageSize + 4);
+    std::unordered_set<uint32_t> seen;
+    while (readAll(jfd, rec.data(), 8, off)) {
+        uint32_t kind = get32(rec.data());
+        uint32_t arg = get32(rec.data() + 4);
+        size_t size = kind == kRecordOriginal ? 8 + j.pageSize + 4
+                      : kind == kRecordWritten && arg <= (1u << 20) ? 8 + 12 * size_t(arg) + 4
+                                                                   : 0;
+        if (size == 0)
             break;
-        pages.emplace_back(pg, std::vector<uint8_t>(rec.begin() + 4, rec.begin() + 4 + pageSize));
-        off += rec.size();
+        rec.resize(std::max(rec.size(), size));
+        if (!readAll(jfd, rec.data(), size, off) ||
+            get32(rec.data() + size - 4) != checksum(rec.data(), size - 4, j.nonce))
+            break;
+        if (kind == kRecordOriginal) {
+            if (seen.insert(arg).second)
+                j.originals.push_back({arg, off + 8, pageHash(rec.data() + 8, j.pageSize)});
+        } else {
+            for (uint32_t i = 0; i < arg; ++i)
+                j.written[get32(rec.data() + 8 + 12 * i)].push_back(get64(rec.data() + 12 + 12 * i));
+        }
+        off += size;
     }
-    return true;
+    return JournalState::Hot;
 }
 
 } // namespace
@@ -144,8 +308,12 @@ Pager::~Pager()
         ::close(journalFd_);
         // A cleared journal goes; one holding a transaction stays for the
         // next writer to roll back.
-        if (!journalActive_ && !broken_)
-            ::unlink(journalPath_.c_str());
+        if (!journalActive_ && state_ != State::Broken && ::unlink(journalPath_.c_str()) == 0) {
+            try {
+                syncFolder(journalPath_);
+            } catch (const Error&) {
+            }
+        }
     }
     if (fd_ >= 0)
         ::close(fd_);
@@ -153,8 +321,8 @@ Pager::~Pager()
 
 void Pager::checkUsable() const
 {
-    if (broken_)
-        throw Error("The database '" + path_ +
+    if (state_ == State::Broken)
+        throw Error(ErrorKind::Io, "The database '" + path_ +
                     "' could not be restored after a failed write; open it again to restore its last commit");
 }
 
@@ -162,88 +330,169 @@ void Pager::lock(bool exclusive)
 {
     if (::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
-            throw Error("The database '" + path_ + "' is in use by another program");
-        throw Error(sysError("Cannot lock", path_, errno));
+            throw Error(ErrorKind::Busy, "The database '" + path_ + "' is in use by another program");
+        throw sysError("Cannot lock", path_, errno);
     }
 }
 
-// Puts the original pages of a journal back and cuts the file to its
-// original length. An empty or unfinished journal changes nothing.
-void Pager::restore(const std::string& path, int fd, int jfd, uint32_t pageSize)
+// Whether the file is the one the journal was written for, as its writer
+// left it: nothing but that writer changed the pages the journal names.
+bool Pager::belongsHere(const JournalImage& j) const
 {
-    uint32_t originalCount = 0;
-    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pages;
-    if (!readJournal(jfd, pageSize, originalCount, pages))
-        return;
-    for (auto& [pg, data] : pages)
-        writeAll(fd, data.data(), pageSize, uint64_t(pg) * pageSize, path);
-    if (::ftruncate(fd, off_t(uint64_t(originalCount) * pageSize)) != 0)
-        throw Error(sysError("Cannot restore", path, errno));
-    syncFd(fd, path);
+    struct stat st;
+    if (::fstat(fd_, &st) != 0 || j.pageSize != pageSize_ || j.device != uint64_t(st.st_dev) ||
+        j.inode != uint64_t(st.st_ino) || uint64_t(st.st_size) < uint64_t(j.originalCount) * pageSize_)
+        return false;
+    auto writtenHere = [&](uint32_t page, uint64_t hash) {
+        auto it = j.written.find(page);
+        return it != j.written.end() && std::find(it->second.begin(), it->second.end(), hash) != it->second.end();
+    };
+    std::vector<uint8_t> buf(pageSize_);
+    auto fileHash = [&](uint32_t page, uint64_t& hash) {
+        if (!readAll(fd_, buf.data(), pageSize_, uint64_t(page) * pageSize_))
+            return false;
+        hash = pageHash(buf.data(), pageSize_);
+        return true;
+    };
+    uint64_t h = 0;
+    if (!fileHash(0, h) || (h != j.page0Hash && !writtenHere(0, h)))
+        return false;
+    for (const auto& o : j.originals)
+        if (o.page < j.originalCount && (!fileHash(o.page, h) || (h != o.hash && !writtenHere(o.page, h))))
+            return false;
+    // Pages past the original end: ours, or never written (a crash can
+    // leave zeros where the length grew before the data came).
+    const uint32_t whole = uint32_t(uint64_t(st.st_size) / pageSize_);
+    for (uint32_t pg = j.originalCount; pg < whole; ++pg) {
+        if (!fileHash(pg, h))
+            return false;
+        if (!writtenHere(pg, h) && !std::all_of(buf.begin(), buf.end(), [](uint8_t b) { return b == 0; }))
+            return false;
+    }
+    return true;
 }
 
-void Pager::recover(const std::string& path, int fd, uint32_t pageSize)
+// Puts a journal's originals back and cuts the file to its original length.
+void Pager::restore(int jfd, const JournalImage& j)
 {
-    std::string jpath = path + "-journal";
-    int jfd = ::open(jpath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (jfd < 0)
-        return;
+    std::vector<uint8_t> page(pageSize_);
+    for (const auto& o : j.originals) {
+        if (!readAll(jfd, page.data(), pageSize_, o.offset))
+            throw sysError("Cannot read", journalPath_, errno ? errno : EIO);
+        writeAll(fd_, page.data(), pageSize_, uint64_t(o.page) * pageSize_, path_);
+    }
+    if (::ftruncate(fd_, off_t(uint64_t(j.originalCount) * pageSize_)) != 0)
+        throw sysError("Cannot restore", path_, errno);
+    syncFd(fd_, path_);
+}
+
+// Renames a journal that must not be applied, so that nothing is lost.
+void Pager::setAsideJournal()
+{
+    std::string aside;
+    struct stat st;
+    for (int n = 1; n < 1000; ++n) {
+        aside = journalPath_ + "-unmatched" + (n > 1 ? "-" + std::to_string(n) : "");
+        if (::lstat(aside.c_str(), &st) != 0 && errno == ENOENT)
+            break;
+    }
+    if (::rename(journalPath_.c_str(), aside.c_str()) != 0)
+        throw sysError("Cannot set aside", journalPath_, errno);
+    syncFolder(journalPath_);
+}
+
+// A writer's open: undoes the transaction a crashed writer left, if its
+// journal belongs to this file; any other journal is set aside.
+void Pager::recover()
+{
+    int jfd = openJournalForReading(journalPath_);
+    if (jfd < 0) {
+        if (errno == ENOENT)
+            return;
+        if (errno == ELOOP) {
+            setAsideJournal();
+            return;
+        }
+        throw sysError("Cannot open", journalPath_, errno);
+    }
+    JournalImage j;
+    JournalState state = JournalState::Foreign;
     try {
-        restore(path, fd, jfd, pageSize);
+        state = readJournal(jfd, j);
+        if (state == JournalState::Hot && !belongsHere(j))
+            state = JournalState::Foreign;
+        if (state == JournalState::Hot)
+            restore(jfd, j);
     } catch (...) {
         ::close(jfd);
         throw;
     }
     ::close(jfd);
-    if (::unlink(jpath.c_str()) != 0 && errno != ENOENT)
-        throw Error(sysError("Cannot remove", jpath, errno));
+    if (state == JournalState::Foreign) {
+        setAsideJournal();
+        return;
+    }
+    if (::unlink(journalPath_.c_str()) != 0 && errno != ENOENT)
+        throw sysError("Cannot remove", journalPath_, errno);
+    syncFolder(journalPath_);
+}
+
+// A reader's open: while a writer's journal that belongs to the file is
+// present, the file's pages it names are read from it instead.
+void Pager::loadReaderOverlay()
+{
+    int jfd = openJournalForReading(journalPath_);
+    if (jfd < 0)
+        return;
+    JournalImage j;
+    if (readJournal(jfd, j) == JournalState::Hot && belongsHere(j)) {
+        for (const auto& o : j.originals) {
+            std::vector<uint8_t> page(pageSize_);
+            if (readAll(jfd, page.data(), pageSize_, o.offset))
+                overlay_.emplace(o.page, std::move(page));
+        }
+        pageCount_ = j.originalCount;
+    }
+    ::close(jfd);
 }
 
 std::unique_ptr<Pager> Pager::open(const std::string& path, bool writable)
 {
     std::unique_ptr<Pager> p(new Pager());
     p->path_ = path;
-    p->journalPath_ = path + "-journal";
-    p->writable_ = writable;
+    p->state_ = writable ? State::Idle : State::Reader;
     p->fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (p->fd_ < 0)
-        throw Error(sysError("Cannot open", path, errno));
+        throw sysError("Cannot open", path, errno);
     p->lock(writable);
+    // Every name of the file shares one journal.
+    p->journalPath_ = realPath(path) + "-journal";
 
     uint8_t head[24];
     if (!readAll(p->fd_, head, sizeof head, 0))
-        throw Error("'" + path + "' is not an Access database");
+        throw Error(ErrorKind::Unsupported, "'" + path + "' is not an Access database");
     static const uint8_t magic[] = {0x00, 0x01, 0x00, 0x00, 'S', 't', 'a', 'n', 'd', 'a', 'r', 'd',
                                     ' ', 'J', 'e', 't', ' ', 'D', 'B', 0x00};
     if (std::memcmp(head, magic, sizeof magic) != 0)
-        throw Error("'" + path + "' is not an Access database");
+        throw Error(ErrorKind::Unsupported, "'" + path + "' is not an Access database");
     uint32_t version = get32(head + 20);
     if (version > 1)
-        throw Error("'" + path + "' is in a later Access format than Access 2000, which is not supported");
+        throw Error(ErrorKind::Unsupported,
+                    "'" + path + "' is in a later Access format than Access 2000, which is not supported");
     p->pageSize_ = version == 1 ? 4096 : 2048;
     p->maxFileSize_ = version == 1 ? (1ull << 31) : (1ull << 30);
 
     if (writable) {
-        recover(path, p->fd_, p->pageSize_);
-        p->probeJournalFolder();
+        p->recover();
+        p->createJournal();
     } else {
-        int jfd = ::open(p->journalPath_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (jfd >= 0) {
-            uint32_t originalCount = 0;
-            std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pages;
-            if (readJournal(jfd, p->pageSize_, originalCount, pages)) {
-                for (auto& [pg, data] : pages)
-                    p->overlay_.emplace(pg, std::move(data));
-                p->pageCount_ = originalCount;
-            }
-            ::close(jfd);
-        }
+        p->loadReaderOverlay();
     }
-    uint64_t size = fileSize(p->fd_);
-    if (p->overlay_.empty() || !p->pageCount_)
-        p->pageCount_ = uint32_t(size / p->pageSize_);
+    struct stat st;
+    if (!p->pageCount_)
+        p->pageCount_ = ::fstat(p->fd_, &st) == 0 ? uint32_t(uint64_t(st.st_size) / p->pageSize_) : 0;
     if (p->pageCount_ < 2)
-        throw Error("'" + path + "' is damaged: it is too short to be an Access database");
+        throw Error(ErrorKind::Corrupt, "'" + path + "' is damaged: it is too short to be an Access database");
     p->committedCount_ = p->pageCount_;
     return p;
 }
@@ -253,10 +502,17 @@ std::unique_ptr<Pager> Pager::create(const std::string& path, uint32_t pageSize,
 {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
-        throw Error(sysError("Cannot create", path, errno));
+        throw sysError("Cannot create", path, errno);
     try {
+        // A journal under this name was left by an earlier file of the same
+        // name; applied to the new one it would bring the old one back.
+        const std::string real = realPath(path);
+        const std::string journal = real + "-journal";
+        if (::unlink(journal.c_str()) != 0 && errno != ENOENT)
+            throw sysError("Cannot remove", journal, errno);
         writeAll(fd, image.data(), image.size(), 0, path);
         syncFd(fd, path);
+        syncFolder(real);
     } catch (...) {
         ::close(fd);
         ::unlink(path.c_str());
@@ -268,16 +524,17 @@ std::unique_ptr<Pager> Pager::create(const std::string& path, uint32_t pageSize,
     return p;
 }
 
-void Pager::probeJournalFolder()
+// Creates the journal a writer keeps until it closes the file. Every change
+// needs it beside the file: a folder that does not take it is refused now,
+// not at the first change of a run.
+void Pager::createJournal()
 {
-    // Every change needs the journal beside the file: a folder that does not
-    // take it is refused now, not at the first change of a run.
-    int fd = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw Error(sysError("Cannot write in the folder of", path_, errno) +
-                    " (changes need a journal file beside the database)");
-    ::close(fd);
-    ::unlink(journalPath_.c_str());
+    journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (journalFd_ < 0) {
+        Error e = sysError("Cannot write in the folder of", path_, errno);
+        throw Error(e.kind(), std::string(e.what()) + " (changes need a journal file beside the database)");
+    }
+    syncFolder(journalPath_);
 }
 
 Pager::CachedPage& Pager::load(uint32_t page)
@@ -286,7 +543,7 @@ Pager::CachedPage& Pager::load(uint32_t page)
     if (it != cache_.end())
         return *it->second;
     if (page >= pageCount_)
-        throw Error("'" + path_ + "' is damaged: a reference to page " + std::to_string(page) +
+        throw Error(ErrorKind::Corrupt, "'" + path_ + "' is damaged: a reference to page " + std::to_string(page) +
                     " lies beyond the end of the file");
     auto cp = std::make_unique<CachedPage>();
     cp->data.resize(pageSize_);
@@ -294,7 +551,7 @@ Pager::CachedPage& Pager::load(uint32_t page)
     if (ov != overlay_.end())
         cp->data = ov->second;
     else if (!readAll(fd_, cp->data.data(), pageSize_, uint64_t(page) * pageSize_))
-        throw Error(sysError("Cannot read", path_, errno ? errno : EIO));
+        throw sysError("Cannot read", path_, errno ? errno : EIO);
     auto& ref = *cp;
     cache_.emplace(page, std::move(cp));
     return ref;
@@ -306,17 +563,25 @@ const uint8_t* Pager::read(uint32_t page)
     return load(page).data.data();
 }
 
+void Pager::markChanged()
+{
+    if (state_ == State::Idle)
+        state_ = State::Changed;
+}
+
+// Writes this transaction's header: the journal is hot from here on.
 void Pager::ensureJournal()
 {
     if (journalActive_)
         return;
-    // The journal file is kept from one transaction to the next; between
-    // transactions its header is cleared.
-    if (journalFd_ < 0) {
-        journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (journalFd_ < 0)
-            throw Error(sysError("Cannot create", journalPath_, errno));
-    }
+    // What identifies the file: where it is, its length and its first page,
+    // none of which this transaction has changed yet.
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        throw sysError("Cannot read", path_, errno);
+    std::vector<uint8_t> page0(pageSize_);
+    if (!readAll(fd_, page0.data(), pageSize_, 0))
+        throw sysError("Cannot read", path_, errno ? errno : EIO);
     uint8_t head[kJournalHeader] = {};
     std::memcpy(head, kJournalMagic, 8);
     put32(head + 8, pageSize_);
@@ -324,29 +589,54 @@ void Pager::ensureJournal()
     // A new number for every transaction, never the last one's.
     uint32_t next = journalNonce_ * 1103515245u + 12345u;
     journalNonce_ = next == journalNonce_ ? next + 1 : next;
-    put32(head + 20, journalNonce_);
-    put32(head + 16, checksum(head, 16, journalNonce_));
+    put32(head + 16, journalNonce_);
+    put64(head + 20, uint64_t(st.st_dev));
+    put64(head + 28, uint64_t(st.st_ino));
+    put64(head + 36, uint64_t(st.st_size));
+    put64(head + 44, pageHash(page0.data(), pageSize_));
+    put32(head + 60, checksum(head, 60, journalNonce_));
     writeAll(journalFd_, head, kJournalHeader, 0, journalPath_);
+    journalEnd_ = kJournalHeader;
     journalActive_ = true;
+    journalSynced_ = false;
+}
+
+void Pager::appendJournal(const std::vector<uint8_t>& record)
+{
+    writeAll(journalFd_, record.data(), record.size(), journalEnd_, journalPath_);
+    journalEnd_ += record.size();
     journalSynced_ = false;
 }
 
 void Pager::journalOriginal(uint32_t page, const uint8_t* data)
 {
     ensureJournal();
-    std::vector<uint8_t> rec(8 + pageSize_);
-    put32(rec.data(), page);
-    std::memcpy(rec.data() + 4, data, pageSize_);
-    put32(rec.data() + 4 + pageSize_, checksum(rec.data(), 4 + pageSize_, page ^ journalNonce_));
-    uint64_t off = kJournalHeader + uint64_t(journaled_.size()) * rec.size();
-    writeAll(journalFd_, rec.data(), rec.size(), off, journalPath_);
+    std::vector<uint8_t> rec(8 + pageSize_ + 4);
+    put32(rec.data(), kRecordOriginal);
+    put32(rec.data() + 4, page);
+    std::memcpy(rec.data() + 8, data, pageSize_);
+    put32(rec.data() + 8 + pageSize_, checksum(rec.data(), 8 + pageSize_, journalNonce_));
+    appendJournal(rec);
     journaled_.insert(page);
-    journalSynced_ = false;
+}
+
+// Records what is about to be written to the file (`pages`, from the cache).
+void Pager::journalWrites(const std::vector<uint32_t>& pages)
+{
+    std::vector<uint8_t> rec(8 + 12 * pages.size() + 4);
+    put32(rec.data(), kRecordWritten);
+    put32(rec.data() + 4, uint32_t(pages.size()));
+    for (size_t i = 0; i < pages.size(); ++i) {
+        put32(rec.data() + 8 + 12 * i, pages[i]);
+        put64(rec.data() + 12 + 12 * i, pageHash(cache_[pages[i]]->data.data(), pageSize_));
+    }
+    put32(rec.data() + rec.size() - 4, checksum(rec.data(), rec.size() - 4, journalNonce_));
+    appendJournal(rec);
 }
 
 uint8_t* Pager::write(uint32_t page)
 {
-    if (!writable_)
+    if (state_ == State::Reader)
         throw Error("The database '" + path_ + "' is open for reading only");
     checkUsable();
     CachedPage& cp = load(page);
@@ -355,6 +645,7 @@ uint8_t* Pager::write(uint32_t page)
             journalOriginal(page, cp.data.data());
         cp.dirty = true;
         dirty_.insert(page);
+        markChanged();
     }
     return cp.data.data();
 }
@@ -362,13 +653,13 @@ uint8_t* Pager::write(uint32_t page)
 void Pager::ensureRoom(uint32_t pages) const
 {
     if ((uint64_t(pageCount_) + pages) * pageSize_ > maxFileSize_)
-        throw Error("The database '" + path_ + "' has reached its size limit of " +
+        throw Error(ErrorKind::Full, "The database '" + path_ + "' has reached its size limit of " +
                     std::to_string(maxFileSize_ >> 20) + " MB");
 }
 
 uint32_t Pager::allocate()
 {
-    if (!writable_)
+    if (state_ == State::Reader)
         throw Error("The database '" + path_ + "' is open for reading only");
     checkUsable();
     ensureRoom(1);
@@ -378,6 +669,7 @@ uint32_t Pager::allocate()
     cp->dirty = true;
     cache_[page] = std::move(cp);
     dirty_.insert(page);
+    markChanged();
     return page;
 }
 
@@ -391,12 +683,14 @@ void Pager::syncJournal()
 
 void Pager::writeDirtyPages()
 {
-    // The journal (with the original length) must be on disk before the
-    // file changes, also when only new pages are written.
-    ensureJournal();
-    syncJournal();
+    // The journal (with the original length and the hashes of what is
+    // written) must be on disk before the file changes, also when only new
+    // pages are written.
     std::vector<uint32_t> pages(dirty_.begin(), dirty_.end());
     std::sort(pages.begin(), pages.end());
+    ensureJournal();
+    journalWrites(pages);
+    syncJournal();
     // Consecutive pages go out in one call, straight from the cache.
     std::vector<iovec> run;
     size_t i = 0;
@@ -423,7 +717,7 @@ void Pager::commit()
         return;
     try {
         // From here on the file may hold pages of this transaction.
-        spilled_ = true;
+        state_ = State::Spilled;
         writeDirtyPages();
         syncFd(fd_, path_);
         finishJournal();
@@ -437,22 +731,27 @@ void Pager::commit()
         throw;
     }
     committedCount_ = pageCount_;
-    spilled_ = false;
+    state_ = State::Idle;
     trimClean();
 }
 
 void Pager::finishJournal()
 {
     if (journalActive_) {
-        // Clearing the journal's header is the moment of commit. The file
-        // keeps its length, so that the next transaction's records overwrite
-        // blocks it already has: flushing them then needs no change of size.
+        // Clearing the journal's header is the moment of commit (or the end
+        // of a rollback); once the file holds pages of the transaction, the
+        // cleared header must be on disk, or a power cut brings it back.
+        // The journal keeps its length, so that the next transaction's
+        // records overwrite blocks it already has.
         static const uint8_t cleared[kJournalHeader] = {};
         writeAll(journalFd_, cleared, kJournalHeader, 0, journalPath_);
+        if (state_ == State::Spilled)
+            syncFd(journalFd_, journalPath_);
         journalActive_ = false;
     }
     journaled_.clear();
     journalSynced_ = true;
+    journalEnd_ = kJournalHeader;
 }
 
 void Pager::rollback()
@@ -461,17 +760,20 @@ void Pager::rollback()
     for (uint32_t page : dirty_)
         cache_.erase(page);
     dirty_.clear();
-    if (spilled_) {
+    if (state_ == State::Spilled) {
         // Pages already went to the file: put the originals back.
         cache_.clear();
         try {
             if (journalActive_) {
                 syncJournal();
-                restore(path_, fd_, journalFd_, pageSize_);
+                JournalImage j;
+                if (readJournal(journalFd_, j) != JournalState::Hot)
+                    throw Error(ErrorKind::Io, "Cannot read back the journal '" + journalPath_ + "'");
+                restore(journalFd_, j);
             }
             finishJournal();
         } catch (...) {
-            broken_ = true;
+            state_ = State::Broken;
             throw;
         }
     } else {
@@ -479,7 +781,8 @@ void Pager::rollback()
     }
     journaled_.clear();
     pageCount_ = committedCount_;
-    spilled_ = false;
+    if (state_ != State::Reader)
+        state_ = State::Idle;
     // Pages past the committed end may still be cached from this transaction.
     for (auto it = cache_.begin(); it != cache_.end();)
         it = it->first >= committedCount_ ? cache_.erase(it) : std::next(it);
@@ -498,7 +801,7 @@ void Pager::releaseMemory()
     if (cache_.size() <= cacheCap_)
         return;
     if (!dirty_.empty()) {
-        spilled_ = true;
+        state_ = State::Spilled;
         writeDirtyPages();
     }
     cache_.clear();

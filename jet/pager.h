@@ -1,11 +1,15 @@
 // Page I/O over one database file: a page cache, an exclusive lock for
-// writers, and atomic commits through a rollback journal ("<db>-journal").
+// writers, and atomic commits through a rollback journal named after the
+// file's real path ("<real path>-journal").
 //
 // A page's original bytes go to the journal, and the journal is flushed to
 // disk, before the database file is overwritten; commit clears the journal's
-// header (the file is kept for the next transaction and removed on close).
-// Opening a file whose journal is still present puts the original pages back
-// first, so a process killed at any moment leaves the last commit.
+// header and flushes it (the file is kept for the next transaction and
+// removed on close). Opening a file whose journal is still present puts the
+// original pages back first, so a process killed or a machine stopped at any
+// moment leaves the last commit. A journal is applied only to the file it
+// was written for; any other is set aside. The states and the rules that keep
+// this true are written at the head of pager.cpp.
 #pragma once
 
 #include <cstdint>
@@ -17,13 +21,18 @@
 
 namespace jet {
 
+struct JournalImage; // a journal as read back (pager.cpp)
+
 class Pager {
 public:
-    // Opens an existing file. A writable pager holds an exclusive lock and
-    // rolls back a journal left by a crash; a read-only one reads the
-    // journal's original pages instead of the file's.
+    // Opens an existing file. A writable pager holds an exclusive lock,
+    // rolls back a journal a crash left for this file (and sets aside one
+    // that is not this file's), and keeps its own journal open until it
+    // closes; a read-only one reads the original pages of this file's
+    // journal instead of the file's.
     static std::unique_ptr<Pager> open(const std::string& path, bool writable);
-    // Creates a new file holding the given pages (fails if the file exists).
+    // Creates a new file holding the given pages (fails if the file exists);
+    // a journal left under the new file's name is removed.
     static std::unique_ptr<Pager> create(const std::string& path, uint32_t pageSize,
                                          const std::vector<uint8_t>& image);
 
@@ -33,7 +42,7 @@ public:
 
     uint32_t pageSize() const { return pageSize_; }
     uint32_t pageCount() const { return pageCount_; }
-    bool writable() const { return writable_; }
+    bool writable() const { return state_ != State::Reader; }
     const std::string& path() const { return path_; }
 
     // Largest file size allowed; allocating beyond it throws.
@@ -50,7 +59,7 @@ public:
     // Throws unless `pages` more pages fit under the size limit.
     void ensureRoom(uint32_t pages) const;
 
-    bool dirty() const { return !dirty_.empty() || spilled_; }
+    bool dirty() const { return state_ == State::Changed || state_ == State::Spilled; }
     // Makes every change since the last commit durable.
     void commit();
     // Discards every change since the last commit.
@@ -63,34 +72,48 @@ public:
     void trimClean();
 
 private:
+    // What the pager may do next; see pager.cpp.
+    enum class State {
+        Reader,  // read-only: a shared lock, never a change
+        Idle,    // a writer between transactions: the file holds the last commit
+        Changed, // changes in the cache only; the file is untouched
+        Spilled, // the file may hold pages of the open transaction
+        Broken,  // a rollback failed: the journal stays for the next open
+    };
+
     Pager() = default;
     struct CachedPage;
     CachedPage& load(uint32_t page);
+    void markChanged();
     void ensureJournal();
+    void appendJournal(const std::vector<uint8_t>& record);
     void journalOriginal(uint32_t page, const uint8_t* data);
+    void journalWrites(const std::vector<uint32_t>& pages);
     void syncJournal();
     void writeDirtyPages();
     void finishJournal();
     void lock(bool exclusive);
     void checkUsable() const;
-    static void restore(const std::string& path, int fd, int jfd, uint32_t pageSize);
-    void probeJournalFolder();
-    static void recover(const std::string& path, int fd, uint32_t pageSize);
+    bool belongsHere(const JournalImage& j) const;
+    void restore(int jfd, const JournalImage& j);
+    void recover();
+    void setAsideJournal();
+    void loadReaderOverlay();
+    void createJournal();
 
-    std::string path_;
-    std::string journalPath_;
+    std::string path_;            // as the caller named it, for messages
+    std::string journalPath_;     // beside the file's real path
     int fd_ = -1;
     int journalFd_ = -1;
-    bool writable_ = false;
+    State state_ = State::Reader;
     uint32_t pageSize_ = 0;
     uint32_t pageCount_ = 0;      // including pages not yet written
     uint32_t committedCount_ = 0; // pages in the file at the last commit
     uint64_t maxFileSize_ = 0;
-    bool spilled_ = false;        // dirty pages already written this transaction
     bool journalSynced_ = true;
     bool journalActive_ = false;  // the journal holds this transaction's header
+    uint64_t journalEnd_ = 0;     // where the next record goes
     uint32_t journalNonce_ = 0;   // number of the journal's transaction
-    bool broken_ = false;         // a failed write could not be undone in place
 
     struct CachedPage {
         std::vector<uint8_t> data;

@@ -127,11 +127,11 @@ std::vector<RawField> decodeRow(const Format& f, const TableDef& def, const uint
     std::vector<RawField> out(def.columns.size());
     const uint32_t cs = f.rowFieldSize();
     if (size < cs + 1)
-        throw Error("A row is damaged (too short)");
+        throw Error(ErrorKind::Corrupt, "A row is damaged (too short)");
     uint32_t numCols = cs == 2 ? get16(row) : row[0];
     uint32_t maskSize = (numCols + 7) / 8;
     if (maskSize + cs > size)
-        throw Error("A row is damaged (null mask)");
+        throw Error(ErrorKind::Corrupt, "A row is damaged (null mask)");
     const uint8_t* mask = row + size - maskSize;
     auto maskBit = [&](uint32_t n) { return n < numCols && (mask[n / 8] & (1u << (n % 8))) != 0; };
 
@@ -140,10 +140,10 @@ std::vector<RawField> decodeRow(const Format& f, const TableDef& def, const uint
     if (def.variableColumnCount() > 0) {
         if (f.jet4()) {
             if (size < maskSize + 2)
-                throw Error("A row is damaged");
+                throw Error(ErrorKind::Corrupt, "A row is damaged");
             rowVarCount = get16(row + size - maskSize - 2);
             if (size < maskSize + 2 + 2 * (rowVarCount + 1))
-                throw Error("A row is damaged (offsets)");
+                throw Error(ErrorKind::Corrupt, "A row is damaged (offsets)");
             for (uint32_t i = 0; i <= rowVarCount; ++i)
                 varOffsets.push_back(get16(row + size - maskSize - 4 - 2 * i));
         } else {
@@ -158,13 +158,13 @@ std::vector<RawField> decodeRow(const Format& f, const TableDef& def, const uint
                     ++used;
                 int64_t at = colPtr - i;
                 if (at < 0)
-                    throw Error("A row is damaged (offsets)");
+                    throw Error(ErrorKind::Corrupt, "A row is damaged (offsets)");
                 varOffsets.push_back(row[at] + used * 256);
             }
         }
         for (uint32_t o : varOffsets)
             if (o > size)
-                throw Error("A row is damaged (variable offsets)");
+                throw Error(ErrorKind::Corrupt, "A row is damaged (variable offsets)");
     }
     for (size_t i = 0; i < def.columns.size(); ++i) {
         const ColumnDef& c = def.columns[i];
@@ -188,7 +188,7 @@ std::vector<RawField> decodeRow(const Format& f, const TableDef& def, const uint
                 continue;
             uint32_t s = varOffsets[c.varIndex], e = varOffsets[c.varIndex + 1u];
             if (e < s)
-                throw Error("A row is damaged (variable field)");
+                throw Error(ErrorKind::Corrupt, "A row is damaged (variable field)");
             r.null = false;
             r.data = row + s;
             r.size = e - s;

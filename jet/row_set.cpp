@@ -18,11 +18,6 @@ std::vector<std::string> RowSet::columnNames() const
     return out;
 }
 
-bool RowSet::hasColumn(const std::string& name) const
-{
-    return table_ && table_->def().findColumn(name);
-}
-
 void RowSet::append()
 {
     if (!table_)

@@ -20,7 +20,6 @@ public:
     RowSet(Database& db, Table* table);
 
     std::vector<std::string> columnNames() const;
-    bool hasColumn(const std::string& name) const;
 
     // Starts a new row; every field is unset (null).
     void append();

@@ -127,12 +127,12 @@ Value Table::readLongValue(const ColumnDef& c, const uint8_t* ref, uint32_t size
 {
     const Format& f = db_.format();
     if (size < 12)
-        throw Error("A long value of column '" + c.name + "' is damaged");
+        throw Error(ErrorKind::Corrupt, "A long value of column '" + c.name + "' is damaged");
     uint32_t head = get32(ref);
     uint32_t length = head & kLvalLengthMask;
     if (head & kLvalInline) {
         if (12 + length > size)
-            throw Error("A long value of column '" + c.name + "' is damaged");
+            throw Error(ErrorKind::Corrupt, "A long value of column '" + c.name + "' is damaged");
         return decodeLongValuePayload(f, c, ref + 12, length);
     }
     uint32_t ptr = get32(ref + 4);
@@ -148,7 +148,7 @@ Value Table::readLongValue(const ColumnDef& c, const uint8_t* ref, uint32_t size
     while (ptr && data.size() < length) {
         std::vector<uint8_t> row = readRowAt(db_.pager(), f, ptr);
         if (row.size() < 4 || ++guard > (1u << 20))
-            throw Error("A long value chain of column '" + c.name + "' is damaged");
+            throw Error(ErrorKind::Corrupt, "A long value chain of column '" + c.name + "' is damaged");
         ptr = get32(row.data());
         data.insert(data.end(), row.begin() + 4, row.end());
     }
@@ -166,7 +166,7 @@ void Table::scanStored(const std::function<bool(const uint8_t*, uint32_t, uint32
     std::vector<uint8_t> moved;
     for (uint32_t pg : dataPages()) {
         if (pg >= pager.pageCount())
-            throw Error("Table '" + name_ + "' lists page " + std::to_string(pg) + " beyond the end of the file");
+            throw Error(ErrorKind::Corrupt, "Table '" + name_ + "' lists page " + std::to_string(pg) + " beyond the end of the file");
         const uint8_t* p = pager.read(pg);
         page.assign(p, p + f.pageSize);
         if (page[0] != kPageData || get32(page.data() + 4) != def_.page)
@@ -362,7 +362,7 @@ const std::vector<std::vector<uint8_t>>& Table::indexKeys(const std::vector<Valu
         for (const auto& ic : idx.columns) {
             const ColumnDef* c = def_.columnByNumber(ic.columnNumber);
             if (!c)
-                throw Error("An index of table '" + name_ + "' names a missing column");
+                throw Error(ErrorKind::Corrupt, "An index of table '" + name_ + "' names a missing column");
             size_t ci = size_t(c - def_.columns.data());
             const KeyColumn col{KeyType(uint8_t(c->type)), ic.ascending};
             const Value& v = values[ci];
@@ -395,7 +395,7 @@ const std::vector<std::vector<uint8_t>>& Table::indexKeys(const std::vector<Valu
             }
         }
         if ((idx.flags & kIndexRequired) && allNullKey)
-            throw Error("Table '" + name_ + "': a required index column is empty");
+            throw Error(ErrorKind::Constraint, "Table '" + name_ + "': a required index column is empty");
     }
     return keys;
 }
@@ -473,7 +473,7 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
             // moves it forward when larger.
             if (values[i].isNull()) {
                 if (def_.nextAutoNumber >= uint32_t(INT32_MAX))
-                    throw Error("The counter of table '" + name_ + "' is exhausted");
+                    throw Error(ErrorKind::Full, "The counter of table '" + name_ + "' is exhausted");
                 counterValues[i] = Value::integer(int64_t(def_.nextAutoNumber) + 1);
             }
             encodeFieldInto(f, c, values[i], fields[i]);

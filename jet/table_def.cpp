@@ -16,7 +16,7 @@ struct Reader {
     const uint8_t* need(size_t n)
     {
         if (pos + n > b.size())
-            throw Error("The table definition is damaged (it ends too early)");
+            throw Error(ErrorKind::Corrupt, "The table definition is damaged (it ends too early)");
         const uint8_t* p = b.data() + pos;
         pos += n;
         return p;
@@ -99,7 +99,7 @@ std::vector<const ColumnDef*> TableDef::columnsInOrder() const
 TableDef parseTableDef(const Format& f, const std::vector<uint8_t>& bytes, uint32_t page)
 {
     if (bytes.size() < f.tdefHeaderEnd || bytes[0] != kPageTableDef)
-        throw Error("Page " + std::to_string(page) + " is not a table definition");
+        throw Error(ErrorKind::Corrupt, "Page " + std::to_string(page) + " is not a table definition");
     const uint8_t* h = bytes.data();
     TableDef d;
     d.page = page;
@@ -117,7 +117,7 @@ TableDef parseTableDef(const Format& f, const std::vector<uint8_t>& bytes, uint3
         std::copy(h + 24, h + 40, d.jet4Unknown.begin());
     }
     if (numCols > 4096 || numLogical > 1000 || numPhysical > 1000)
-        throw Error("The table definition on page " + std::to_string(page) + " is damaged");
+        throw Error(ErrorKind::Corrupt, "The table definition on page " + std::to_string(page) + " is damaged");
 
     Reader r{bytes, f.tdefHeaderEnd};
     d.physicalIndexes.resize(numPhysical);
@@ -200,7 +200,7 @@ TableDef parseTableDef(const Format& f, const std::vector<uint8_t>& bytes, uint3
         if (f.jet4())
             li.tail = get32(p + 20);
         if (li.physicalIndex >= numPhysical)
-            throw Error("The table definition on page " + std::to_string(page) + " is damaged (index data)");
+            throw Error(ErrorKind::Corrupt, "The table definition on page " + std::to_string(page) + " is damaged (index data)");
     }
     for (auto& li : d.logicalIndexes)
         li.name = readName(f, r);

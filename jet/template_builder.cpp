@@ -301,7 +301,7 @@ std::vector<uint8_t> Database::templateBytes(Version version)
     const Format& f = formatFor(version);
     char dir[] = "/tmp/jet-template-XXXXXX";
     if (!mkdtemp(dir))
-        throw Error("Cannot create a temporary folder for a new database");
+        throw Error(ErrorKind::Io, "Cannot create a temporary folder for a new database");
     std::string path = std::string(dir) + "/new.mdb";
     std::vector<uint8_t> bytes;
     try {

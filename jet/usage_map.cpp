@@ -32,10 +32,10 @@ UsageMap::Location UsageMap::locate() const
     uint32_t pg = rowPointer_ >> 8;
     const uint8_t* page = pager_.read(pg);
     if (page[0] != kPageData)
-        throw Error("A usage map reference points to page " + std::to_string(pg) + ", which is not a data page");
+        throw Error(ErrorKind::Corrupt, "A usage map reference points to page " + std::to_string(pg) + ", which is not a data page");
     auto [s, e] = data_page::rowBounds(f_, page, uint16_t(rowPointer_ & 0xFF));
     if (e - s < 5)
-        throw Error("A usage map on page " + std::to_string(pg) + " is damaged");
+        throw Error(ErrorKind::Corrupt, "A usage map on page " + std::to_string(pg) + " is damaged");
     return {pg, s, e - s};
 }
 
@@ -57,13 +57,13 @@ std::vector<uint32_t> UsageMap::pages() const
                 continue;
             const uint8_t* m = pager_.read(mp);
             if (m[0] != kPageUsageMap)
-                throw Error("Usage map page " + std::to_string(mp) + " is damaged");
+                throw Error(ErrorKind::Corrupt, "Usage map page " + std::to_string(mp) + " is damaged");
             for (uint32_t i = 0; i < per; ++i)
                 if (m[4 + i / 8] & (1u << (i % 8)))
                     out.push_back(k * per + i);
         }
     } else {
-        throw Error("A usage map on page " + std::to_string(loc.page) + " has an unknown type");
+        throw Error(ErrorKind::Corrupt, "A usage map on page " + std::to_string(loc.page) + " has an unknown type");
     }
     return out;
 }
@@ -161,11 +161,11 @@ void UsageMap::set(uint32_t page, bool on)
         return;
     }
     if (row[0] != kReference)
-        throw Error("A usage map on page " + std::to_string(loc.page) + " has an unknown type");
+        throw Error(ErrorKind::Corrupt, "A usage map on page " + std::to_string(loc.page) + " has an unknown type");
     uint32_t per = pagesPerMapPage(f_);
     uint32_t k = page / per;
     if (1 + 4 * (k + 1) > loc.length)
-        throw Error("A usage map cannot cover page " + std::to_string(page));
+        throw Error(ErrorKind::Full, "A usage map cannot cover page " + std::to_string(page));
     uint32_t mp = get32(row + 1 + 4 * k);
     if (!mp) {
         if (!on)
@@ -215,10 +215,10 @@ GlobalMap::Row GlobalMap::row() const
 {
     const uint8_t* p1 = pager_.read(1);
     if (p1[0] != kPageData || data_page::rowCount(f_, p1) == 0)
-        throw Error("'" + pager_.path() + "' is damaged: its page map (page 1) is missing");
+        throw Error(ErrorKind::Corrupt, "'" + pager_.path() + "' is damaged: its page map (page 1) is missing");
     auto [s, e] = data_page::rowBounds(f_, p1, 0);
     if (e - s < 5 || (p1[s] != kInline && p1[s] != kReference))
-        throw Error("'" + pager_.path() + "' is damaged: its page map (page 1) cannot be read");
+        throw Error(ErrorKind::Corrupt, "'" + pager_.path() + "' is damaged: its page map (page 1) cannot be read");
     return {s, e - s};
 }
 
@@ -328,7 +328,7 @@ void GlobalMap::toReference()
     uint32_t slots = (r.length - 1) / 4;
     // Room for every page of the file and a map page or two more.
     if (uint64_t(slots) * per < uint64_t(count) + 2)
-        throw Error("The database '" + pager_.path() + "' has reached the size its page map can cover");
+        throw Error(ErrorKind::Full, "The database '" + pager_.path() + "' has reached the size its page map can cover");
     std::vector<uint32_t> freePages;
     uint32_t start = get32(m + 1);
     for (uint32_t i = 0; i < (r.length - 5) * 8; ++i)
@@ -368,10 +368,10 @@ void GlobalMap::set(uint32_t page, bool free)
     const uint32_t per = pagesPerMapPage(f_);
     const uint32_t k = page / per;
     if (1 + 4 * (k + 1) > r.length)
-        throw Error("The database '" + pager_.path() + "' has reached the size its page map can cover");
+        throw Error(ErrorKind::Full, "The database '" + pager_.path() + "' has reached the size its page map can cover");
     uint32_t mp = get32(m + 1 + 4 * k);
     if (mp && (mp >= pager_.pageCount() || pager_.read(mp)[0] != kPageUsageMap))
-        throw Error("'" + pager_.path() + "' is damaged: its page map refers to page " + std::to_string(mp) +
+        throw Error(ErrorKind::Corrupt, "'" + pager_.path() + "' is damaged: its page map refers to page " + std::to_string(mp) +
                     ", which is not a map page");
     if (!mp)
         mp = addMapPage(k);

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libmariadb-dev mariadb-server mariadb-client
   libgtest-dev libbenchmark-dev
-  mdbtools nodejs npm
+  mdbtools nodejs npm strace
   xvfb xauth fonts-noto-cjk
   clang libclang-rt-14-dev
   dpkg-dev pandoc librsvg2-bin lintian desktop-file-utils man-db bsdextrautils bash-completion

@@ -6,7 +6,7 @@
 
 #include "test_mysql_env.h"
 
-#include "../jet/readers.h"
+#include "readers.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // changes, and the run goes on with the next table.
 #include "run_fixture.h"
 
-#include "../jet/readers.h"
+#include "readers.h"
 
 #include "jet/checker.h"
 

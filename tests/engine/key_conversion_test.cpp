@@ -2,7 +2,7 @@
 // judged by the engine's checker and by mdbtools.
 #include "run_fixture.h"
 
-#include "../jet/readers.h"
+#include "readers.h"
 #include "jet/checker.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 // and read back by our engine and by mdb-reader.
 #include "run_fixture.h"
 
-#include "../jet/readers.h"
+#include "readers.h"
 
 #include <map>
 

@@ -8,6 +8,7 @@
 #include "jet/format.h"
 
 #include <gtest/gtest.h>
+#include "fixtures.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +22,7 @@ namespace {
 
 fs::path fixturesDir()
 {
-    if (const char* d = std::getenv("FERROWANE_FIXTURES_DIR"))
-        return d;
-    return fs::path(FERROWANE_SOURCE_DIR) / ".." / "shared" / "fixtures";
+    return fixtures::dir();
 }
 
 std::vector<fs::path> allFixtures()
@@ -104,6 +103,7 @@ std::string problems(const jet::CheckReport& r)
 
 #define REQUIRE_FIXTURES()                                      \
     do {                                                        \
+        FERROWANE_REQUIRE_FIXTURES();                           \
         if (allFixtures().empty())                              \
             GTEST_SKIP() << "no fixtures at " << fixturesDir(); \
     } while (0)

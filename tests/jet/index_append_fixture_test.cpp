@@ -9,6 +9,7 @@
 #include "jet/index_tree.h"
 
 #include <gtest/gtest.h>
+#include "fixtures.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -19,7 +20,7 @@ using namespace jet;
 
 namespace {
 
-fs::path fixture(const std::string& rel) { return fs::path(FERROWANE_SOURCE_DIR) / ".." / "shared" / "fixtures" / rel; }
+fs::path fixture(const std::string& rel) { return fixtures::path(rel); }
 
 Value randomValue(const ColumnDef& c, std::mt19937& rng)
 {
@@ -202,8 +203,7 @@ Outcome appendAndVerify(const fs::path& source, int rowsPerTable)
 
 TEST(IndexAppendFixtures, AccessMadeIndexesStayExact)
 {
-    if (!fs::exists(fixture("jet4")))
-        GTEST_SKIP() << "fixtures missing";
+    FERROWANE_REQUIRE_FIXTURES();
     Outcome total;
     for (const char* f : {"jet4/bigIndexTestV2000.mdb", "jet4/compIndexTestV2000.mdb", "jet4/indexTestV2000.mdb",
                           "jet4/indexCursorTestV2000.mdb", "jet4/testIndexPropertiesV2000.mdb",

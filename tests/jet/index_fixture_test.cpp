@@ -9,6 +9,7 @@
 #include "jet/index_tree.h"
 
 #include <gtest/gtest.h>
+#include "fixtures.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path fixturesDir() { return fs::path(FERROWANE_SOURCE_DIR) / ".." / "shared" / "fixtures"; }
+fs::path fixturesDir() { return fixtures::dir(); }
 
 std::uint32_t le16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
 std::uint32_t le32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
@@ -492,8 +493,7 @@ FixtureResult checkFile(const fs::path& path)
 
 TEST(IndexFixtures, EveryIndexMatchesWhatAccessWrote)
 {
-    if (!fs::exists(fixturesDir()))
-        GTEST_SKIP() << "fixtures not found at " << fixturesDir();
+    FERROWANE_REQUIRE_FIXTURES();
     int files = 0, indexes = 0, entries = 0;
     for (const char* sub : {"jet3", "jet4"}) {
         std::vector<fs::path> paths;
@@ -516,6 +516,7 @@ TEST(IndexFixtures, EveryIndexMatchesWhatAccessWrote)
 
 TEST(IndexCheck, ReportsMissingWrongAndExtraEntries)
 {
+    FERROWANE_REQUIRE_FIXTURES();
     FilePages f(fixturesDir() / "jet4" / "indexTestV2000.mdb");
     if (f.bytes.empty())
         GTEST_SKIP() << "fixture missing";

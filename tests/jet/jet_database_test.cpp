@@ -10,6 +10,7 @@
 #include "readers.h"
 
 #include <gtest/gtest.h>
+#include "fixtures.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -24,7 +25,7 @@ using namespace jet;
 
 namespace {
 
-const std::string kFixtures = "/work/shared/fixtures";
+const std::string kFixtures = fixtures::dir();
 
 class TempDir {
 public:

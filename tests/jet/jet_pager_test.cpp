@@ -11,6 +11,7 @@
 #include "readers.h"
 
 #include <gtest/gtest.h>
+#include "fixtures.h"
 
 #include <csignal>
 #include <cstring>
@@ -220,10 +221,11 @@ TEST(Definitions, WideTableSpansSeveralPages)
 // Damaged files: whatever the bytes, reading ends in rows or a jet::Error.
 TEST(Damage, RandomlyDamagedFilesReadOrFailCleanly)
 {
+    FERROWANE_REQUIRE_FIXTURES();
     Scratch s;
     std::mt19937 rng(7);
     for (const char* name : {"jet4/testPromotionV2000.mdb", "jet3/testV1997.mdb", "jet4/delColTestV2000.mdb"}) {
-        std::ifstream in(std::string("/work/shared/fixtures/") + name, std::ios::binary);
+        std::ifstream in(fixtures::path(name), std::ios::binary);
         std::string orig((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         size_t ps = orig[20] == 1 ? 4096 : 2048;
         for (int round = 0; round < 25; ++round) {
@@ -586,3 +588,30 @@ TEST_P(FailedWrites, FormatLimitEndsAWriteAndFreedPagesGoOnUnderIt)
 
 INSTANTIATE_TEST_SUITE_P(Formats, FailedWrites, ::testing::Values(Version::Jet3, Version::Jet4),
                          [](const auto& info) { return info.param == Version::Jet4 ? "Jet4" : "Jet3"; });
+
+// Callers tell failures apart by the error's kind, not by its text.
+TEST(Errors, KindsTellWhatFailed)
+{
+    Scratch s;
+    const std::string path = s.dir + "/kinds.mdb", junk = s.dir + "/junk.mdb";
+    Database::create(path, Version::Jet4);
+    std::ofstream(junk) << "hello, this is not a database at all";
+    auto kindOf = [](const std::function<void()>& fn) {
+        try {
+            fn();
+        } catch (const Error& e) {
+            return e.kind();
+        }
+        ADD_FAILURE() << "no error";
+        return ErrorKind::Invalid;
+    };
+    auto db = Database::open(path);
+    execute(*db, "Create table [T] ([a] int)");
+    EXPECT_EQ(kindOf([&] { execute(*db, "Create table [T] ([a] int)"); }), ErrorKind::Constraint);
+    EXPECT_EQ(kindOf([&] { execute(*db, "Create tabel [U]"); }), ErrorKind::Invalid);
+    EXPECT_EQ(kindOf([&] { Database::open(path); }), ErrorKind::Busy);
+    db->pager().setMaxFileSize(uint64_t(db->pager().pageCount()) * db->pager().pageSize());
+    EXPECT_EQ(kindOf([&] { db->pager().ensureRoom(1); }), ErrorKind::Full);
+    EXPECT_EQ(kindOf([&] { Database::open(junk, false); }), ErrorKind::Unsupported);
+    EXPECT_EQ(kindOf([&] { Database::open(s.dir + "/missing.mdb", false); }), ErrorKind::Io);
+}

@@ -11,6 +11,7 @@
 #include "readers.h"
 
 #include <gtest/gtest.h>
+#include "fixtures.h"
 
 #include <filesystem>
 #include <fstream>
@@ -24,7 +25,7 @@ using namespace jet;
 
 namespace {
 
-const std::string kFixtures = "/work/shared/fixtures";
+const std::string kFixtures = fixtures::dir();
 
 struct Scratch {
     std::string dir;
@@ -249,8 +250,7 @@ ReaderCounts readerCounts(const std::string& path, const std::vector<std::string
 // before.
 TEST(SpaceFixtures, DroppedTablesOfAccessFilesAreReused)
 {
-    if (!fs::exists(kFixtures))
-        GTEST_SKIP() << "no fixtures";
+    FERROWANE_REQUIRE_FIXTURES();
     Scratch s;
     int tried = 0;
     for (const char* sub : {"jet3", "jet4"})

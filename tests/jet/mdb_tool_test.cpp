@@ -4,6 +4,7 @@
 #include "tools/ferrowane-mdb/values.cpp"
 
 #include <gtest/gtest.h>
+#include "fixtures.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -231,8 +232,7 @@ ToolRun tool(const std::vector<std::string>& args, const std::string& input = {}
 
 std::string fixturePath(const std::string& name)
 {
-    const char* d = std::getenv("FERROWANE_FIXTURES_DIR");
-    return (d ? std::string(d) : std::string(FERROWANE_SOURCE_DIR) + "/../shared/fixtures") + "/" + name;
+    return fixtures::path(name);
 }
 
 }  // namespace
@@ -305,8 +305,7 @@ TEST(MdbToolCli, UsageErrorsExitWithTwo)
 TEST(MdbToolCli, CheckAndTablesOnAccessMadeFiles)
 {
     const std::string file = fixturePath("jet3/testV1997.mdb");
-    if (!std::filesystem::exists(file))
-        GTEST_SKIP() << "no fixtures";
+    FERROWANE_REQUIRE_FIXTURES();
     ToolRun check = tool({"check", file});
     EXPECT_EQ(check.code, kExitOk) << check.err;
     EXPECT_NE(check.out.find(": ok ("), std::string::npos) << check.out;
@@ -324,8 +323,7 @@ TEST(MdbToolCli, CheckAndTablesOnAccessMadeFiles)
 TEST(MdbToolCli, CheckFailsWithTheProblemsOnStderr)
 {
     const std::string source = fixturePath("jet4/compIndexTestV2000.mdb");
-    if (!std::filesystem::exists(source))
-        GTEST_SKIP() << "no fixtures";
+    FERROWANE_REQUIRE_FIXTURES();
     const std::string copy =
         (std::filesystem::temp_directory_path() / ("mdb_tool_test_" + std::to_string(getpid()) + ".mdb")).string();
     std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing);
@@ -356,7 +354,7 @@ TEST(MdbToolCli, CheckFailsWithTheProblemsOnStderr)
 
 // ---- round trips through the engine ------------------------------------------------
 
-#include "tests/jet/readers.h"
+#include "readers.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "readers.h"
 
 #include <gtest/gtest.h>
+#include "fixtures.h"
 
 #include <cmath>
 #include <cstdio>
@@ -18,8 +19,7 @@ using readers::Row;
 namespace {
 
 // The Access-made reference files live beside the work tree, outside git.
-const std::string kFixtures = std::getenv("FERROWANE_FIXTURES_DIR") ? std::getenv("FERROWANE_FIXTURES_DIR")
-                                                                     : std::string(FERROWANE_SOURCE_DIR) + "/../shared/fixtures";
+const std::string kFixtures = fixtures::dir();
 
 std::string fixture(const std::string& name)
 {
@@ -32,8 +32,7 @@ std::string fixture(const std::string& name)
             GTEST_SKIP() << "mdbtools is not installed";                  \
         if (!readers::mdbReaderAvailable())                               \
             GTEST_SKIP() << "mdb-reader is not installed (scripts/setup.sh)"; \
-        if (!fs::exists(kFixtures))                                       \
-            GTEST_SKIP() << "no fixtures at " << kFixtures;               \
+        FERROWANE_REQUIRE_FIXTURES();                                     \
     } while (0)
 
 // User tables and their row counts, as Access left them.

@@ -1,2 +1,0 @@
-// The independent readers of tests/jet, shared with the engine tests.
-#include "../jet/readers.cpp"
