@@ -1,6 +1,6 @@
 // How a MySQL table becomes an Access table: the column type map, target
 // column names, and the text of the create, primary-key and index statements.
-// Pure text work; ucc.h runs the statements.
+// Pure text work; target_operations.h runs the statements.
 #pragma once
 
 #include <QList>
