@@ -37,6 +37,12 @@ struct CatalogEntry {
     uint32_t tdefPage() const { return uint32_t(id) & 0x00FFFFFF; }
 };
 
+// How a file is opened.
+struct OpenOptions {
+    bool writable = true;      // without it nothing is ever written
+    uint64_t maxFileSize = 0;  // a size limit below the format's own (1 GB / 2 GB); 0 keeps the format's
+};
+
 class Database {
 public:
     // Creates a new, empty database; fails when the file exists.
@@ -45,6 +51,7 @@ public:
     static std::vector<uint8_t> templateBytes(Version version);
     // Opens a file. Without `writable` nothing is ever written.
     static std::unique_ptr<Database> open(const std::string& path, bool writable = true);
+    static std::unique_ptr<Database> open(const std::string& path, const OpenOptions& options);
 
     ~Database();
 
