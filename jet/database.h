@@ -57,7 +57,6 @@ public:
 
     const Format& format() const { return *format_; }
     Version version() const { return format_->version; }
-    Pager& pager() { return *pager_; }
     const std::string& path() const;
 
     // User tables (no system tables unless asked), in catalog order.
@@ -78,6 +77,11 @@ public:
     // bounds the memory the pending changes take.
     void statementDone();
 
+    // ---- Internal to jet/ (tables, indexes, the template builder) and to
+    // ferrowane-mdb and the tests of jet/: callers of the engine use
+    // only what stands above, with tables, row sets and prepared rows.
+
+    Pager& pager() { return *pager_; }
     // Page allocation for every structure of the file.
     uint32_t allocatePage();
     // Marks a page free again.
