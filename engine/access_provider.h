@@ -1,17 +1,15 @@
 // The Access side as the conversion sees it: a connection made from a
 // connection string, statements executed on it, and a row set that probes a
-// table or appends rows to it. Underneath is our own Jet engine (jet/); this
-// layer only reads the statement texts and passes the engine's errors on with
-// their messages unchanged.
+// table or appends rows to it. Underneath is our own Jet engine (jet/), which
+// reads the statement texts; this layer passes its errors on with their
+// messages unchanged. The connection lives in access_connection.cpp, the row
+// set in access_dataset.cpp, the fast filling of rows in field_encoder.h.
 #pragma once
 
+#include "engine/column_plan.h"
 #include "engine/error.h"
-#include "engine/value_convert.h"
 
-#include "jet/field_codec.h"
-#include "jet/format.h"
-#include "jet/table_def.h"
-#include "jet/value.h"
+#include "jet/prepared_row.h"
 
 #include <QList>
 #include <QString>
@@ -24,7 +22,7 @@
 
 namespace jet {
 class Database;
-class Table;
+class RowSet;
 }  // namespace jet
 
 namespace ferrowane {
@@ -35,7 +33,7 @@ public:
     explicit AccessError(const QString& message) : Error(ErrorKind::Target, message) {}
 };
 
-// accconnection (with accesssql: statements run on the connection).
+// The connection to the target file; statements run on it.
 class AccessConnection {
 public:
     AccessConnection();
@@ -70,6 +68,7 @@ public:
     // Whether the file has a table of that name (letter case aside).
     bool hasTable(const QString& name);
     AccessFormat format() const;
+    // The open file (for reading it back); throws AccessError when closed.
     jet::Database& database();
 
     // A file size limit below the format's own (1 GB / 2 GB), applied from
@@ -90,60 +89,9 @@ struct AccessField {
     int position = 0;      // index into the table definition's columns
 };
 
-class AccessDataset;
+class FieldEncoder;
 
-// A new row made ready away from the row set (see FieldEncoder): the values
-// and their encoded fields, in the order of the table's columns.
-struct PreparedRow {
-    std::vector<jet::Value> values;
-    std::vector<jet::Field> fields;
-};
-
-// How a source column's bytes may be read without the general path.
-struct RawSource {
-    SourceKind kind = SourceKind::Other;
-    int mysqlType = 0;       // enum_field_types of <mysql.h>
-    bool utf8Text = false;   // texts come as UTF-8
-    bool asciiText = false;  // texts come in a set where ASCII bytes are themselves
-};
-
-// What setField does, for the fields of a row set as it was when the encoder
-// was made, on a copy of everything it needs: an encoder may be used on
-// another thread while the row set posts rows.
-class FieldEncoder {
-public:
-    FieldEncoder() = default;
-    explicit FieldEncoder(AccessDataset& dataset);
-
-    int fieldCount() const { return int(m_fields.size()); }
-    const TargetColumn& column(int field) const { return m_fields[size_t(field)].column; }
-
-    // Sizes the row for the table, every field unset.
-    void clear(PreparedRow& row) const;
-    // Like AccessDataset::setField: the value as convertValue gives it.
-    // Throws AccessError (the field then stays unset); returns what was
-    // changed to store it, or an empty text.
-    QString set(PreparedRow& row, int field, const QVariant& value) const;
-    // The value straight from the server's bytes (raw; a null view is NULL)
-    // when it goes across unchanged that way; false when it needs the
-    // general path (convertValue, then set), the field then unset.
-    bool setRaw(PreparedRow& row, int field, const RawSource& source, QByteArrayView raw) const;
-
-private:
-    struct Slot {
-        jet::ColumnDef def;
-        TargetColumn column;
-        QString name;
-        int position = 0;
-    };
-    void unset(PreparedRow& row, const Slot& slot) const;
-    jet::Format m_format{};
-    bool m_jet4 = false;
-    size_t m_columnCount = 0;
-    std::vector<Slot> m_fields;
-};
-
-// accdataset: "Select 1 from [T] where 1=0" or "select * from [T] where 1=0"
+// A row set: "Select 1 from [T] where 1=0" or "select * from [T] where 1=0"
 // opens an empty row set on T (and fails when T does not exist); rows are
 // then appended with append / setField / post.
 class AccessDataset {
@@ -158,7 +106,7 @@ public:
     void open();
     // Drops a row being appended and not posted.
     void close();
-    bool isOpen() const { return m_table != nullptr; }
+    bool isOpen() const { return m_open; }
 
     const QList<AccessField>& fields() const { return m_fields; }
     // Position of a field by name, letter case aside; -1 when none.
@@ -178,37 +126,22 @@ public:
     void checkAppendable() const;
     // Writes a row made ready by a FieldEncoder of this table; the row is
     // used as scratch space. Throws AccessError when the engine refuses it.
-    void postPrepared(PreparedRow& row);
+    void postPrepared(jet::PreparedRow& row);
+
+    AccessFormat format() const { return m_connection.format(); }
 
 private:
     friend class FieldEncoder;
+    QString tableName() const;
     AccessConnection& m_connection;
     QString m_commandText;
-    jet::Table* m_table = nullptr;
+    std::unique_ptr<jet::RowSet> m_rows;  // null when closed; without a table for a probe
+    bool m_open = false;
     QList<AccessField> m_fields;
-    std::vector<jet::Value> m_row;
+    jet::RowEncoder m_encoder;
+    jet::PreparedRow m_row;
     bool m_appending = false;
     bool m_readOnly = false;  // the engine's own tables take no rows from us
 };
-
-// Statement texts read by the provider, exposed for tests.
-struct ParsedColumn {
-    QString name;
-    QString typeName;   // lower-cased: "int", "text", "decimal", ...
-    int size = -1;      // text(n), binary(n); -1 when not given
-    int precision = -1; // decimal(p,s)
-    int scale = -1;
-};
-struct ParsedStatement {
-    enum Kind { DropTable, CreateTable, PrimaryKey, CreateIndex, Select } kind = DropTable;
-    QString table;
-    QString name;            // constraint or index name
-    bool unique = false;
-    bool selectAll = false;  // "select *" rather than "select 1"
-    QList<ParsedColumn> columns;
-    QStringList keyColumns;
-};
-// Throws AccessError with a syntax message when the text is not one of the forms.
-ParsedStatement parseAccessStatement(const QString& statement);
 
 }  // namespace ferrowane

@@ -36,7 +36,7 @@ QString ConversionRun::targetTableName(const QString& sourceTable)
             const QString candidate = stem + QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0'));
             if (m_givenNames.contains(candidate.toCaseFolded()))
                 continue;
-            if (!m_cc.TargetTableExists(m_dataset, candidate)) {
+            if (!m_target.TargetTableExists(m_dataset, candidate)) {
                 target = candidate;
                 break;
             }
@@ -57,7 +57,7 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
     m_log.clearStopRequest();
     m_givenNames.clear();
 
-    m_cc.PrepareTargetFile(settings.accessfilename, settings.accessformat);
+    m_target.PrepareTargetFile(settings.accessfilename, settings.accessformat);
     m_dataset.close();
     m_connection.close();
     m_connection.setConnectionString(AccessConnection::connectionStringFor(settings.accessfilename));
@@ -78,7 +78,7 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
             continue;
         }
         bool failed = false;
-        const bool exists = m_cc.TargetTableExists(m_dataset, target);
+        const bool exists = m_target.TargetTableExists(m_dataset, target);
         m_dataset.close();
         bool createFailed = false;
         bool ok = true;
@@ -86,7 +86,7 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
 
         if (exists && overwrite) {
             m_log.appendLine(QStringLiteral("Drop table ") + target + QStringLiteral("... "));
-            m_cc.DropTargetTable(m_connection, target, ok, error);
+            m_target.DropTargetTable(m_connection, target, ok, error);
             if (ok)
                 m_log.replaceLastLine(QStringLiteral("Drop table ") + target + QStringLiteral("...Done"));
             else {
@@ -103,7 +103,7 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
             m_log.appendLine(QStringLiteral("Create table ") + target + QStringLiteral("... "));
             ok = true;
             try {
-                m_cc.CreateTargetTable(m_source, m_connection, sourceTable, target, settings.blobtotext, ok,
+                m_target.CreateTargetTable(m_source, m_connection, sourceTable, target, settings.blobtotext, ok,
                                        error);
             } catch (const MySqlError& e) {
                 // The server refused to list this table (no such name, a name it
@@ -124,7 +124,7 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
                 QString keyError;
                 QStringList keyFailures;
                 try {
-                    m_cc.ConvertIndexes(m_source, m_connection, sourceTable, target, keysOk, keyError,
+                    m_target.ConvertIndexes(m_source, m_connection, sourceTable, target, keysOk, keyError,
                                         &keyFailures);
                 } catch (const MySqlError& e) {
                     if (isClientError(e))

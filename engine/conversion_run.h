@@ -5,7 +5,7 @@
 
 #include "engine/conversion_settings.h"
 #include "engine/row_transfer.h"
-#include "engine/ucc.h"
+#include "engine/target_operations.h"
 
 #include <QSet>
 #include <QString>
@@ -22,9 +22,9 @@ class ProgressLog;
 
 // The texts the run writes at its end; the window passes those of its language.
 struct RunTexts {
-    QString completed = QStringLiteral("Conversion is Completed");                                     // Label29
-    QString migrated = QStringLiteral("Wizard has migrated your MySQL database to Access successfully.");  // Label30
-    QString finish = QStringLiteral("Click 'Finish' to exit the wizard.");                              // Label32
+    QString completed = QStringLiteral("Conversion is Completed");
+    QString migrated = QStringLiteral("Wizard has migrated your MySQL database to Access successfully.");
+    QString finish = QStringLiteral("Click 'Finish' to exit the wizard.");
 };
 
 struct RunResult {
@@ -54,14 +54,14 @@ public:
     // "0000".."9999". Empty when no number is free.
     QString targetTableName(const QString& sourceTable);
 
-    Tcc& cc() { return m_cc; }
+    TargetOperations& targetOperations() { return m_target; }
 
 private:
     MySqlConnection& m_source;
     AccessConnection& m_connection;
     AccessDataset& m_dataset;
     ProgressLog& m_log;
-    Tcc m_cc;
+    TargetOperations m_target;
     QSet<QString> m_givenNames;  // folded case
 };
 

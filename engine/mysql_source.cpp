@@ -1,5 +1,8 @@
 #include "engine/mysql_source.h"
 
+#include "engine/column_plan.h"
+#include "engine/type_map.h"
+
 #include <mysql.h>
 
 #include <QStringDecoder>
@@ -26,43 +29,6 @@ QString libraryText(const char* text, const CharsetCodec* codec)
 [[noreturn]] void throwLibraryError(MYSQL* mysql, const CharsetCodec* codec)
 {
     throw MySqlError(libraryText(mysql_error(mysql), codec), mysql_errno(mysql));
-}
-
-bool isIntegerType(int type)
-{
-    switch (type) {
-    case MYSQL_TYPE_TINY:
-    case MYSQL_TYPE_SHORT:
-    case MYSQL_TYPE_INT24:
-    case MYSQL_TYPE_LONG:
-    case MYSQL_TYPE_LONGLONG:
-    case MYSQL_TYPE_YEAR:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isBlobType(int type)
-{
-    return type == MYSQL_TYPE_TINY_BLOB || type == MYSQL_TYPE_MEDIUM_BLOB
-           || type == MYSQL_TYPE_LONG_BLOB || type == MYSQL_TYPE_BLOB;
-}
-
-bool isStringType(int type)
-{
-    return isBlobType(type) || type == MYSQL_TYPE_STRING || type == MYSQL_TYPE_VAR_STRING
-           || type == MYSQL_TYPE_VARCHAR;
-}
-
-// Upper case of the letters a to z only.
-QString asciiUpper(const QString& text)
-{
-    QString upper = text;
-    for (QChar& c : upper)
-        if (c >= u'a' && c <= u'z')
-            c = QChar(c.unicode() - 'a' + 'A');
-    return upper;
 }
 
 QByteArray cString(const CharsetCodec& codec, const QString& text)
@@ -307,7 +273,7 @@ QVariant MySqlResult::value(int column) const
             if (ok)
                 return QVariant(v);
         }
-    } else if (col.mysqlType == MYSQL_TYPE_FLOAT || col.mysqlType == MYSQL_TYPE_DOUBLE) {
+    } else if (isFloatingType(col.mysqlType)) {
         bool ok = false;
         const double v = raw.toDouble(&ok);
         if (ok)

@@ -1,12 +1,11 @@
 #include "engine/row_transfer.h"
 
 #include "engine/access_provider.h"
+#include "engine/column_plan.h"
+#include "engine/field_encoder.h"
 #include "engine/mysql_source.h"
 #include "engine/progress_log.h"
-#include "engine/type_map.h"
 #include "engine/value_convert.h"
-
-#include <mysql.h>
 
 #include <condition_variable>
 #include <deque>
@@ -39,17 +38,14 @@ public:
     const char* what() const noexcept override { return "Operation aborted"; }
 };
 
-struct ColumnPlan {
-    int target = -1;      // field of the dataset, -1 when the table has no such column
-    SourceKind kind = SourceKind::Other;
-    int bits = 0;
-    qint64 lossCount = 0;
+// What one column's values lost; the loss lines read them.
+struct LossCount {
+    qint64 count = 0;
     QString firstReason;
-    QString sourceName;
 
     void lose(const QString& reason)
     {
-        if (lossCount++ == 0)
+        if (count++ == 0)
             firstReason = reason;
     }
 };
@@ -97,19 +93,6 @@ public:
               const QString& targetTable, bool blobtotext)
         : m_rows(rows), m_plan(plan), m_encoder(encoder), m_targetTable(targetTable), m_blobtotext(blobtotext)
     {
-        const QString charset = rows.characterSet().toLower();
-        const bool utf8 = charset == QLatin1String("utf8mb4") || charset == QLatin1String("utf8mb3")
-                          || charset == QLatin1String("utf8");
-        const bool ascii = utf8 || charset == QLatin1String("latin1");
-        const QList<SourceColumn>& columns = rows.columns();
-        for (int i = 0; i < columns.size(); ++i) {
-            RawSource r;
-            r.kind = plan[size_t(i)].kind;
-            r.mysqlType = columns.at(i).mysqlType;
-            r.utf8Text = utf8;
-            r.asciiText = ascii;
-            m_sources.push_back(r);
-        }
         m_spare = std::make_unique<Batch>();
         m_thread = std::thread([this] { run(); });
     }
@@ -197,22 +180,22 @@ private:
         for (int i = 0; i < int(m_plan.size()); ++i) {
             const ColumnPlan& p = m_plan[size_t(i)];
             const QByteArrayView raw = m_rows.raw(i);
-            if (p.target < 0) {
+            if (p.field < 0) {
                 if (!raw.isNull())
                     out.losses.emplace_back(i, QStringLiteral("the table %1 has no column for it").arg(m_targetTable));
                 continue;
             }
-            const TargetColumn& column = m_encoder.column(p.target);
-            const bool emptyBlobText = m_blobtotext && p.kind == SourceKind::Blob && raw.isNull()
+            const TargetColumn& column = p.column;
+            const bool emptyBlobText = m_blobtotext && p.source == SourceKind::Blob && raw.isNull()
                                        && (column.kind == TargetKind::Memo || column.kind == TargetKind::Text);
-            if (!emptyBlobText && m_encoder.setRaw(out.row, p.target, m_sources[size_t(i)], raw))
+            if (!emptyBlobText && m_encoder.setRaw(out.row, p.field, p.fast, raw))
                 continue;
             QVariant value = m_rows.value(i);
             if (emptyBlobText)
                 value = QVariant(QByteArray(""));
-            const Converted c = convertValue(p.kind, value, column, p.bits);
+            const Converted c = convertValue(p.source, value, column, p.bits);
             try {
-                const QString changed = m_encoder.set(out.row, p.target, c.value);
+                const QString changed = m_encoder.set(out.row, p.field, c.value);
                 if (!c.loss.isEmpty())
                     out.losses.emplace_back(i, c.loss);
                 else if (!changed.isEmpty())
@@ -262,7 +245,6 @@ private:
     const FieldEncoder& m_encoder;
     const QString m_targetTable;
     const bool m_blobtotext;
-    std::vector<RawSource> m_sources;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -286,6 +268,7 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
     bool transactionBegun = false;
     QString lastError;
     std::vector<ColumnPlan> plan;
+    std::vector<LossCount> lost;
 
     try {
         {
@@ -303,21 +286,8 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
         connection.beginTransaction();
         transactionBegun = true;
 
-        // Each source column goes to the column the create step made from it.
-        const QList<SourceColumn>& columns = rows.columns();
-        QStringList names;
-        for (const SourceColumn& c : columns)
-            names.append(c.name);
-        const QStringList targetNames = targetColumnNames(names);
-        plan.resize(size_t(columns.size()));
-        for (int i = 0; i < columns.size(); ++i) {
-            ColumnPlan& p = plan[size_t(i)];
-            p.sourceName = columns.at(i).name;
-            p.target = dataset.fieldIndex(targetNames.at(i));
-            p.kind = sourceKindOf(columns.at(i));
-            if (columns.at(i).mysqlType == MYSQL_TYPE_BIT)
-                p.bits = int(columns.at(i).length);
-        }
+        plan = planTransfer(rows.columns(), rows.characterSet(), dataset, connection.format());
+        lost.resize(plan.size());
 
         // The table keeps its definition for the whole transfer.
         const FieldEncoder encoder(dataset);
@@ -329,7 +299,7 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
                 ReadRow& row = batch->rows[r];
                 dataset.checkAppendable();
                 for (const auto& [column, reason] : row.losses)
-                    plan[size_t(column)].lose(reason);
+                    lost[size_t(column)].lose(reason);
                 dataset.postPrepared(row.row);
 
                 if (counter % 100 == 0) {
@@ -353,10 +323,7 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
         log.replaceLastLine(progressLine(sourceTable, counter - 1));
         dataset.close();
     } catch (const std::exception& e) {
-        const QString message = dynamic_cast<const AccessError*>(&e)
-                                    ? static_cast<const AccessError&>(e).message()
-                                : dynamic_cast<const MySqlError*>(&e) ? static_cast<const MySqlError&>(e).message()
-                                                                      : QString::fromUtf8(e.what());
+        const QString message = messageOf(e);
         error = message;
         ok = false;
         log.appendLine(message);
@@ -375,9 +342,9 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
         log.appendLine(lastError);
 
     if (losses) {
-        for (const ColumnPlan& p : plan)
-            if (p.lossCount > 0)
-                losses->append(ColumnLoss{p.sourceName, p.lossCount, p.firstReason});
+        for (size_t i = 0; i < lost.size(); ++i)
+            if (lost[i].count > 0)
+                losses->append(ColumnLoss{plan[i].sourceName, lost[i].count, lost[i].firstReason});
     }
 }
 

@@ -1,7 +1,9 @@
-// How a MySQL table becomes an Access table: the column type map, target
-// column names, and the text of the create, primary-key and index statements.
-// Pure text work; ucc.h runs the statements.
+// The texts that make an Access table from a MySQL one: target column names
+// and the create, primary-key and index statements (the column types come
+// from column_plan.h). Pure text work; target_operations.h runs them.
 #pragma once
+
+#include "engine/column_plan.h"
 
 #include <QList>
 #include <QString>
@@ -9,71 +11,10 @@
 
 namespace ferrowane {
 
-// The Access format of the target file: accessformat 1 is Jet 4, anything else Jet 3.
-enum class AccessFormat { Jet3, Jet4 };
-inline AccessFormat accessFormatFor(int accessformat)
-{
-    return accessformat == 1 ? AccessFormat::Jet4 : AccessFormat::Jet3;
-}
-
 // The longest column and table name the conversion gives the target file.
 constexpr int kMaxAccessNameLength = 60;
 // Index and constraint names are cut to this.
 constexpr int kMaxIndexNameLength = 30;
-
-// What a source column's values become; the row transfer converts by it.
-enum class TargetKind {
-    Long,       // " int"
-    Double,     // " double"
-    Single,     // " single"
-    Decimal,    // " decimal(p,s)"
-    Currency,   // " currency"
-    Text,       // " text(n)"
-    Memo,       // " Memo"
-    Date,       // " Date"
-    Binary,     // " binary(n)"
-    OleObject,  // " OleObject"
-};
-
-// What the source value is, as far as its conversion cares.
-enum class SourceKind {
-    Number,    // integers, floating and fixed point numbers, year
-    Text,      // character types, enum, set
-    Blob,      // blob, tinyblob, mediumblob, longblob
-    Bytes,     // binary(n), varbinary(n)
-    Bits,      // bit(n): n binary digits
-    Date,      // date, datetime, timestamp
-    Time,      // time
-    Spatial,   // geometry types: well-known text
-    Other,     // anything else (json, uuid, inet6, ...): the server's text
-};
-
-struct ColumnType {
-    QString declaration;  // the Access type word with its leading blank: " int", " text(50)"
-    TargetKind target = TargetKind::Memo;
-    SourceKind source = SourceKind::Other;
-    int size = 0;         // text(n), binary(n)
-    int precision = 0;    // source decimal(p,s), also for the Jet 3 double fallback
-    int scale = 0;
-    bool isUnsigned = false;
-};
-
-// The declared size of a sized type text: the number after the first "(" (up
-// to ")" or ","); 0 when there is none. varchar(255) gives 255, decimal(10,2) 10.
-int ParseTypeSize(const QString& type);
-
-// literal + the size of the type text after prefix + ")": for varchar(50) with
-// "varchar(" and " text(" it gives " text(50)".
-QString SizedTextType(const QString& type, const QString& prefix, const QString& literal);
-
-// The Access column type of a MySQL type text as "show FIELDS" reports it.
-ColumnType mapColumnType(const QString& type, bool blobtotext, AccessFormat format);
-
-// One row of "show FIELDS": the two columns the conversion reads.
-struct SourceField {
-    QString field;
-    QString type;
-};
 
 // The target column name made for each source column, in order. Names are
 // cut to 60 characters; a cut name that equals (letter case aside) one given

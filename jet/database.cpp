@@ -65,6 +65,14 @@ Database::~Database()
 
 const std::string& Database::path() const { return pager_->path(); }
 
+std::unique_ptr<Database> Database::open(const std::string& path, const OpenOptions& options)
+{
+    std::unique_ptr<Database> db = open(path, options.writable);
+    if (options.maxFileSize > 0 && options.maxFileSize < db->pager_->maxFileSize())
+        db->pager_->setMaxFileSize(options.maxFileSize);
+    return db;
+}
+
 std::unique_ptr<Database> Database::open(const std::string& path, bool writable)
 {
     std::unique_ptr<Database> db(new Database());

@@ -37,6 +37,12 @@ struct CatalogEntry {
     uint32_t tdefPage() const { return uint32_t(id) & 0x00FFFFFF; }
 };
 
+// How a file is opened.
+struct OpenOptions {
+    bool writable = true;      // without it nothing is ever written
+    uint64_t maxFileSize = 0;  // a size limit below the format's own (1 GB / 2 GB); 0 keeps the format's
+};
+
 class Database {
 public:
     // Creates a new, empty database; fails when the file exists.
@@ -45,12 +51,12 @@ public:
     static std::vector<uint8_t> templateBytes(Version version);
     // Opens a file. Without `writable` nothing is ever written.
     static std::unique_ptr<Database> open(const std::string& path, bool writable = true);
+    static std::unique_ptr<Database> open(const std::string& path, const OpenOptions& options);
 
     ~Database();
 
     const Format& format() const { return *format_; }
     Version version() const { return format_->version; }
-    Pager& pager() { return *pager_; }
     const std::string& path() const;
 
     // User tables (no system tables unless asked), in catalog order.
@@ -71,6 +77,11 @@ public:
     // bounds the memory the pending changes take.
     void statementDone();
 
+    // ---- Internal to jet/ (tables, indexes, the template builder) and to
+    // ferrowane-mdb and the tests of jet/: callers of the engine use
+    // only what stands above, with tables, row sets and prepared rows.
+
+    Pager& pager() { return *pager_; }
     // Page allocation for every structure of the file.
     uint32_t allocatePage();
     // Marks a page free again.

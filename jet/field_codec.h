@@ -1,7 +1,9 @@
-// Conversion between Values and the bytes of one field of a row.
+// Conversion between Values and the bytes of one field of a row. Internal to
+// the engine: callers fill rows through prepared_row.h or row_set.h.
 #pragma once
 
 #include "jet/format.h"
+#include "jet/prepared_row.h"
 #include "jet/table_def.h"
 #include "jet/value.h"
 
@@ -10,14 +12,6 @@
 #include <vector>
 
 namespace jet {
-
-// A field ready for a row: null, a yes/no bit, or bytes (fixed fields
-// exactly the column's length).
-struct Field {
-    bool null = true;
-    bool bit = false;
-    std::vector<uint8_t> bytes;
-};
 
 // Encodes a value for a column that is not Memo/OLE. Throws jet::Error naming
 // the column when the value does not fit.

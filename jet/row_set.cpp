@@ -1,3 +1,4 @@
+// Appending rows to one table through the row set of a query.
 #include "jet/row_set.h"
 
 #include "jet/database.h"
@@ -83,6 +84,32 @@ void RowSet::post()
     editing_ = false;
     table_->append(row_, &fields_);
     db_.statementDone();
+}
+
+void RowSet::post(PreparedRow& row)
+{
+    if (!table_)
+        throw Error("This row set cannot be updated");
+    table_->append(row.values, &row.fields);
+    db_.statementDone();
+}
+
+const TableDef* RowSet::definition() const
+{
+    return table_ ? &table_->def() : nullptr;
+}
+
+const std::string& RowSet::tableName() const
+{
+    static const std::string none;
+    return table_ ? table_->name() : none;
+}
+
+RowEncoder RowSet::encoder() const
+{
+    if (!table_)
+        return RowEncoder();
+    return RowEncoder(db_.format(), table_->def());
 }
 
 void RowSet::cancel()

@@ -2,7 +2,8 @@
 // fields by name (without regard to case), post.
 #pragma once
 
-#include "jet/field_codec.h"
+#include "jet/prepared_row.h"
+#include "jet/table_def.h"
 #include "jet/value.h"
 
 #include <string>
@@ -20,6 +21,11 @@ public:
     RowSet(Database& db, Table* table);
 
     std::vector<std::string> columnNames() const;
+    // The table's definition; null for a row set with no columns.
+    const TableDef* definition() const;
+    const std::string& tableName() const;
+    // Fills rows for post(PreparedRow&), possibly on another thread.
+    RowEncoder encoder() const;
 
     // Starts a new row; every field is unset (null).
     void append();
@@ -29,6 +35,9 @@ public:
     void setField(const std::string& column, Value&& value);
     // Stores the new row.
     void post();
+    // Stores a row an encoder of this row set filled; the row is used as
+    // scratch space. Either the whole row is stored or nothing changes.
+    void post(PreparedRow& row);
     // Drops the new row.
     void cancel();
     bool editing() const { return editing_; }

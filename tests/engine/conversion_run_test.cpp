@@ -265,8 +265,8 @@ TEST_P(RunModes, MergeIntoATableThatLacksAColumn)
     f.db.exec("insert into t values (1, 'x'), (2, null), (3, 'y')");
     {
         f.connection.setConnectionString(AccessConnection::connectionStringFor(f.settings.accessfilename));
-        Tcc cc;
-        cc.PrepareTargetFile(f.settings.accessfilename, f.settings.accessformat);
+        TargetOperations target;
+        target.PrepareTargetFile(f.settings.accessfilename, f.settings.accessformat);
         f.connection.open();
         f.connection.execute("Create table [t] (\r\n[id] int\r\n ) ");
         f.connection.close();

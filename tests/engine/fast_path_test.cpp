@@ -3,6 +3,7 @@
 // field), or step aside. Each case runs both ways on a real Jet table and
 // compares the values and the encoded bytes.
 #include "engine/access_provider.h"
+#include "engine/field_encoder.h"
 #include "engine/value_convert.h"
 
 #include "jet/database.h"

@@ -121,7 +121,7 @@ TEST_P(TypeMapOnServer, EveryTypeConvertsAndReadsBack)
     const RunResult r = run.run(f.settings, {"alltypes"});
     dataset.close();
     f.connection.close();
-    EXPECT_EQ(run.cc().tmpmemo(), expected);
+    EXPECT_EQ(run.targetOperations().lastCreateStatement(), expected);
 
     QStringList lines = {"Create table alltypes...Done", "", "Insert table alltypes 1 Rows ...Done"};
     if (!jet4) {
@@ -195,7 +195,7 @@ TEST_P(TypeMapOnServer, BlobToText)
     run.run(f.settings, {"docs"});
     dataset.close();
     f.connection.close();
-    EXPECT_TRUE(run.cc().tmpmemo().contains("[body] Memo"));
+    EXPECT_TRUE(run.targetOperations().lastCreateStatement().contains("[body] Memo"));
     auto db = f.openTarget();
     const auto rows = db->table("docs").readAll();
     ASSERT_EQ(rows.size(), 5u);

@@ -1,4 +1,6 @@
-#include "engine/ucc.h"
+// Runs the table-level statements on the target file; type_map.h builds their
+// texts.
+#include "engine/target_operations.h"
 
 #include "engine/access_provider.h"
 #include "engine/mysql_source.h"
@@ -14,7 +16,7 @@
 
 namespace ferrowane {
 
-void Tcc::PrepareTargetFile(const QString& path, int formatPosition)
+void TargetOperations::PrepareTargetFile(const QString& path, int formatPosition)
 {
     if (QFileInfo::exists(path))
         return;
@@ -24,7 +26,7 @@ void Tcc::PrepareTargetFile(const QString& path, int formatPosition)
         WriteTemplate(QStringLiteral("mdb95"), QStringLiteral("mdbfile"), path);
 }
 
-void Tcc::WriteTemplate(const QString& resourceName, const QString& resourceType, const QString& path)
+void TargetOperations::WriteTemplate(const QString& resourceName, const QString& resourceType, const QString& path)
 {
     if (resourceType.compare(QLatin1String("mdbfile"), Qt::CaseInsensitive) != 0)
         throw AccessError(QStringLiteral("The resource %1 of type %2 was not found.").arg(resourceName, resourceType));
@@ -56,7 +58,7 @@ void Tcc::WriteTemplate(const QString& resourceName, const QString& resourceType
     }
 }
 
-bool Tcc::TargetTableExists(AccessDataset& dataset, const QString& name)
+bool TargetOperations::TargetTableExists(AccessDataset& dataset, const QString& name)
 {
     dataset.close();
     dataset.setCommandText(QStringLiteral("Select 1 from [") + name + QStringLiteral("] where 1=0"));
@@ -68,7 +70,7 @@ bool Tcc::TargetTableExists(AccessDataset& dataset, const QString& name)
     }
 }
 
-void Tcc::DropTargetTable(AccessConnection& command, const QString& name, bool& ok, QString& error)
+void TargetOperations::DropTargetTable(AccessConnection& command, const QString& name, bool& ok, QString& error)
 {
     ok = true;
     try {
@@ -79,7 +81,7 @@ void Tcc::DropTargetTable(AccessConnection& command, const QString& name, bool& 
     }
 }
 
-QString Tcc::AppDataFolder()
+QString TargetOperations::AppDataFolder()
 {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (!base.endsWith(QLatin1Char('/')))
@@ -104,13 +106,13 @@ QList<SourceField> readFields(MySqlConnection& source, const QString& sourceTabl
 
 }  // namespace
 
-void Tcc::CreateTargetTable(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
+void TargetOperations::CreateTargetTable(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
                             const QString& targetTable, bool blobtotext, bool& ok, QString& error)
 {
     ok = true;
-    m_tmpmemo.clear();
+    m_lastCreateStatement.clear();
     const QList<SourceField> fields = readFields(source, sourceTable);
-    m_tmpmemo = createTableStatement(targetTable, fields, blobtotext, target.format());
+    m_lastCreateStatement = createTableStatement(targetTable, fields, blobtotext, target.format());
     // A "]" would end a bracketed name early and change the statement around
     // it; Access allows no such name anyway.
     if (targetTable.contains(QLatin1Char(']'))) {
@@ -126,18 +128,17 @@ void Tcc::CreateTargetTable(MySqlConnection& source, AccessConnection& target, c
         }
     }
     try {
-        target.execute(m_tmpmemo);
+        target.execute(m_lastCreateStatement);
     } catch (const AccessError& e) {
         error = e.message();
         ok = false;
     }
 }
 
-void Tcc::ConvertIndexes(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
+void TargetOperations::ConvertIndexes(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
                          const QString& targetTable, bool& ok, QString& error, QStringList* failures)
 {
     ok = true;
-    m_indexStatements.clear();
     QStringList fieldNames;
     for (const SourceField& f : readFields(source, sourceTable))
         fieldNames.append(f.field);
@@ -166,8 +167,7 @@ void Tcc::ConvertIndexes(MySqlConnection& source, AccessConnection& target, cons
             rows.append(row);
         }
     }
-    m_indexStatements = indexStatements(rows, sourceTable, targetTable, fieldNames);
-    for (const QString& statement : m_indexStatements) {
+    for (const QString& statement : indexStatements(rows, sourceTable, targetTable, fieldNames)) {
         try {
             target.execute(statement);
         } catch (const AccessError& e) {

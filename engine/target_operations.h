@@ -1,5 +1,6 @@
-// The engine form Tcc: the Access target file and the table-level operations
-// on it (make the file, probe, drop, create a table, make its keys).
+// Operations on the Access target file: write it from a template, probe,
+// drop and create tables, make their keys. Keeps no state between calls but
+// the last create statement built.
 #pragma once
 
 #include <QString>
@@ -11,7 +12,7 @@ class AccessConnection;
 class AccessDataset;
 class MySqlConnection;
 
-class Tcc {
+class TargetOperations {
 public:
     // Writes the empty database of the chosen format ("mdb2000" for position 1,
     // "mdb95" otherwise) to the path when no file is there; an existing file
@@ -44,13 +45,11 @@ public:
     void ConvertIndexes(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
                         const QString& targetTable, bool& ok, QString& error, QStringList* failures = nullptr);
 
-    // The statement text last built (the scratch buffer of the create step).
-    const QString& tmpmemo() const { return m_tmpmemo; }
-    const QStringList& lastIndexStatements() const { return m_indexStatements; }
+    // The create statement CreateTargetTable built last.
+    const QString& lastCreateStatement() const { return m_lastCreateStatement; }
 
 private:
-    QString m_tmpmemo;
-    QStringList m_indexStatements;
+    QString m_lastCreateStatement;
 };
 
 }  // namespace ferrowane

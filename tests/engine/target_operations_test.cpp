@@ -1,5 +1,5 @@
 #include "engine/access_provider.h"
-#include "engine/ucc.h"
+#include "engine/target_operations.h"
 
 #include "jet/database.h"
 
@@ -24,11 +24,11 @@ QByteArray readAll(const QString& path)
 TEST(TargetFile, TemplatesOfBothFormats)
 {
     QTemporaryDir dir;
-    Tcc cc;
+    TargetOperations target;
     const QString a = dir.filePath("a.mdb"), b = dir.filePath("b.mdb"), c = dir.filePath("c.mdb");
-    cc.PrepareTargetFile(a, 1);
-    cc.PrepareTargetFile(b, 0);
-    cc.PrepareTargetFile(c, 7);  // any other position: Access 95/97
+    target.PrepareTargetFile(a, 1);
+    target.PrepareTargetFile(b, 0);
+    target.PrepareTargetFile(c, 7);  // any other position: Access 95/97
     const QByteArray jet4 = readAll(a), jet3 = readAll(b);
     EXPECT_EQ(jet4.mid(0, 4), QByteArray("\x00\x01\x00\x00", 4));
     EXPECT_EQ(jet4.mid(4, 16), QByteArray("Standard Jet DB\0", 16));
@@ -51,24 +51,24 @@ TEST(TargetFile, AnExistingFileIsLeftAlone)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("not a database");
     f.close();
-    Tcc cc;
-    cc.PrepareTargetFile(path, 1);
+    TargetOperations target;
+    target.PrepareTargetFile(path, 1);
     EXPECT_EQ(readAll(path), QByteArray("not a database"));
 }
 
 TEST(TargetFile, WriteTemplateNamesAndFailures)
 {
     QTemporaryDir dir;
-    Tcc cc;
+    TargetOperations target;
     const QString path = dir.filePath("t.mdb");
-    cc.WriteTemplate("MDB2000", "MDBFILE", path);  // names without regard to case
+    target.WriteTemplate("MDB2000", "MDBFILE", path);  // names without regard to case
     EXPECT_EQ(readAll(path).at(20), '\x01');
-    cc.WriteTemplate("mdb95", "mdbfile", path);  // replaces the file
+    target.WriteTemplate("mdb95", "mdbfile", path);  // replaces the file
     EXPECT_EQ(readAll(path).at(20), '\x00');
-    EXPECT_THROW(cc.WriteTemplate("mdb2003", "mdbfile", dir.filePath("u.mdb")), AccessError);
+    EXPECT_THROW(target.WriteTemplate("mdb2003", "mdbfile", dir.filePath("u.mdb")), AccessError);
     EXPECT_FALSE(QFile::exists(dir.filePath("u.mdb")));
     try {
-        cc.PrepareTargetFile(dir.filePath("missing/folder/v.mdb"), 1);
+        target.PrepareTargetFile(dir.filePath("missing/folder/v.mdb"), 1);
         FAIL() << "no error";
     } catch (const AccessError& e) {
         EXPECT_TRUE(e.message().startsWith("Cannot create file")) << e.message().toStdString();
@@ -78,34 +78,34 @@ TEST(TargetFile, WriteTemplateNamesAndFailures)
 TEST(TargetFile, ProbeAndDrop)
 {
     QTemporaryDir dir;
-    Tcc cc;
+    TargetOperations target;
     const QString path = dir.filePath("p.mdb");
-    cc.PrepareTargetFile(path, 1);
+    target.PrepareTargetFile(path, 1);
     AccessConnection c;
     c.setConnectionString(AccessConnection::connectionStringFor(path));
     c.open();
     AccessDataset ds(c);
-    EXPECT_FALSE(cc.TargetTableExists(ds, "t"));
+    EXPECT_FALSE(target.TargetTableExists(ds, "t"));
     c.execute("Create table [t] (\r\n[a] int\r\n ) ");
-    EXPECT_TRUE(cc.TargetTableExists(ds, "t"));
-    EXPECT_TRUE(cc.TargetTableExists(ds, "T"));
+    EXPECT_TRUE(target.TargetTableExists(ds, "t"));
+    EXPECT_TRUE(target.TargetTableExists(ds, "T"));
     ds.close();
     ds.setCommandText("select * from [t] where 1=0");
     ds.open();
     ds.append();
     ds.setField(0, QVariant(qint32(1)));
     ds.post();
-    EXPECT_TRUE(cc.TargetTableExists(ds, "t"));
+    EXPECT_TRUE(target.TargetTableExists(ds, "t"));
     // A name with a "]" cannot be bracketed: it reads as missing.
-    EXPECT_FALSE(cc.TargetTableExists(ds, "t]x"));
+    EXPECT_FALSE(target.TargetTableExists(ds, "t]x"));
 
     bool ok = false;
     QString error = "untouched";
-    cc.DropTargetTable(c, "t", ok, error);
+    target.DropTargetTable(c, "t", ok, error);
     EXPECT_TRUE(ok);
     EXPECT_EQ(error, QStringLiteral("untouched"));
-    EXPECT_FALSE(cc.TargetTableExists(ds, "t"));
-    cc.DropTargetTable(c, "t", ok, error);
+    EXPECT_FALSE(target.TargetTableExists(ds, "t"));
+    target.DropTargetTable(c, "t", ok, error);
     EXPECT_FALSE(ok);
     EXPECT_FALSE(error.isEmpty());
     EXPECT_NE(error, QStringLiteral("untouched"));
@@ -113,7 +113,7 @@ TEST(TargetFile, ProbeAndDrop)
 
 TEST(TargetFile, AppDataFolder)
 {
-    const QString folder = Tcc::AppDataFolder();
+    const QString folder = TargetOperations::AppDataFolder();
     EXPECT_TRUE(folder.endsWith("/Orvanel/"));
     EXPECT_EQ(folder, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Orvanel/");
 }
