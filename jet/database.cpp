@@ -104,7 +104,9 @@ DateTime now()
 Database::~Database()
 {
     try {
-        if (pager_ && pager_->writable() && inTransaction_)
+        // A statement refused outside a transaction may have left changes
+        // that no commit will take: they go with their journal.
+        if (pager_ && pager_->writable() && (inTransaction_ || pager_->dirty()))
             rollback();
     } catch (...) {
     }
