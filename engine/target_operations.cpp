@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace ferrowane {
 
@@ -79,14 +78,6 @@ void TargetOperations::DropTargetTable(AccessConnection& command, const QString&
         error = e.message();
         ok = false;
     }
-}
-
-QString TargetOperations::AppDataFolder()
-{
-    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
-    return base + QStringLiteral("Orvanel/");
 }
 
 namespace {

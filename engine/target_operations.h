@@ -30,9 +30,6 @@ public:
     // "drop table [name]"; ok false and the provider's message on failure.
     void DropTargetTable(AccessConnection& command, const QString& name, bool& ok, QString& error);
 
-    // The per-user data folder: the user's data location followed by "Orvanel/".
-    static QString AppDataFolder();
-
     // Reads the source table's columns and creates the Access table from them.
     // ok false with the provider's message when the statement is refused;
     // errors of the MySQL side pass on to the caller.

@@ -19,6 +19,7 @@ void removeFile(const std::string& path);
 // Each returns normally for every input; a crash, a sanitizer report or an
 // exception other than the engine's own error is a finding.
 void fuzzMdbRead(const uint8_t* data, size_t size);
+void fuzzMdbWrite(const uint8_t* data, size_t size);
 void fuzzStatement(const uint8_t* data, size_t size);
 void fuzzRtfText(const uint8_t* data, size_t size);
 void fuzzJobFile(const uint8_t* data, size_t size);

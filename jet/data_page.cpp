@@ -36,8 +36,44 @@ std::pair<uint32_t, uint32_t> rowBounds(const Format& f, const uint8_t* page, ui
     return {start, end};
 }
 
+bool rowTableSound(const Format& f, const uint8_t* page)
+{
+    uint16_t n = rowCount(f, page);
+    uint32_t used = f.dataHeaderSize + 2u * n;
+    if (n > f.maxRowsPerPage || used > f.pageSize)
+        return false;
+    uint32_t above = f.pageSize;
+    for (uint16_t r = 0; r < n; ++r) {
+        uint32_t o = rowOffsetRaw(f, page, r) & kRowOffsetMask;
+        if (o < used || o > above)
+            return false;
+        above = o;
+    }
+    return true;
+}
+
+const uint8_t* checked(Pager& pager, const Format& f, uint32_t pg)
+{
+    if (pg >= pager.pageCount())
+        throwDamaged(pager.path(), "a reference points to page " + std::to_string(pg) + ", past its end");
+    const uint8_t* p = pager.read(pg);
+    if (p[0] != kPageData)
+        throwDamaged(pager.path(), "page " + std::to_string(pg) + " should hold rows but is not a data page");
+    if (!rowTableSound(f, p))
+        throwDamaged(pager.path(), "the row table of page " + std::to_string(pg) + " is broken");
+    return p;
+}
+
+uint8_t* forChange(Pager& pager, const Format& f, uint32_t pg)
+{
+    checked(pager, f, pg);
+    return pager.write(pg);
+}
+
 uint32_t freeSpace(const Format& f, const uint8_t* page)
 {
+    if (!rowTableSound(f, page))
+        return 0;
     uint16_t n = rowCount(f, page);
     uint32_t top = n == 0 ? f.pageSize : (rowOffsetRaw(f, page, uint16_t(n - 1)) & kRowOffsetMask);
     uint32_t used = f.dataHeaderSize + 2u * n;
@@ -51,6 +87,9 @@ bool fits(const Format& f, const uint8_t* page, uint32_t length)
 
 uint16_t addRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t length)
 {
+    // Last line of defence: callers check the page with forChange first.
+    if (!fits(f, page, length))
+        throw Error(ErrorKind::Corrupt, "A data page is damaged or full; the row was not added");
     uint16_t n = rowCount(f, page);
     uint32_t top = n == 0 ? f.pageSize : (rowOffsetRaw(f, page, uint16_t(n - 1)) & kRowOffsetMask);
     uint32_t start = top - length;
@@ -63,6 +102,8 @@ uint16_t addRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t len
 
 void deleteRow(const Format& f, uint8_t* page, uint16_t row)
 {
+    if (!rowTableSound(f, page))
+        throw Error(ErrorKind::Corrupt, "A data page is damaged; the row was not deleted");
     auto [start, end] = rowBounds(f, page, row);
     uint32_t length = end - start;
     uint16_t n = rowCount(f, page);
@@ -85,6 +126,11 @@ void deleteRow(const Format& f, uint8_t* page, uint16_t row)
 } // namespace jet::data_page
 
 namespace jet {
+
+void throwDamaged(const std::string& path, const std::string& what)
+{
+    throw Error(ErrorKind::Corrupt, "The file '" + path + "' is damaged: " + what + "; it was not changed");
+}
 
 std::vector<uint8_t> readRowAt(Pager& pager, const Format& f, uint32_t rowPointer)
 {

@@ -5,6 +5,7 @@
 #include "jet/format.h"
 
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,22 @@ bool fits(const Format& f, const uint8_t* page, uint32_t length);
 uint16_t addRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t length);
 // Marks a row deleted.
 void deleteRow(const Format& f, uint8_t* page, uint16_t row);
+// Whether the row table can be trusted for a change: a count the page
+// holds, and every offset, deleted rows' too, inside the row area and no
+// higher than the one before (rows are stored from the end backwards).
+// addRow and deleteRow move bytes by these offsets.
+bool rowTableSound(const Format& f, const uint8_t* page);
+// Refuses a page that is no data page or has a damaged row table.
+const uint8_t* checked(Pager& pager, const Format& f, uint32_t pg);
+// The page for changing rows, checked before anything is written.
+uint8_t* forChange(Pager& pager, const Format& f, uint32_t pg);
+
+} // namespace data_page
+
+// Refuses a change to a damaged file: `what` says what is wrong.
+[[noreturn]] void throwDamaged(const std::string& path, const std::string& what);
+
+namespace data_page {
 
 } // namespace data_page
 

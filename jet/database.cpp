@@ -44,6 +44,53 @@ std::vector<uint8_t> readTableDefBytes(Pager& pager, const Format& f, uint32_t p
     return bytes;
 }
 
+// Every page the file's tables claim: their definitions, the rows and map
+// pages of their usage maps, and the pages those maps list. A table whose
+// definition or map cannot be read claims what could be read.
+std::vector<uint32_t> claimedPages(Pager& pager, const Format& f, const std::vector<CatalogEntry>& catalog)
+{
+    std::vector<uint32_t> out{0, 1, 2};
+    auto addMap = [&](uint32_t rowPointer) {
+        if (!rowPointer)
+            return;
+        try {
+            out.push_back(rowPointer >> 8);
+            std::vector<uint8_t> row = readRowAt(pager, f, rowPointer);
+            if (!row.empty() && row[0] == 1)
+                for (size_t k = 1; k + 4 <= row.size(); k += 4)
+                    if (uint32_t mp = get32(row.data() + k))
+                        out.push_back(mp);
+            std::vector<uint32_t> pages = UsageMap(pager, f, rowPointer).pages();
+            out.insert(out.end(), pages.begin(), pages.end());
+        } catch (const Error&) {
+        }
+    };
+    for (const CatalogEntry& e : catalog) {
+        uint32_t page = e.tdefPage();
+        if (e.type != kObjectTable || page < 2 || page >= pager.pageCount())
+            continue;
+        try {
+            for (uint32_t next = page, guard = 0; next && next < pager.pageCount() && guard < 1000; ++guard) {
+                out.push_back(next);
+                next = get32(pager.read(next) + 4);
+            }
+            TableDef def = parseTableDef(f, readTableDefBytes(pager, f, page), page);
+            addMap(def.ownedMap);
+            addMap(def.freeMap);
+            for (const ColumnDef& c : def.columns) {
+                addMap(c.lvOwnedMap);
+                addMap(c.lvFreeMap);
+            }
+            for (const PhysicalIndexDef& pi : def.physicalIndexes) {
+                addMap(pi.usageMap);
+                out.push_back(pi.firstPage);
+            }
+        } catch (const Error&) {
+        }
+    }
+    return out;
+}
+
 DateTime now()
 {
     std::time_t t = std::time(nullptr);
@@ -57,7 +104,9 @@ DateTime now()
 Database::~Database()
 {
     try {
-        if (pager_ && pager_->writable() && inTransaction_)
+        // A statement refused outside a transaction may have left changes
+        // that no commit will take: they go with their journal.
+        if (pager_ && pager_->writable() && (inTransaction_ || pager_->dirty()))
             rollback();
     } catch (...) {
     }
@@ -182,6 +231,10 @@ uint32_t Database::allocatePage()
     // global map has none. A reused page is journaled like any other page
     // that existed before the transaction.
     if (uint32_t p = globalMap_->findFree()) {
+        if (!globalMap_->claimsKnown())
+            globalMap_->setClaims(bootstrap_ ? std::vector<uint32_t>{} : claimedPages(*pager_, *format_, catalog()));
+        if (globalMap_->claimed(p))
+            throwDamaged(path(), "its page map calls page " + std::to_string(p) + " free while a table uses it");
         std::memset(pager_->write(p), 0, format_->pageSize);
         globalMap_->markUsed(p);
         return p;
@@ -201,7 +254,7 @@ void Database::freePage(uint32_t page)
 uint32_t Database::addMapRow(uint32_t& mapPage, const std::vector<uint8_t>& row)
 {
     if (mapPage) {
-        const uint8_t* p = pager_->read(mapPage);
+        const uint8_t* p = data_page::checked(*pager_, *format_, mapPage);
         if (!data_page::fits(*format_, p, uint32_t(row.size())))
             mapPage = 0;
     }
@@ -563,13 +616,15 @@ void Database::dropTableImpl(const std::string& name)
         if (!r || (r >> 8) >= pager_->pageCount())
             continue;
         // Reference maps own their map pages.
-        const uint8_t* mp = pager_->read(r >> 8);
+        const uint8_t* mp = data_page::checked(*pager_, f, r >> 8);
         auto [s, e] = data_page::rowBounds(f, mp, uint16_t(r & 0xFF));
+        if (e - s < 5)
+            throwDamaged(path(), "the usage map at page " + std::to_string(r >> 8) + " is broken");
         if (mp[s] == 1)
             for (uint32_t k = s + 1; k + 4 <= e; k += 4)
                 if (uint32_t ref = get32(mp + k))
                     pages.push_back(ref);
-        data_page::deleteRow(f, pager_->write(r >> 8), uint16_t(r & 0xFF));
+        data_page::deleteRow(f, data_page::forChange(*pager_, f, r >> 8), uint16_t(r & 0xFF));
         // A map page left with no live rows goes too.
         const uint8_t* after = pager_->read(r >> 8);
         bool live = false;

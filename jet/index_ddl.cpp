@@ -251,7 +251,9 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
             const std::size_t fixedSize = fixedValueSize(KeyType(std::uint8_t(c.type)));
             keyBytes += 1 + (fixedSize ? fixedSize : 4 + std::min<std::size_t>(c.length, 255) * 3 / 2);
         }
-        entries.reserve(table.rowCount(), std::size_t(table.rowCount()) * keyBytes);
+        // The stored row count is not trusted: no more rows than the pages hold.
+        const std::size_t rows = std::min<std::size_t>(table.rowCount(), table.dataPages().size() * f.maxRowsPerPage);
+        entries.reserve(rows, rows * keyBytes);
         table.scanFields([&](const std::vector<RawField>& raw, std::uint32_t rowPointer) {
             key.clear();
             for (std::size_t k = 0; k < colPos.size(); ++k) {

@@ -4,6 +4,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/field_codec.h"
+#include "jet/pager.h"
 #include "jet/text_codec.h"
 
 namespace jet {
@@ -82,7 +83,19 @@ void RowSet::post()
     if (!editing_)
         throw Error("No new row to post");
     editing_ = false;
-    table_->append(row_, &fields_);
+    try {
+        table_->append(row_, &fields_);
+    } catch (...) {
+        // Outside a transaction a refused row must not leave its first
+        // pages for the next commit.
+        if (!db_.inTransaction() && db_.pager().dirty()) {
+            try {
+                db_.rollback();
+            } catch (...) {
+            }
+        }
+        throw;
+    }
     db_.statementDone();
 }
 

@@ -13,7 +13,9 @@
 #include "jet/text_codec.h"
 #include "jet/usage_map.h"
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace jet {
 
@@ -142,12 +144,14 @@ Value Table::readLongValue(const ColumnDef& c, const uint8_t* ref, uint32_t size
             length = uint32_t(row.size());
         return decodeLongValuePayload(f, c, row.data(), length);
     }
+    // The stored length is not trusted: the value holds what its rows hold,
+    // and a chain that comes back to a row it passed is damaged.
     std::vector<uint8_t> data;
-    data.reserve(length);
-    uint32_t guard = 0;
+    data.reserve(std::min<uint32_t>(length, f.lvalChainChunk));
+    std::unordered_set<uint32_t> seen;
     while (ptr && data.size() < length) {
         std::vector<uint8_t> row = readRowAt(db_.pager(), f, ptr);
-        if (row.size() < 4 || ++guard > (1u << 20))
+        if (row.size() < 4 || !seen.insert(ptr).second)
             throw Error(ErrorKind::Corrupt, "A long value chain of column '" + c.name + "' is damaged");
         ptr = get32(row.data());
         data.insert(data.end(), row.begin() + 4, row.end());
@@ -247,7 +251,7 @@ uint32_t Table::lvalPageWithRoom(const ColumnDef& c, uint32_t length)
     size_t ci = size_t(&c - def_.columns.data());
     uint32_t pg = lvalPage_[ci];
     if (pg) {
-        const uint8_t* p = db_.pager().read(pg);
+        const uint8_t* p = data_page::checked(db_.pager(), f, pg);
         if (data_page::fits(f, p, length))
             return pg;
         if (c.lvFreeMap)
@@ -280,7 +284,7 @@ std::vector<uint8_t> Table::writeLongValue(const ColumnDef& c, const std::vector
     }
     if (n <= f.lvalSingleMax) {
         uint32_t pg = lvalPageWithRoom(c, n);
-        uint16_t r = data_page::addRow(f, db_.pager().write(pg), payload.data(), n);
+        uint16_t r = data_page::addRow(f, data_page::forChange(db_.pager(), f, pg), payload.data(), n);
         put32(ref.data(), n | kLvalSingle);
         put32(ref.data() + 4, makeRowPointer(pg, uint8_t(r)));
         return ref;
@@ -298,7 +302,7 @@ std::vector<uint8_t> Table::writeLongValue(const ColumnDef& c, const std::vector
         put32(row.data(), next);
         row.insert(row.end(), payload.begin() + off, payload.begin() + off + len);
         uint32_t pg = lvalPageWithRoom(c, uint32_t(row.size()));
-        uint16_t r = data_page::addRow(f, db_.pager().write(pg), row.data(), uint32_t(row.size()));
+        uint16_t r = data_page::addRow(f, data_page::forChange(db_.pager(), f, pg), row.data(), uint32_t(row.size()));
         next = makeRowPointer(pg, uint8_t(r));
     }
     put32(ref.data(), n);
@@ -325,9 +329,10 @@ uint32_t Table::addRowToDataPage(const std::vector<uint8_t>& row)
         }
     }
     if (lastDataPage_) {
-        const uint8_t* p = pager.read(lastDataPage_);
+        const uint8_t* p = data_page::checked(pager, f, lastDataPage_);
         if (data_page::fits(f, p, uint32_t(row.size()))) {
-            uint16_t r = data_page::addRow(f, pager.write(lastDataPage_), row.data(), uint32_t(row.size()));
+            uint16_t r =
+                data_page::addRow(f, data_page::forChange(pager, f, lastDataPage_), row.data(), uint32_t(row.size()));
             return makeRowPointer(lastDataPage_, uint8_t(r));
         }
         if (def_.freeMap)
@@ -426,7 +431,7 @@ void Table::removeRow(uint32_t rowPointer, const std::vector<Value>& values)
         if (removed && last && idx.distinctKeys)
             --idx.distinctKeys;
     }
-    data_page::deleteRow(f, db_.pager().write(rowPointer >> 8), uint16_t(rowPointer & 0xFF));
+    data_page::deleteRow(f, data_page::forChange(db_.pager(), f, rowPointer >> 8), uint16_t(rowPointer & 0xFF));
     if (def_.rowCount)
         --def_.rowCount;
     headerDirty_ = true;

@@ -30,12 +30,17 @@ std::vector<uint8_t> UsageMap::emptyRow(const Format& f)
 UsageMap::Location UsageMap::locate() const
 {
     uint32_t pg = rowPointer_ >> 8;
+    uint16_t r = uint16_t(rowPointer_ & 0xFF);
+    const std::string where = "the usage map at page " + std::to_string(pg) + " row " + std::to_string(r);
+    if (pg >= pager_.pageCount())
+        throwDamaged(pager_.path(), where + " lies past its end");
     const uint8_t* page = pager_.read(pg);
-    if (page[0] != kPageData)
-        throw Error(ErrorKind::Corrupt, "A usage map reference points to page " + std::to_string(pg) + ", which is not a data page");
-    auto [s, e] = data_page::rowBounds(f_, page, uint16_t(rowPointer_ & 0xFF));
-    if (e - s < 5)
-        throw Error(ErrorKind::Corrupt, "A usage map on page " + std::to_string(pg) + " is damaged");
+    if (page[0] != kPageData || !data_page::rowTableSound(f_, page) || r >= data_page::rowCount(f_, page) ||
+        (data_page::rowOffsetRaw(f_, page, r) & kRowDeleted))
+        throwDamaged(pager_.path(), where + " cannot be found");
+    auto [s, e] = data_page::rowBounds(f_, page, r);
+    if (e - s < 5 || (page[s] != kInline && page[s] != kReference))
+        throwDamaged(pager_.path(), where + " is broken");
     return {pg, s, e - s};
 }
 
@@ -110,6 +115,9 @@ void UsageMap::toReference(uint8_t* row, uint32_t length)
 void UsageMap::set(uint32_t page, bool on)
 {
     Location loc = locate();
+    // An inline map that is to change needs at least one byte of bits.
+    if (pager_.read(loc.page)[loc.start] == kInline && loc.length < 6)
+        throwDamaged(pager_.path(), "the usage map at page " + std::to_string(loc.page) + " has no room for its bits");
     uint8_t* row = pager_.write(loc.page) + loc.start;
     if (row[0] == kInline) {
         uint32_t bits = (loc.length - 5) * 8;
@@ -145,7 +153,7 @@ void UsageMap::set(uint32_t page, bool on)
             lo = std::min(lo, p);
             hi = std::max(hi, p);
         }
-        if (hi - lo < bits - 8) {
+        if (hi - lo + 8 < bits) {
             uint32_t ns = lo - lo % 8;
             std::memset(row + 5, 0, loc.length - 5);
             put32(row + 1, ns);
@@ -167,6 +175,9 @@ void UsageMap::set(uint32_t page, bool on)
     if (1 + 4 * (k + 1) > loc.length)
         throw Error(ErrorKind::Full, "A usage map cannot cover page " + std::to_string(page));
     uint32_t mp = get32(row + 1 + 4 * k);
+    if (mp && (mp >= pager_.pageCount() || pager_.read(mp)[0] != kPageUsageMap))
+        throwDamaged(pager_.path(), "the usage map at page " + std::to_string(loc.page) + " refers to page " +
+                                        std::to_string(mp) + ", which is not a map page");
     if (!mp) {
         if (!on)
             return;
@@ -214,7 +225,7 @@ uint32_t firstSetBit(const uint8_t* bits, uint32_t from, uint32_t to)
 GlobalMap::Row GlobalMap::row() const
 {
     const uint8_t* p1 = pager_.read(1);
-    if (p1[0] != kPageData || data_page::rowCount(f_, p1) == 0)
+    if (p1[0] != kPageData || data_page::rowCount(f_, p1) == 0 || !data_page::rowTableSound(f_, p1))
         throw Error(ErrorKind::Corrupt, "'" + pager_.path() + "' is damaged: its page map (page 1) is missing");
     auto [s, e] = data_page::rowBounds(f_, p1, 0);
     if (e - s < 5 || (p1[s] != kInline && p1[s] != kReference))
@@ -288,10 +299,15 @@ uint32_t GlobalMap::findFree()
     return found;
 }
 
+bool GlobalMap::claimed(uint32_t page) const { return claimed_ && claimed_->count(page); }
+
 void GlobalMap::markUsed(uint32_t page) { set(page, false); }
 
 void GlobalMap::markFree(uint32_t page)
 {
+    // A page given back is no longer any table's.
+    if (claimed_)
+        claimed_->erase(page);
     set(page, true);
     searchFrom_ = std::min(searchFrom_, page);
 }

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <unordered_set>
 #include <vector>
 
 namespace jet {
@@ -62,7 +64,17 @@ public:
     void markFree(uint32_t page);
     bool isFree(uint32_t page) const;
     // Forgets what earlier searches learnt (after a rollback).
-    void forget() { searchFrom_ = 0; }
+    void forget()
+    {
+        searchFrom_ = 0;
+        claimed_.reset();
+    }
+    // The pages the file's tables claim, learnt once per search history: a
+    // page the map calls free must not be one of them (a damaged map would
+    // hand out live rows).
+    bool claimsKnown() const { return claimed_.has_value(); }
+    void setClaims(const std::vector<uint32_t>& pages) { claimed_.emplace(pages.begin(), pages.end()); }
+    bool claimed(uint32_t page) const;
 
 private:
     struct Row {
@@ -76,6 +88,7 @@ private:
     Pager& pager_;
     const Format& f_;
     uint32_t searchFrom_ = 0; // no free page lies below this one
+    std::optional<std::unordered_set<uint32_t>> claimed_;
 };
 
 } // namespace jet

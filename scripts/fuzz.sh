@@ -19,7 +19,7 @@ if [ ! -f "$build/build.ninja" ]; then
     -DFERROWANE_FUZZ=ON -DFERROWANE_TESTS=OFF -DFERROWANE_BENCH=OFF >/dev/null || exit 1
 fi
 
-targets=${FUZZ_TARGETS:-"mdb_read statement rtf_text job_file"}
+targets=${FUZZ_TARGETS:-"mdb_read mdb_write statement rtf_text job_file"}
 available=()
 # Read the whole list first: grep -q would end the pipe early and, under
 # pipefail, a target that exists would read as missing.
@@ -41,7 +41,9 @@ for t in "${available[@]}"; do
   artifacts="$build/artifacts/$t"
   mkdir -p "$corpus" "$artifacts"
   cp -n fuzz/seeds/$t/* "$corpus/" 2>/dev/null
-  if [ "$t" = mdb_read ] && [ -d "$fixtures" ]; then
+  # Writes start from the files the reader starts from.
+  [ "$t" = mdb_write ] && cp -n fuzz/seeds/mdb_read/* "$corpus/" 2>/dev/null
+  if { [ "$t" = mdb_read ] || [ "$t" = mdb_write ]; } && [ -d "$fixtures" ]; then
     for f in "$fixtures"/jet3/*.mdb "$fixtures"/jet4/*.mdb; do
       [ -f "$f" ] && cp -n "$f" "$corpus/fixture-$(basename "$f")"
     done

@@ -1,4 +1,5 @@
 #include "engine/access_provider.h"
+#include "engine/conversion_job.h"
 #include "engine/target_operations.h"
 
 #include "jet/database.h"
@@ -111,9 +112,9 @@ TEST(TargetFile, ProbeAndDrop)
     EXPECT_NE(error, QStringLiteral("untouched"));
 }
 
-TEST(TargetFile, AppDataFolder)
+TEST(TargetFile, DataFolder)
 {
-    const QString folder = TargetOperations::AppDataFolder();
+    const QString folder = ConversionJob::dataFolder();
     EXPECT_TRUE(folder.endsWith("/Orvanel/"));
     EXPECT_EQ(folder, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Orvanel/");
 }

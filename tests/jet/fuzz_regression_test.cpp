@@ -3,6 +3,7 @@
 // as the fuzz targets, in the normal build.
 #include "fuzz/fuzz_common.cpp"
 #include "fuzz/mdb_read.cpp"
+#include "fuzz/mdb_write.cpp"
 #include "fuzz/statement.cpp"
 
 #include <gtest/gtest.h>
@@ -50,5 +51,8 @@ void replay(const char* target, void (*entry)(const uint8_t*, size_t))
 }  // namespace
 
 TEST(FuzzRegression, MdbRead) { replay("mdb_read", fuzzMdbRead); }
+
+// The writer takes the reader's inputs: each file is written into as well.
+TEST(FuzzRegression, MdbWrite) { replay("mdb_read", fuzzMdbWrite); }
 
 TEST(FuzzRegression, Statement) { replay("statement", fuzzStatement); }
