@@ -724,11 +724,11 @@ void Checker::checkTable(TableInfo& t, bool system)
                 plans[i].usable = false;
                 break;
             }
-            plans[i].keyColumns.push_back({KeyType(col->type), ascending});
+            plans[i].keyColumns.push_back({ColumnType(col->type), ascending});
             plans[i].columns.push_back(col);
         }
     }
-    const IndexFormat indexFormat = f_.jet4() ? IndexFormat::Jet4 : IndexFormat::Jet3;
+    const Version indexFormat = f_.version;
 
     uint64_t found = 0;
     for (uint32_t p : dataPages) {

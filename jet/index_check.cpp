@@ -8,8 +8,8 @@ namespace {
 
 class ReaderPages : public IndexPageStore {
 public:
-    ReaderPages(const PageReader& r, IndexFormat f) : read_(r), format_(f) {}
-    IndexFormat indexFormat() const override { return format_; }
+    ReaderPages(const PageReader& r, Version f) : read_(r), format_(f) {}
+    Version version() const override { return format_; }
     void readPage(std::uint32_t page, std::span<std::uint8_t> out) override
     {
         const std::uint8_t* p = read_(page);
@@ -23,7 +23,7 @@ public:
 
 private:
     const PageReader& read_;
-    IndexFormat format_;
+    Version format_;
 };
 
 std::string rowText(const IndexEntry& e)
