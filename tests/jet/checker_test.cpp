@@ -395,6 +395,53 @@ TEST(Checker, PassesOnIndexedTablesWeWriteAndFailsWhenARowNoLongerMatchesItsInde
     }
 }
 
+// The checker encodes keys itself: a stored key that differs from the one
+// the row gives is reported even where the tree stays sound.
+TEST(Checker, FailsWhenAStoredKeyDiffersFromItsRow)
+{
+    for (jet::Version v : {jet::Version::Jet3, jet::Version::Jet4}) {
+        const fs::path file = fs::temp_directory_path() /
+                              ("checker_test_key_" + std::to_string(getpid()) + "_" + std::to_string(int(v)) + ".mdb");
+        fs::remove(file);
+        {
+            jet::Database::create(file.string(), v);
+            auto db = jet::Database::open(file.string(), true);
+            jet::execute(*db, "Create table [K] (name text(50))");
+            jet::execute(*db, "create index byname on K (name)");
+            db->begin();
+            db->table("K").append({jet::Value::text("abc")});
+            db->commit();
+        }
+        ASSERT_TRUE(jet::checkDatabase(file.string()).ok());
+        uint32_t tdef = 0;
+        for (const auto& t : jet::catalogTables(file.string()))
+            if (t.name == "K")
+                tdef = t.definitionPage;
+        const jet::Format& f = jet::formatFor(v);
+        std::fstream io(file, std::ios::in | std::ios::out | std::ios::binary);
+        std::vector<uint8_t> page(f.pageSize);
+        bool changed = false;
+        for (uint32_t p = 3; !changed && io.seekg(std::streamoff(p) * f.pageSize) &&
+                             io.read(reinterpret_cast<char*>(page.data()), f.pageSize);
+             ++p) {
+            if (page[0] != jet::kPageIndexLeaf || jet::get32(page.data() + 4) != tdef)
+                continue;
+            // The sort code of the first character, after the order flag:
+            // "abc" now reads as "bbc" to anyone decoding the key.
+            ++page[f.indexEntriesOffset + 1];
+            io.seekp(std::streamoff(p) * f.pageSize);
+            io.write(reinterpret_cast<const char*>(page.data()), f.pageSize);
+            changed = true;
+        }
+        io.close();
+        ASSERT_TRUE(changed);
+        jet::CheckReport bad = jet::checkDatabase(file.string());
+        EXPECT_TRUE(mentions(bad, "index byname: has no entry for the row at")) << problems(bad);
+        EXPECT_TRUE(mentions(bad, "index byname: holds an entry for")) << problems(bad);
+        fs::remove(file);
+    }
+}
+
 TEST(Checker, FailsWhenADataPagesFreeSpaceIsWrong)
 {
     REQUIRE_FIXTURES();
