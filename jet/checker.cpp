@@ -123,7 +123,7 @@ void Checker::run()
         if (owner_[p] != -1 && free_[p])
             problem("page ", p, " belongs to ", ownerNames_[size_t(owner_[p])], " but the global map marks it free");
         else if (owner_[p] == -1 && !free_[p])
-            problem("page ", p, " (type ", int(pages_.get(p)[0]), ") belongs to nothing but the global map marks it used");
+            note("page ", p, " (type ", int(pages_.get(p)[0]), ") belongs to nothing but the global map marks it used");
     }
 }
 

@@ -131,6 +131,16 @@ private:
         ((s += toText(parts)), ...);
         report_.problems.push_back(std::move(s));
     }
+    // Something normal in files Access made (see CheckReport::notes).
+    template <typename... Parts>
+    void note(const Parts&... parts)
+    {
+        if (report_.noteCount++ >= kMaxProblems)
+            return;
+        std::string s;
+        ((s += toText(parts)), ...);
+        report_.notes.push_back(std::move(s));
+    }
     static std::string toText(const std::string& s) { return s; }
     static std::string toText(const char* s) { return s; }
     template <typename N>
