@@ -16,7 +16,7 @@ namespace jet {
 using PageReader = std::function<const std::uint8_t*(std::uint32_t page)>;
 
 struct IndexCheckInput {
-    IndexFormat format = IndexFormat::Jet4;
+    Version format = Version::Jet4;
     std::uint32_t tdefPage = 0;
     std::uint32_t rootPage = 0;
     std::string name;                  // for the messages

@@ -7,6 +7,7 @@
 #include "jet/index_tree.h"
 #include "jet/pager.h"
 #include "jet/row_codec.h"
+#include "jet/row_key.h"
 #include "jet/statement.h"
 #include "jet/text_codec.h"
 #include "jet/usage_map.h"
@@ -68,7 +69,7 @@ std::vector<std::uint32_t> treePages(IndexPageStore& store, std::uint32_t tdef, 
 
 bool canIndexColumn(const Format& f, const ColumnDef& c)
 {
-    if (!isIndexableType(KeyType(std::uint8_t(c.type))))
+    if (!isIndexableType(c.type))
         return false;
     if (c.type == ColumnType::Memo && !f.jet4())
         return false;
@@ -81,53 +82,6 @@ bool canIndexColumn(const Format& f, const ColumnDef& c)
             return false;
     }
     return true;
-}
-
-std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
-                                      const std::vector<Value>& values)
-{
-    return rowIndexKey(f, def, index, values, nullptr);
-}
-
-std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
-                                      const std::vector<Value>& values, const std::vector<RawField>* raw)
-{
-    std::vector<KeyColumn> cols;
-    std::vector<KeyValue> kv;
-    std::vector<std::u16string> texts;
-    std::vector<std::vector<std::uint8_t>> fixed;
-    texts.reserve(index.columns.size());
-    fixed.reserve(index.columns.size());
-    for (const auto& ic : index.columns) {
-        const ColumnDef* c = def.columnByNumber(ic.columnNumber);
-        if (!c)
-            throw Error("An index names a column the table does not have");
-        std::size_t ci = std::size_t(c - def.columns.data());
-        if (ci >= values.size())
-            throw Error("A row has fewer values than the table has columns");
-        cols.push_back({KeyType(std::uint8_t(c->type)), ic.ascending});
-        const Value& v = values[ci];
-        // Fixed-size values straight from the row bytes: a date read back
-        // as a Value need not give the stored double to the last bit.
-        const std::size_t fixedSize = fixedValueSize(KeyType(std::uint8_t(c->type)));
-        if (raw && ci < raw->size() && fixedSize && !(*raw)[ci].null && (*raw)[ci].size == fixedSize) {
-            kv.push_back(KeyValue::fixed({(*raw)[ci].data, fixedSize}));
-        } else if (v.isNull()) {
-            kv.push_back(KeyValue::null());
-        } else if (c->type == ColumnType::Boolean) {
-            kv.push_back(KeyValue::boolean(v.asBool()));
-        } else if (c->isText()) {
-            texts.push_back(utf8ToUtf16(v.str()));
-            kv.push_back(KeyValue::ofText(texts.back()));
-        } else if (c->type == ColumnType::Binary) {
-            kv.push_back(KeyValue::ofBytes(std::span<const std::uint8_t>(
-                reinterpret_cast<const std::uint8_t*>(v.str().data()), v.str().size())));
-        } else {
-            fixed.push_back(encodeField(f, *c, v).bytes);
-            kv.push_back(KeyValue::fixed(fixed.back()));
-        }
-    }
-    return encodeKey(indexFormatOf(f), cols, kv);
 }
 
 namespace {
@@ -234,21 +188,20 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
     std::uint32_t distinct = 0;
     bool needRaw = false;
     for (const auto& ic : phys.columns)
-        if (const ColumnDef* c = def.columnByNumber(ic.columnNumber); c && fixedValueSize(KeyType(std::uint8_t(c->type))))
+        if (const ColumnDef* c = def.columnByNumber(ic.columnNumber); c && fixedValueSize(c->type))
             needRaw = true;
     // Keys straight from the stored fields, unless a memo needs its value read.
     bool fromFields = true;
     for (std::size_t k = 0; k < colPos.size(); ++k)
         fromFields = fromFields && !def.columns[colPos[k]].isLongValue();
     if (shared == def.physicalIndexes.size() && fromFields) {
-        const IndexFormat ifmt = indexFormatOf(f);
+        RowKeyEncoder encoder(f, table.name());
         std::vector<std::uint8_t> key;
-        std::u16string text;
         // Room for every key at once: growing would copy them all.
         std::size_t keyBytes = 0;
         for (std::size_t pos : colPos) {
             const ColumnDef& c = def.columns[pos];
-            const std::size_t fixedSize = fixedValueSize(KeyType(std::uint8_t(c.type)));
+            const std::size_t fixedSize = fixedValueSize(c.type);
             keyBytes += 1 + (fixedSize ? fixedSize : 4 + std::min<std::size_t>(c.length, 255) * 3 / 2);
         }
         // The stored row count is not trusted: no more rows than the pages hold.
@@ -258,30 +211,11 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
             key.clear();
             for (std::size_t k = 0; k < colPos.size(); ++k) {
                 const ColumnDef& c = def.columns[colPos[k]];
-                const KeyColumn col{KeyType(std::uint8_t(c.type)), phys.columns[k].ascending};
                 const RawField& rf = raw[colPos[k]];
-                if (rf.null) {
-                    if (spec.primary)
-                        throw Error("The primary key " + quoted(spec.name) + " cannot be created: column " +
-                                    quoted(c.name) + " holds empty (null) values");
-                    appendKeyColumn(key, ifmt, col, KeyValue::null());
-                } else if (c.type == ColumnType::Boolean) {
-                    appendKeyColumn(key, ifmt, col, KeyValue::boolean(rf.bit));
-                } else if (c.isText()) {
-                    if (f.jet4())
-                        text = decodeJet4Text(rf.data, rf.size);
-                    else
-                        text = utf8ToUtf16(
-                            cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(rf.data), rf.size)));
-                    appendKeyColumn(key, ifmt, col, KeyValue::ofText(text));
-                } else if (c.type == ColumnType::Binary) {
-                    appendKeyColumn(key, ifmt, col, KeyValue::ofBytes({rf.data, rf.size}));
-                } else {
-                    if (rf.size != fixedValueSize(col.type))
-                        throw Error("A row of the table " + quoted(table.name()) + " holds a damaged value in column " +
-                                    quoted(c.name));
-                    appendKeyColumn(key, ifmt, col, KeyValue::fixed({rf.data, rf.size}));
-                }
+                if (rf.null && spec.primary)
+                    throw Error("The primary key " + quoted(spec.name) + " cannot be created: column " +
+                                quoted(c.name) + " holds empty (null) values");
+                encoder.appendColumn(key, c, phys.columns[k].ascending, nullptr, &rf);
             }
             entries.add(key, rowPointer >> 8, std::uint8_t(rowPointer));
             return true;

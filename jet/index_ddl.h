@@ -4,6 +4,7 @@
 
 #include "jet/database.h"
 #include "jet/index_key.h"
+#include "jet/row_key.h"
 #include "jet/table_def.h"
 #include "jet/value.h"
 
@@ -45,20 +46,9 @@ void dropIndex(Database& db, const std::string& table, const std::string& name);
 // "drop index N on T" with the statement parser. Safe to call repeatedly.
 void registerIndexStatements();
 
-// The key of a row (values in the order of def.columns) for one physical
-// index.
-std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
-                                      const std::vector<Value>& values);
-// The same with the row's stored fields (decodeRow), whose bytes are used
-// for fixed-size columns so that the key matches the row exactly.
-struct RawField;
-std::vector<std::uint8_t> rowIndexKey(const Format& f, const TableDef& def, const PhysicalIndexDef& index,
-                                      const std::vector<Value>& values, const std::vector<RawField>* raw);
-
 // Whether index keys of this column can be written: text columns need the
 // sort order the engine implements ("General" / "General Legacy").
 bool canIndexColumn(const Format& f, const ColumnDef& c);
 
-inline IndexFormat indexFormatOf(const Format& f) { return f.jet4() ? IndexFormat::Jet4 : IndexFormat::Jet3; }
 
 }  // namespace jet

@@ -53,7 +53,7 @@ void appendSegmented(std::vector<std::uint8_t>& out, std::span<const std::uint8_
 void requireSize(const KeyValue& v, std::size_t n, const char* type)
 {
     if (v.kind != KeyValue::Kind::Fixed || v.bytes.size() != n)
-        throw std::invalid_argument(std::string("index key: a ") + type + " value takes " +
+        throw Error(std::string("index key: a ") + type + " value takes " +
                                     std::to_string(n) + " bytes");
 }
 
@@ -66,83 +66,73 @@ std::u16string_view trimForKey(std::u16string_view t)
     return t;
 }
 
-}  // namespace
-
-bool isIndexableType(KeyType type)
-{
-    switch (type) {
-    case KeyType::Boolean:
-    case KeyType::Byte:
-    case KeyType::Integer:
-    case KeyType::Long:
-    case KeyType::Currency:
-    case KeyType::Single:
-    case KeyType::Double:
-    case KeyType::Date:
-    case KeyType::Binary:
-    case KeyType::Text:
-    case KeyType::Memo:
-    case KeyType::Guid:
-    case KeyType::Decimal:
-        return true;
-    case KeyType::Ole:
-        return false;
-    }
-    return false;
-}
-
-std::size_t fixedValueSize(KeyType type)
-{
-    switch (type) {
-    case KeyType::Byte: return 1;
-    case KeyType::Integer: return 2;
-    case KeyType::Long: return 4;
-    case KeyType::Currency: return 8;
-    case KeyType::Single: return 4;
-    case KeyType::Double: return 8;
-    case KeyType::Date: return 8;
-    case KeyType::Guid: return 16;
-    case KeyType::Decimal: return 17;
-    default: return 0;
-    }
-}
-
-void appendTextKey(std::vector<std::uint8_t>& out, IndexFormat format, std::u16string_view text,
+void appendTextKey(std::vector<std::uint8_t>& out, Version format, std::u16string_view text,
                    bool ascending)
 {
     text = trimForKey(text);
-    if (format == IndexFormat::Jet3)
+    if (format == Version::Jet3)
         sortcodes::appendGeneral97(out, text, ascending);
     else
         sortcodes::appendGeneralLegacy(out, text, ascending);
 }
 
-std::vector<std::uint8_t> textKey(IndexFormat format, std::u16string_view text, bool ascending)
+}  // namespace
+
+bool isIndexableType(ColumnType type)
+{
+    switch (type) {
+    case ColumnType::Boolean:
+    case ColumnType::Byte:
+    case ColumnType::Integer:
+    case ColumnType::Long:
+    case ColumnType::Currency:
+    case ColumnType::Single:
+    case ColumnType::Double:
+    case ColumnType::DateTime:
+    case ColumnType::Binary:
+    case ColumnType::Text:
+    case ColumnType::Memo:
+    case ColumnType::Guid:
+    case ColumnType::Numeric:
+        return true;
+    case ColumnType::Ole:
+        return false;
+    }
+    return false;
+}
+
+std::size_t fixedValueSize(ColumnType type)
+{
+    switch (type) {
+    case ColumnType::Byte: return 1;
+    case ColumnType::Integer: return 2;
+    case ColumnType::Long: return 4;
+    case ColumnType::Currency: return 8;
+    case ColumnType::Single: return 4;
+    case ColumnType::Double: return 8;
+    case ColumnType::DateTime: return 8;
+    case ColumnType::Guid: return 16;
+    case ColumnType::Numeric: return 17;
+    default: return 0;
+    }
+}
+
+std::vector<std::uint8_t> textKey(Version format, std::u16string_view text, bool ascending)
 {
     std::vector<std::uint8_t> out;
     appendTextKey(out, format, text, ascending);
     return out;
 }
 
-void appendLongKey(std::vector<std::uint8_t>& out, std::int32_t value, bool ascending)
-{
-    std::uint32_t v = static_cast<std::uint32_t>(value) ^ 0x80000000u;
-    if (!ascending)
-        v = ~v;
-    out.push_back(ascending ? kAscStart : kDescStart);
-    for (int s = 24; s >= 0; s -= 8)
-        out.push_back(static_cast<std::uint8_t>(v >> s));
-}
-
-void appendKeyColumn(std::vector<std::uint8_t>& out, IndexFormat format, const KeyColumn& column,
+void appendKeyColumn(std::vector<std::uint8_t>& out, Version format, const KeyColumn& column,
                      const KeyValue& value)
 {
     const bool asc = column.ascending;
     if (!isIndexableType(column.type))
-        throw std::invalid_argument("index key: OLE columns cannot be indexed");
+        throw Error("index key: OLE columns cannot be indexed");
 
     // Yes/No has no null: a missing value sorts as No.
-    if (column.type == KeyType::Boolean) {
+    if (column.type == ColumnType::Boolean) {
         bool b = value.kind == KeyValue::Kind::Boolean ? value.flag
                  : value.kind == KeyValue::Kind::Fixed && !value.bytes.empty() ? value.bytes[0] != 0
                                                                                 : false;
@@ -158,24 +148,24 @@ void appendKeyColumn(std::vector<std::uint8_t>& out, IndexFormat format, const K
     const std::size_t from = out.size();
 
     switch (column.type) {
-    case KeyType::Byte:
+    case ColumnType::Byte:
         requireSize(value, 1, "Byte");
         out.push_back(value.bytes[0]);
         if (!asc)
             invertFrom(out, from);
         return;
-    case KeyType::Integer:
-    case KeyType::Long:
-    case KeyType::Currency:
+    case ColumnType::Integer:
+    case ColumnType::Long:
+    case ColumnType::Currency:
         requireSize(value, fixedValueSize(column.type), "integer");
         appendReversed(out, value.bytes);
         out[from] ^= 0x80;
         if (!asc)
             invertFrom(out, from);
         return;
-    case KeyType::Single:
-    case KeyType::Double:
-    case KeyType::Date: {
+    case ColumnType::Single:
+    case ColumnType::Double:
+    case ColumnType::DateTime: {
         requireSize(value, fixedValueSize(column.type), "floating-point");
         appendReversed(out, value.bytes);
         const bool negative = (out[from] & 0x80) != 0;
@@ -185,9 +175,9 @@ void appendKeyColumn(std::vector<std::uint8_t>& out, IndexFormat format, const K
             invertFrom(out, from);
         return;
     }
-    case KeyType::Decimal: {
-        if (format == IndexFormat::Jet3)
-            throw std::invalid_argument("index key: Decimal columns need the Jet 4 format");
+    case ColumnType::Numeric: {
+        if (format == Version::Jet3)
+            throw Error("index key: Decimal columns need the Jet 4 format");
         requireSize(value, 17, "Decimal");
         // Row: sign byte, then four little-endian 32-bit words, most
         // significant first; the key wants the magnitude big-endian.
@@ -201,7 +191,7 @@ void appendKeyColumn(std::vector<std::uint8_t>& out, IndexFormat format, const K
         out[from] = negative ? 0x00 : 0xFF;
         return;
     }
-    case KeyType::Guid: {
+    case ColumnType::Guid: {
         requireSize(value, 16, "GUID");
         // The row stores the first three groups little-endian.
         std::uint8_t g[16];
@@ -214,40 +204,32 @@ void appendKeyColumn(std::vector<std::uint8_t>& out, IndexFormat format, const K
         appendSegmented(out, g, asc);
         return;
     }
-    case KeyType::Binary:
+    case ColumnType::Binary:
         if (value.kind != KeyValue::Kind::Bytes && value.kind != KeyValue::Kind::Fixed)
-            throw std::invalid_argument("index key: a Binary value takes bytes");
+            throw Error("index key: a Binary value takes bytes");
         appendSegmented(out, value.bytes, asc);
         return;
-    case KeyType::Text:
-    case KeyType::Memo:
+    case ColumnType::Text:
+    case ColumnType::Memo:
         if (value.kind != KeyValue::Kind::Text)
-            throw std::invalid_argument("index key: a Text value takes text");
+            throw Error("index key: a Text value takes text");
         appendTextKey(out, format, value.text, asc);
         return;
     default:
-        throw std::invalid_argument("index key: unsupported column type");
+        throw Error("index key: unsupported column type");
     }
 }
 
-std::vector<std::uint8_t> encodeKey(IndexFormat format, std::span<const KeyColumn> columns,
+std::vector<std::uint8_t> encodeKey(Version format, std::span<const KeyColumn> columns,
                                     std::span<const KeyValue> values)
 {
     if (columns.size() != values.size())
-        throw std::invalid_argument("index key: one value per column is needed");
+        throw Error("index key: one value per column is needed");
     std::vector<std::uint8_t> out;
     out.reserve(16 * columns.size());
     for (std::size_t i = 0; i < columns.size(); ++i)
         appendKeyColumn(out, format, columns[i], values[i]);
     return out;
-}
-
-bool allNull(std::span<const KeyValue> values)
-{
-    for (const KeyValue& v : values)
-        if (!v.isNull())
-            return false;
-    return true;
 }
 
 }  // namespace jet

@@ -8,9 +8,9 @@
 
 namespace jet {
 
-IndexFormat IndexStore::indexFormat() const
+Version IndexStore::version() const
 {
-    return db_.format().jet4() ? IndexFormat::Jet4 : IndexFormat::Jet3;
+    return db_.format().version;
 }
 
 void IndexStore::readPage(uint32_t page, std::span<uint8_t> out)

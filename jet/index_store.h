@@ -13,7 +13,7 @@ class Database;
 class IndexStore : public IndexPageStore {
 public:
     IndexStore(Database& db, uint32_t mapRow) : db_(db), mapRow_(mapRow) {}
-    IndexFormat indexFormat() const override;
+    Version version() const override;
     void readPage(uint32_t page, std::span<uint8_t> out) override;
     void writePage(uint32_t page, std::span<const uint8_t> data) override;
     uint32_t allocatePage() override;

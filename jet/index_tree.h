@@ -1,20 +1,18 @@
-// Index trees: the leaf (0x04) and intermediate (0x03) pages of one physical
-// index, read, written, built bottom-up, updated entry by entry, verified.
+// Index trees: the interface the rest of the engine uses for one physical
+// index (its leaf and intermediate pages): built bottom-up, updated entry by
+// entry or in sorted batches, read back, verified. How the pages are laid
+// out and how the tree works inside is in index_tree_int.h.
 #pragma once
 
-#include "jet/index_key.h"
-
 #include "jet/error.h"
+#include "jet/index_key.h"
+#include "jet/key_bytes.h"
 
-#include <algorithm>
 #include <compare>
-#include <initializer_list>
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace jet {
@@ -32,130 +30,6 @@ public:
 
 private:
     std::string name_;
-};
-
-// The bytes of one key. Most keys are short: those live inside the object,
-// so that pages of entries cost no allocation per entry.
-class KeyBytes {
-public:
-    using value_type = std::uint8_t;
-    using iterator = std::uint8_t*;
-    using const_iterator = const std::uint8_t*;
-
-    KeyBytes() = default;
-    KeyBytes(const std::vector<std::uint8_t>& v) { assign(v.data(), v.data() + v.size()); }
-    KeyBytes(std::initializer_list<std::uint8_t> l) { assign(l.begin(), l.end()); }
-    KeyBytes(const KeyBytes& o) { assign(o.begin(), o.end()); }
-    KeyBytes(KeyBytes&& o) noexcept { take(o); }
-    ~KeyBytes() { release(); }
-    KeyBytes& operator=(const KeyBytes& o)
-    {
-        if (this != &o)
-            assign(o.begin(), o.end());
-        return *this;
-    }
-    KeyBytes& operator=(KeyBytes&& o) noexcept
-    {
-        if (this != &o) {
-            release();
-            take(o);
-        }
-        return *this;
-    }
-    KeyBytes& operator=(const std::vector<std::uint8_t>& v)
-    {
-        assign(v.data(), v.data() + v.size());
-        return *this;
-    }
-
-    template <class It> void assign(It first, It last)
-    {
-        resize(std::size_t(last - first));
-        std::uint8_t* d = data();
-        for (; first != last; ++first)
-            *d++ = std::uint8_t(*first);
-    }
-    void resize(std::size_t n)
-    {
-        if (n > capacity()) {
-            std::uint8_t* p = new std::uint8_t[n];
-            std::copy(begin(), end(), p);
-            release();
-            heap_.ptr = p;
-            heap_.cap = std::uint32_t(n);
-            onHeap_ = true;
-        }
-        size_ = std::uint32_t(n);
-    }
-    void push_back(std::uint8_t b)
-    {
-        std::size_t n = size_;
-        if (n + 1 > capacity())
-            reserveMore(n + 1);
-        size_ = std::uint32_t(n + 1);
-        data()[n] = b;
-    }
-
-    std::uint8_t* data() { return onHeap_ ? heap_.ptr : inline_; }
-    const std::uint8_t* data() const { return onHeap_ ? heap_.ptr : inline_; }
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    std::uint8_t* begin() { return data(); }
-    std::uint8_t* end() { return data() + size_; }
-    const std::uint8_t* begin() const { return data(); }
-    const std::uint8_t* end() const { return data() + size_; }
-    std::uint8_t& operator[](std::size_t i) { return data()[i]; }
-    std::uint8_t operator[](std::size_t i) const { return data()[i]; }
-    std::uint8_t& back() { return data()[size_ - 1]; }
-    std::uint8_t back() const { return data()[size_ - 1]; }
-    std::vector<std::uint8_t> toVector() const { return {begin(), end()}; }
-
-    friend bool operator==(const KeyBytes& a, const KeyBytes& b)
-    {
-        return a.size_ == b.size_ && std::equal(a.begin(), a.end(), b.begin());
-    }
-    friend bool operator==(const KeyBytes& a, const std::vector<std::uint8_t>& b)
-    {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
-    }
-
-private:
-    static constexpr std::size_t kInline = 24;
-    std::size_t capacity() const { return onHeap_ ? heap_.cap : kInline; }
-    void reserveMore(std::size_t n)
-    {
-        std::size_t keep = size_;
-        resize(std::max(n, capacity() * 2));
-        size_ = std::uint32_t(keep);
-    }
-    void release()
-    {
-        if (onHeap_)
-            delete[] heap_.ptr;
-        onHeap_ = false;
-        size_ = 0;
-    }
-    void take(KeyBytes& o)
-    {
-        size_ = o.size_;
-        onHeap_ = o.onHeap_;
-        if (onHeap_)
-            heap_ = o.heap_;
-        else
-            std::copy(o.inline_, o.inline_ + o.size_, inline_);
-        o.onHeap_ = false;
-        o.size_ = 0;
-    }
-
-    union {
-        std::uint8_t inline_[kInline];
-        struct {
-            std::uint8_t* ptr;
-            std::uint32_t cap;
-        } heap_;
-    };
-    std::uint32_t size_ = 0;
-    bool onHeap_ = false;
 };
 
 // One entry: the key, the row it points to (3-byte page, 1-byte row, stored
@@ -181,39 +55,14 @@ bool isNullKey(std::span<const std::uint8_t> key);
 class IndexPageStore {
 public:
     virtual ~IndexPageStore() = default;
-    virtual IndexFormat indexFormat() const = 0;
+    virtual Version version() const = 0;
     virtual void readPage(std::uint32_t page, std::span<std::uint8_t> out) = 0;
     virtual void writePage(std::uint32_t page, std::span<const std::uint8_t> data) = 0;
     virtual std::uint32_t allocatePage() = 0;
     virtual void freePage(std::uint32_t page) = 0;
 };
 
-inline std::size_t indexPageSize(IndexFormat f) { return f == IndexFormat::Jet3 ? 2048 : 4096; }
-
-// One index page, decoded.
-struct IndexPage {
-    bool leaf = true;
-    std::uint32_t tdefPage = 0;  // the owning table definition
-    std::uint32_t prev = 0;      // siblings on the same level
-    std::uint32_t next = 0;
-    std::uint32_t tail = 0;      // intermediate pages: the last child, which has no entry
-    std::vector<IndexEntry> entries;
-};
-
-// Decodes an index page. Throws IndexError when the bytes are not a
-// consistent index page (wrong type, bit mask past the data, prefix longer
-// than the first entry, entries too short).
-IndexPage parseIndexPage(IndexFormat format, std::span<const std::uint8_t> page);
-
-// Bytes the entries take on a page (shared prefix counted once).
-std::size_t encodedEntriesSize(IndexFormat format, const std::vector<IndexEntry>& entries,
-                               bool leaf);
-// Room for entry bytes on one page.
-std::size_t indexPageCapacity(IndexFormat format);
-
-// Encodes a page into `out` (page-sized). Throws IndexError if the entries
-// do not fit.
-void writeIndexPage(IndexFormat format, const IndexPage& page, std::span<std::uint8_t> out);
+inline std::size_t indexPageSize(Version f) { return f == Version::Jet3 ? 2048 : 4096; }
 
 // Result of walking a whole tree.
 struct IndexScan {
@@ -232,12 +81,9 @@ public:
     std::size_t size() const { return items_.size(); }
     bool empty() const { return items_.empty(); }
     std::span<const std::uint8_t> key(std::size_t i) const;
-    std::uint32_t dataPage(std::size_t i) const { return items_[i].pointer >> 8; }
-    std::uint8_t dataRow(std::size_t i) const { return std::uint8_t(items_[i].pointer); }
     IndexEntry entry(std::size_t i) const;
     // Puts the entries in index order (nothing to do when they came in order).
     void sort();
-    bool sorted() const { return sorted_; }
     void reserve(std::size_t entries, std::size_t keyBytes)
     {
         items_.reserve(entries);

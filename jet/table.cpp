@@ -10,6 +10,7 @@
 #include "jet/index_tree.h"
 #include "jet/pager.h"
 #include "jet/row_codec.h"
+#include "jet/row_key.h"
 #include "jet/text_codec.h"
 #include "jet/usage_map.h"
 
@@ -352,13 +353,11 @@ uint32_t Table::addRowToDataPage(const std::vector<uint8_t>& row)
 
 const std::vector<std::vector<uint8_t>>& Table::indexKeys(const std::vector<Value>& values)
 {
-    const Format& f = db_.format();
-    IndexFormat ifmt = f.jet4() ? IndexFormat::Jet4 : IndexFormat::Jet3;
+    if (!keyEncoder_)
+        keyEncoder_ = std::make_unique<RowKeyEncoder>(db_.format(), name_);
     // Buffers live across rows: appends make no allocations for their keys.
     std::vector<std::vector<uint8_t>>& keys = scratchKeys_;
     keys.resize(def_.physicalIndexes.size());
-    thread_local std::u16string text;
-    thread_local Field fixed;
     for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
         PhysicalIndexDef& idx = def_.physicalIndexes[pi];
         std::vector<uint8_t>& key = keys[pi];
@@ -368,36 +367,9 @@ const std::vector<std::vector<uint8_t>>& Table::indexKeys(const std::vector<Valu
             const ColumnDef* c = def_.columnByNumber(ic.columnNumber);
             if (!c)
                 throw Error(ErrorKind::Corrupt, "An index of table '" + name_ + "' names a missing column");
-            size_t ci = size_t(c - def_.columns.data());
-            const KeyColumn col{KeyType(uint8_t(c->type)), ic.ascending};
-            const Value& v = values[ci];
-            if (v.isNull()) {
-                appendKeyColumn(key, ifmt, col, KeyValue::null());
-                continue;
-            }
-            allNullKey = false;
-            if (c->type == ColumnType::Boolean) {
-                appendKeyColumn(key, ifmt, col, KeyValue::boolean(v.asBool()));
-            } else if (c->isText()) {
-                // Plain ASCII widens in place; anything else goes through the
-                // checking decoder.
-                const std::string& u8 = v.str();
-                text.resize(u8.size());
-                bool ascii = true;
-                for (size_t k = 0; k < u8.size() && ascii; ++k) {
-                    ascii = static_cast<unsigned char>(u8[k]) < 0x80;
-                    text[k] = char16_t(static_cast<unsigned char>(u8[k]));
-                }
-                if (!ascii)
-                    text = utf8ToUtf16(u8);
-                appendKeyColumn(key, ifmt, col, KeyValue::ofText(text));
-            } else if (c->type == ColumnType::Binary || c->type == ColumnType::Ole) {
-                appendKeyColumn(key, ifmt, col, KeyValue::ofBytes(std::span<const uint8_t>(
-                                                     reinterpret_cast<const uint8_t*>(v.str().data()), v.str().size())));
-            } else {
-                encodeFieldInto(f, *c, v, fixed);
-                appendKeyColumn(key, ifmt, col, KeyValue::fixed(fixed.bytes));
-            }
+            const Value& v = values[size_t(c - def_.columns.data())];
+            allNullKey = allNullKey && v.isNull();
+            keyEncoder_->appendColumn(key, *c, ic.ascending, &v, nullptr);
         }
         if ((idx.flags & kIndexRequired) && allNullKey)
             throw Error(ErrorKind::Constraint, "Table '" + name_ + "': a required index column is empty");

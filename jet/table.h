@@ -17,6 +17,7 @@ class Database;
 class UsageMap;
 class IndexStore;
 class IndexTree;
+class RowKeyEncoder;
 struct Field;
 struct RawField;
 
@@ -86,6 +87,7 @@ private:
     std::vector<Field> scratchFields_;
     std::vector<std::vector<uint8_t>> scratchPayloads_;
     std::vector<std::vector<uint8_t>> scratchKeys_;
+    std::unique_ptr<RowKeyEncoder> keyEncoder_;
     // One open tree per physical index, kept across appends.
     std::vector<std::unique_ptr<IndexStore>> indexStores_;
     std::vector<std::unique_ptr<IndexTree>> indexTrees_;

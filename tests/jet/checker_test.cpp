@@ -395,6 +395,84 @@ TEST(Checker, PassesOnIndexedTablesWeWriteAndFailsWhenARowNoLongerMatchesItsInde
     }
 }
 
+// The checker encodes keys itself: a stored key that differs from the one
+// the row gives is reported even where the tree stays sound.
+TEST(Checker, FailsWhenAStoredKeyDiffersFromItsRow)
+{
+    for (jet::Version v : {jet::Version::Jet3, jet::Version::Jet4}) {
+        const fs::path file = fs::temp_directory_path() /
+                              ("checker_test_key_" + std::to_string(getpid()) + "_" + std::to_string(int(v)) + ".mdb");
+        fs::remove(file);
+        {
+            jet::Database::create(file.string(), v);
+            auto db = jet::Database::open(file.string(), true);
+            jet::execute(*db, "Create table [K] (name text(50))");
+            jet::execute(*db, "create index byname on K (name)");
+            db->begin();
+            db->table("K").append({jet::Value::text("abc")});
+            db->commit();
+        }
+        ASSERT_TRUE(jet::checkDatabase(file.string()).ok());
+        uint32_t tdef = 0;
+        for (const auto& t : jet::catalogTables(file.string()))
+            if (t.name == "K")
+                tdef = t.definitionPage;
+        const jet::Format& f = jet::formatFor(v);
+        std::fstream io(file, std::ios::in | std::ios::out | std::ios::binary);
+        std::vector<uint8_t> page(f.pageSize);
+        bool changed = false;
+        for (uint32_t p = 3; !changed && io.seekg(std::streamoff(p) * f.pageSize) &&
+                             io.read(reinterpret_cast<char*>(page.data()), f.pageSize);
+             ++p) {
+            if (page[0] != jet::kPageIndexLeaf || jet::get32(page.data() + 4) != tdef)
+                continue;
+            // The sort code of the first character, after the order flag:
+            // "abc" now reads as "bbc" to anyone decoding the key.
+            ++page[f.indexEntriesOffset + 1];
+            io.seekp(std::streamoff(p) * f.pageSize);
+            io.write(reinterpret_cast<const char*>(page.data()), f.pageSize);
+            changed = true;
+        }
+        io.close();
+        ASSERT_TRUE(changed);
+        jet::CheckReport bad = jet::checkDatabase(file.string());
+        EXPECT_TRUE(mentions(bad, "index byname: has no entry for the row at")) << problems(bad);
+        EXPECT_TRUE(mentions(bad, "index byname: holds an entry for")) << problems(bad);
+        fs::remove(file);
+    }
+}
+
+// What Access leaves behind as a matter of course is noted, not a problem:
+// used pages no object owns, stale counts of its system tables.
+TEST(Checker, NotesWhatIsNormalInAccessFilesApartFromProblems)
+{
+    REQUIRE_FIXTURES();
+    Copy c("jet4/test2V2000.mdb");
+    // Mark the free pages used in the global map (page 1, row 0, inline),
+    // but for old data pages, which would name a table that does not own them.
+    uint8_t* map = c.row(1, 0);
+    ASSERT_EQ(map[0], 0);
+    int freed = 0;
+    for (uint32_t i = 0; i < c.format().inlineMapBytes * 8 && jet::get32(map + 1) + i < c.pageCount(); ++i)
+        if ((map[5 + i / 8] & (1 << (i % 8))) && c.page(jet::get32(map + 1) + i)[0] != jet::kPageData) {
+            map[5 + i / 8] &= uint8_t(~(1 << (i % 8)));
+            ++freed;
+        }
+    ASSERT_GT(freed, 0);
+    // And give a system table a stale row count.
+    uint32_t aces = c.tablePage("MSysACEs");
+    jet::put32(c.page(aces) + c.format().tdefRowCount, jet::get32(c.page(aces) + c.format().tdefRowCount) + 1);
+    c.save();
+    jet::CheckReport r = jet::checkDatabase(c.path());
+    EXPECT_TRUE(r.ok()) << problems(r);
+    EXPECT_EQ(r.noteCount, uint64_t(freed) + 1);
+    EXPECT_EQ(r.notes.size(), r.noteCount);
+    bool counted = false;
+    for (const auto& n : r.notes)
+        counted |= n.find("table MSysACEs: its row count says") != std::string::npos;
+    EXPECT_TRUE(counted);
+}
+
 TEST(Checker, FailsWhenADataPagesFreeSpaceIsWrong)
 {
     REQUIRE_FIXTURES();

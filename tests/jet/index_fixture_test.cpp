@@ -48,10 +48,10 @@ public:
     {
         std::ifstream in(p, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), {});
-        format = bytes.size() > 0x14 && bytes[0x14] >= 1 ? IndexFormat::Jet4 : IndexFormat::Jet3;
+        format = bytes.size() > 0x14 && bytes[0x14] >= 1 ? Version::Jet4 : Version::Jet3;
         pageSize = indexPageSize(format);
     }
-    IndexFormat indexFormat() const override { return format; }
+    Version version() const override { return format; }
     void readPage(std::uint32_t page, std::span<std::uint8_t> out) override
     {
         if ((page + 1) * std::size_t(pageSize) > bytes.size())
@@ -64,16 +64,16 @@ public:
 
     const std::uint8_t* page_(std::uint32_t p) const { return bytes.data() + std::size_t(p) * pageSize; }
     std::uint32_t pageCount() const { return std::uint32_t(bytes.size() / pageSize); }
-    bool jet4() const { return format == IndexFormat::Jet4; }
+    bool jet4() const { return format == Version::Jet4; }
 
     std::vector<std::uint8_t> bytes;
-    IndexFormat format;
+    Version format;
     std::size_t pageSize;
 };
 
 struct Column {
     std::string name;
-    KeyType type;
+    ColumnType type;
     std::uint16_t number, varIndex, fixedOffset, length;
     bool fixed;
 };
@@ -158,7 +158,7 @@ Table readTable(const FilePages& f, std::uint32_t page)
     for (std::size_t i = 0; i < ncols; ++i) {
         const std::uint8_t* c = &d[pos];
         Column col;
-        col.type = KeyType(c[0]);
+        col.type = ColumnType(c[0]);
         col.number = std::uint16_t(le16(c + (j4 ? 5 : 1)));
         col.varIndex = std::uint16_t(le16(c + (j4 ? 7 : 3)));
         col.fixed = (c[j4 ? 15 : 13] & 0x01) != 0;
@@ -320,7 +320,7 @@ std::vector<Field> crackRow(const FilePages& f, const Table& t, const std::vecto
         const Column& c = t.columns[i];
         Field& fld = out[i];
         bool present = c.number < cols && (mask[c.number / 8] & (1 << (c.number % 8)));
-        if (c.type == KeyType::Boolean) {
+        if (c.type == ColumnType::Boolean) {
             fld.null = false;
             fld.bit = present;
             continue;
@@ -405,23 +405,23 @@ FixtureResult checkFile(const fs::path& path)
                 bool allNull = true;
                 for (std::size_t k = 0; k < kcols.size(); ++k) {
                     const Field& fl = fields[colPos[k]];
-                    const KeyType ty = kcols[k].type;
-                    if (ty == KeyType::Boolean) {
+                    const ColumnType ty = kcols[k].type;
+                    if (ty == ColumnType::Boolean) {
                         vals.push_back(KeyValue::boolean(fl.bit));
                         allNull = false;
                     } else if (fl.null) {
                         vals.push_back(KeyValue::null());
-                    } else if (ty == KeyType::Text || ty == KeyType::Memo) {
+                    } else if (ty == ColumnType::Text || ty == ColumnType::Memo) {
                         const std::uint8_t* d = fl.data;
                         std::size_t sz = fl.size;
-                        if (ty == KeyType::Memo) {  // inline memo only
+                        if (ty == ColumnType::Memo) {  // inline memo only
                             d += 12;
                             sz = le32(fl.data) & 0x3FFFFFFF;
                         }
                         texts[k] = f.jet4() ? jet4Text(d, sz) : fromCp1252(d, sz);
                         vals.push_back(KeyValue::ofText(texts[k]));
                         allNull = false;
-                    } else if (ty == KeyType::Binary) {
+                    } else if (ty == ColumnType::Binary) {
                         vals.push_back(KeyValue::ofBytes({fl.data, fl.size}));
                         allNull = false;
                     } else {

@@ -1,8 +1,10 @@
 #include "jet/index_tree.h"
+#include "jet/index_tree_int.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
@@ -14,8 +16,8 @@ namespace {
 // Pages in memory: enough of a pager for the tree.
 class MemoryPages : public IndexPageStore {
 public:
-    explicit MemoryPages(IndexFormat f) : format_(f), size_(indexPageSize(f)) {}
-    IndexFormat indexFormat() const override { return format_; }
+    explicit MemoryPages(Version f) : format_(f), size_(indexPageSize(f)) {}
+    Version version() const override { return format_; }
     void readPage(std::uint32_t page, std::span<std::uint8_t> out) override
     {
         auto it = pages_.find(page);
@@ -40,7 +42,7 @@ public:
     std::size_t pageCount() const { return pages_.size(); }
 
 private:
-    IndexFormat format_;
+    Version format_;
     std::size_t size_;
     std::uint32_t next_ = 10;
     std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
@@ -58,8 +60,10 @@ IndexEntry entry(std::vector<std::uint8_t> key, std::uint32_t page, std::uint8_t
 // A Long key 7F + big-endian value with the sign bit flipped.
 std::vector<std::uint8_t> longKey(std::int32_t v)
 {
+    std::uint8_t row[4];
+    std::memcpy(row, &v, 4);  // rows hold values little-endian, as this machine does
     std::vector<std::uint8_t> k;
-    appendLongKey(k, v);
+    appendKeyColumn(k, Version::Jet4, KeyColumn{ColumnType::Long, true}, KeyValue::fixed(row));
     return k;
 }
 
@@ -88,7 +92,7 @@ void expectSame(const std::vector<IndexEntry>& got, std::vector<IndexEntry> want
 
 TEST(IndexPageCodec, RoundTripWithSharedPrefix)
 {
-    for (IndexFormat f : {IndexFormat::Jet3, IndexFormat::Jet4}) {
+    for (Version f : {Version::Jet3, Version::Jet4}) {
         IndexPage pg;
         pg.leaf = true;
         pg.tdefPage = 77;
@@ -106,10 +110,10 @@ TEST(IndexPageCodec, RoundTripWithSharedPrefix)
         EXPECT_EQ(back.next, 9u);
         expectSame(back.entries, pg.entries);
         // A page with room stores its entries whole, as Access does.
-        const std::size_t start = f == IndexFormat::Jet3 ? 0xF8 : 0x1E0;
+        const std::size_t start = f == Version::Jet3 ? 0xF8 : 0x1E0;
         std::size_t free = buf[2] | buf[3] << 8;
         EXPECT_EQ(free, indexPageSize(f) - start - 25);
-        EXPECT_EQ(buf[f == IndexFormat::Jet3 ? 20 : 24], 0);
+        EXPECT_EQ(buf[f == Version::Jet3 ? 20 : 24], 0);
 
         // A page that needs it shares the common key prefix.
         IndexPage full;
@@ -121,7 +125,7 @@ TEST(IndexPageCodec, RoundTripWithSharedPrefix)
             full.entries.push_back(entry(k, 1000 + i, 0));
         }
         writeIndexPage(f, full, buf);
-        EXPECT_EQ(buf[f == IndexFormat::Jet3 ? 20 : 24], 40 + (full.entries.size() > 256 ? 0 : 1));
+        EXPECT_EQ(buf[f == Version::Jet3 ? 20 : 24], 40 + (full.entries.size() > 256 ? 0 : 1));
         IndexPage fullBack = parseIndexPage(f, buf);
         expectSame(fullBack.entries, full.entries);
     }
@@ -137,9 +141,9 @@ TEST(IndexPageCodec, IntermediatePageKeepsChildAndTail)
     e.child = 43;
     pg.entries = {e};
     std::vector<std::uint8_t> buf(4096);
-    writeIndexPage(IndexFormat::Jet4, pg, buf);
+    writeIndexPage(Version::Jet4, pg, buf);
     EXPECT_EQ(buf[0], 0x03);
-    IndexPage back = parseIndexPage(IndexFormat::Jet4, buf);
+    IndexPage back = parseIndexPage(Version::Jet4, buf);
     EXPECT_FALSE(back.leaf);
     EXPECT_EQ(back.tail, 44u);
     ASSERT_EQ(back.entries.size(), 1u);
@@ -151,28 +155,28 @@ TEST(IndexPageCodec, DamagedPagesAreRejected)
 {
     std::vector<std::uint8_t> buf(2048, 0);
     buf[0] = 0x01;
-    EXPECT_THROW(parseIndexPage(IndexFormat::Jet3, buf), IndexError);
+    EXPECT_THROW(parseIndexPage(Version::Jet3, buf), IndexError);
     buf[0] = 0x04;
     buf[20] = 9;  // prefix on an empty page
-    EXPECT_THROW(parseIndexPage(IndexFormat::Jet3, buf), IndexError);
+    EXPECT_THROW(parseIndexPage(Version::Jet3, buf), IndexError);
     buf[20] = 0;
     buf[0x16] = 0x04;  // an entry of 2 bytes
-    EXPECT_THROW(parseIndexPage(IndexFormat::Jet3, buf), IndexError);
+    EXPECT_THROW(parseIndexPage(Version::Jet3, buf), IndexError);
     buf[0x16] = 0;
     buf[0x16 + 225] = 0x80;  // entry ending past the page
-    EXPECT_THROW(parseIndexPage(IndexFormat::Jet3, buf), IndexError);
+    EXPECT_THROW(parseIndexPage(Version::Jet3, buf), IndexError);
     std::vector<std::uint8_t> shortBuf(100, 0);
-    EXPECT_THROW(parseIndexPage(IndexFormat::Jet3, shortBuf), IndexError);
+    EXPECT_THROW(parseIndexPage(Version::Jet3, shortBuf), IndexError);
     std::vector<IndexEntry> many;
     IndexPage pg;
     for (int i = 0; i < 400; ++i)
         pg.entries.push_back(entry(longKey(i), std::uint32_t(i), 0));
-    EXPECT_THROW(writeIndexPage(IndexFormat::Jet3, pg, buf), IndexError);
+    EXPECT_THROW(writeIndexPage(Version::Jet3, pg, buf), IndexError);
 }
 
 TEST(IndexTree, BuildEmptyOneAndManyLevels)
 {
-    for (IndexFormat f : {IndexFormat::Jet3, IndexFormat::Jet4}) {
+    for (Version f : {Version::Jet3, Version::Jet4}) {
         MemoryPages store(f);
         std::uint32_t root = IndexTree::createEmpty(store, 2);
         IndexTree tree(store, 2, root, "t");
@@ -201,7 +205,7 @@ TEST(IndexTree, BuildEmptyOneAndManyLevels)
 
 TEST(IndexTree, RandomInsertsSplitPagesAndStayOrdered)
 {
-    for (IndexFormat f : {IndexFormat::Jet3, IndexFormat::Jet4}) {
+    for (Version f : {Version::Jet3, Version::Jet4}) {
         MemoryPages store(f);
         std::uint32_t root = IndexTree::createEmpty(store, 2);
         IndexTree tree(store, 2, root, "t");
@@ -223,7 +227,7 @@ TEST(IndexTree, RandomInsertsSplitPagesAndStayOrdered)
 
 TEST(IndexTree, SequentialAppendsFillPages)
 {
-    MemoryPages store(IndexFormat::Jet4);
+    MemoryPages store(Version::Jet4);
     std::uint32_t root = IndexTree::createEmpty(store, 2);
     IndexTree tree(store, 2, root, "PrimaryKey");
     std::vector<IndexEntry> all;
@@ -239,7 +243,7 @@ TEST(IndexTree, SequentialAppendsFillPages)
 
 TEST(IndexTree, UniqueRefusesDuplicatesAndChangesNothing)
 {
-    MemoryPages store(IndexFormat::Jet3);
+    MemoryPages store(Version::Jet3);
     std::uint32_t root = IndexTree::createEmpty(store, 2);
     IndexTree tree(store, 2, root, "idx_codeorders");
     for (int i = 0; i < 3000; ++i)
@@ -268,7 +272,7 @@ TEST(IndexTree, UniqueRefusesDuplicatesAndChangesNothing)
 
 TEST(IndexTree, RemoveEntriesShrinksTheTree)
 {
-    for (IndexFormat f : {IndexFormat::Jet3, IndexFormat::Jet4}) {
+    for (Version f : {Version::Jet3, Version::Jet4}) {
         MemoryPages store(f);
         std::uint32_t root = IndexTree::createEmpty(store, 2);
         IndexTree tree(store, 2, root, "t");
@@ -296,7 +300,7 @@ TEST(IndexTree, RemoveEntriesShrinksTheTree)
 
 TEST(IndexTree, DeferredWritesReachTheStoreOnFlush)
 {
-    MemoryPages store(IndexFormat::Jet4);
+    MemoryPages store(Version::Jet4);
     std::uint32_t root = IndexTree::createEmpty(store, 2);
     {
         IndexTree tree(store, 2, root, "t");
@@ -311,7 +315,7 @@ TEST(IndexTree, DeferredWritesReachTheStoreOnFlush)
 
 TEST(IndexTree, VerifyFindsDamage)
 {
-    MemoryPages store(IndexFormat::Jet4);
+    MemoryPages store(Version::Jet4);
     std::uint32_t root = IndexTree::createEmpty(store, 2);
     IndexTree tree(store, 2, root, "t");
     for (int i = 0; i < 2000; ++i)
@@ -327,10 +331,10 @@ TEST(IndexTree, VerifyFindsDamage)
     // A broken leaf link.
     std::uint32_t leaf = scan.pages[1];
     store.readPage(leaf, buf);
-    IndexPage pg = parseIndexPage(IndexFormat::Jet4, buf);
+    IndexPage pg = parseIndexPage(Version::Jet4, buf);
     IndexPage saved = pg;
     pg.next = 12345;
-    writeIndexPage(IndexFormat::Jet4, pg, buf);
+    writeIndexPage(Version::Jet4, pg, buf);
     store.writePage(leaf, buf);
     tree.discardCache();
     EXPECT_THROW(tree.verify(), IndexError);
@@ -338,12 +342,12 @@ TEST(IndexTree, VerifyFindsDamage)
     // Entries out of order.
     pg = saved;
     std::swap(pg.entries[0], pg.entries[1]);
-    writeIndexPage(IndexFormat::Jet4, pg, buf);
+    writeIndexPage(Version::Jet4, pg, buf);
     store.writePage(leaf, buf);
     tree.discardCache();
     EXPECT_THROW(tree.verify(), IndexError);
 
-    writeIndexPage(IndexFormat::Jet4, saved, buf);
+    writeIndexPage(Version::Jet4, saved, buf);
     store.writePage(leaf, buf);
     tree.discardCache();
     EXPECT_NO_THROW(tree.verify());
@@ -387,7 +391,7 @@ TEST(IndexKeyBytes, InlineAndHeapKeysBehaveLikeVectors)
 // count follows every key, waiting or not.
 TEST(IndexTreeBatch, MixedOrderBatchesMergeIntoManyLevels)
 {
-    for (IndexFormat f : {IndexFormat::Jet3, IndexFormat::Jet4}) {
+    for (Version f : {Version::Jet3, Version::Jet4}) {
         MemoryPages store(f);
         std::uint32_t root = IndexTree::createEmpty(store, 2);
         IndexTree tree(store, 2, root, "ix");
@@ -432,7 +436,7 @@ TEST(IndexTreeBatch, MixedOrderBatchesMergeIntoManyLevels)
 // split into many pages at once.
 TEST(IndexTreeBatch, DescendingKeysSplitTheFirstLeafManyWays)
 {
-    MemoryPages store(IndexFormat::Jet4);
+    MemoryPages store(Version::Jet4);
     std::uint32_t root = IndexTree::createEmpty(store, 2);
     IndexTree tree(store, 2, root, "down");
     tree.setPendingLimit(1 << 20);
@@ -451,7 +455,7 @@ TEST(IndexTreeBatch, DescendingKeysSplitTheFirstLeafManyWays)
 
 TEST(IndexTreeBatch, UniqueKeysAreFoundWhileWaiting)
 {
-    MemoryPages store(IndexFormat::Jet3);
+    MemoryPages store(Version::Jet3);
     std::uint32_t root = IndexTree::createEmpty(store, 2);
     IndexTree tree(store, 2, root, "ux");
     tree.setUnique(true);
@@ -479,7 +483,7 @@ TEST(IndexTreeBatch, UniqueKeysAreFoundWhileWaiting)
 
 TEST(IndexTreeBatch, RemoveAndDiscardWithWaitingEntries)
 {
-    MemoryPages store(IndexFormat::Jet4);
+    MemoryPages store(Version::Jet4);
     std::uint32_t root = IndexTree::createEmpty(store, 2);
     IndexTree tree(store, 2, root, "t");
     tree.setDeferredWrites(true);
@@ -537,7 +541,7 @@ TEST(IndexTreeBatch, AFailedBatchBlocksTheTreeUntilDiscarded)
         }
         int left = 1000;
     };
-    FewPages store(IndexFormat::Jet4);
+    FewPages store(Version::Jet4);
     std::uint32_t root = IndexTree::createEmpty(store, 2);
     IndexTree tree(store, 2, root, "ix");
     tree.setDeferredWrites(true);

@@ -1,0 +1,172 @@
+// Writing a whole tree bottom-up from sorted entries: each level's pages
+// filled in turn, the old tree's pages other than the root freed first.
+#include "jet/index_tree_int.h"
+
+namespace jet {
+
+std::uint32_t IndexTree::createEmpty(IndexPageStore& store, std::uint32_t tdefPage)
+{
+    std::uint32_t page = store.allocatePage();
+    IndexPage pg;
+    pg.tdefPage = tdefPage;
+    std::vector<std::uint8_t> buf(indexPageSize(store.version()));
+    writeIndexPage(store.version(), pg, buf);
+    store.writePage(page, buf);
+    return page;
+}
+
+void IndexTree::build(std::vector<IndexEntry> entries, bool unique)
+{
+    PackedEntries packed;
+    for (const IndexEntry& e : entries)
+        packed.add(e.key, e.dataPage, e.dataRow);
+    entries.clear();
+    entries.shrink_to_fit();
+    build(std::move(packed), unique);
+}
+
+void IndexTree::build(PackedEntries entries, bool unique)
+{
+    impl_->checkUsable();
+    impl_->clearPending();
+    impl_->rightKnown = false;
+    impl_->buildFrom(std::move(entries), unique);
+}
+
+void IndexTree::Impl::collectPages(std::uint32_t page, std::vector<std::uint32_t>& out, int depth)
+{
+    if (depth > 32)
+        throw IndexError("index tree is too deep (a cycle?)");
+    out.push_back(page);
+    IndexPage pg = load(page);
+    if (pg.leaf)
+        return;
+    for (const IndexEntry& e : pg.entries)
+        collectPages(e.child, out, depth + 1);
+    if (pg.tail)
+        collectPages(pg.tail, out, depth + 1);
+}
+
+void IndexTree::Impl::buildFrom(PackedEntries entries, bool unique)
+{
+    Impl& t = *this;
+    entries.sort();
+    const std::size_t maxEntry = t.capacity / 2 - 8;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        auto k = entries.key(i);
+        if (k.size() + 8 > maxEntry)
+            throw IndexError("index key too long for index \"" + t.name + "\"");
+        if (unique && i > 0 && !isNullKey(k)) {
+            auto prev = entries.key(i - 1);
+            if (prev.size() == k.size() && std::equal(k.begin(), k.end(), prev.begin()))
+                throw DuplicateKeyError(t.name);
+        }
+    }
+
+    // Free the old tree except its root.
+    t.flush();
+    std::vector<std::uint32_t> old;
+    t.collectPages(t.root, old, 0);
+    t.cache.clear();
+    t.dirty.clear();
+    t.meta.clear();
+    t.cachedEntries = 0;
+    for (std::uint32_t p : old)
+        if (p != t.root)
+            t.store.freePage(p);
+
+    std::vector<IndexEntry> items;  // the levels above the leaves
+    bool leaf = true;
+    auto count = [&] { return leaf ? entries.size() : items.size(); };
+    auto keyAt = [&](std::size_t i) -> std::span<const std::uint8_t> {
+        return leaf ? entries.key(i) : std::span<const std::uint8_t>(items[i].key);
+    };
+    auto lcp = [](std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+        std::size_t n = std::min(a.size(), b.size()), i = 0;
+        while (i < n && a[i] == b[i])
+            ++i;
+        return i;
+    };
+
+    // Groups the items of one level into pages, filling each page. An
+    // intermediate page does not store its last child (the tail), so it
+    // takes an item while the items it already holds fit.
+    auto group = [&]() {
+        std::vector<std::pair<std::size_t, std::size_t>> groups;  // [begin, end)
+        const std::size_t n = count();
+        std::size_t begin = 0, taken = 0, sum = 0, prefix = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            auto k = keyAt(j);
+            std::size_t sz = k.size() + (leaf ? 4 : 8);
+            bool take = true;
+            std::size_t np = prefix;
+            if (taken >= 1) {
+                np = std::min(prefix, lcp(keyAt(begin), k));
+                if (leaf)
+                    take = sum + sz - taken * np <= t.capacity;
+                else
+                    take = taken < 2 || sum - (taken - 1) * prefix <= t.capacity;
+            }
+            if (!take) {
+                groups.emplace_back(begin, j);
+                begin = j;
+                taken = 0;
+                sum = 0;
+            }
+            prefix = taken == 0 ? std::min(k.size(), kMaxIndexPrefix) : np;
+            sum += sz;
+            ++taken;
+        }
+        if (taken > 0 || groups.empty())
+            groups.emplace_back(begin, n);
+        if (!leaf && groups.size() > 1) {
+            auto& last = groups.back();
+            auto& prev = groups[groups.size() - 2];
+            if (last.second - last.first < 2 && prev.second - prev.first > 2) {
+                --prev.second;
+                --last.first;
+            }
+        }
+        return groups;
+    };
+
+    for (int depth = 0; depth < 64; ++depth) {
+        auto groups = group();
+        std::vector<std::uint32_t> numbers(groups.size(), t.root);
+        if (groups.size() > 1)
+            for (std::uint32_t& n : numbers)
+                n = t.store.allocatePage();
+        std::vector<IndexEntry> up;
+        up.reserve(groups.size());
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            IndexPage pg;
+            pg.leaf = leaf;
+            pg.tdefPage = t.tdef;
+            if (groups.size() > 1) {
+                pg.prev = g ? numbers[g - 1] : 0;
+                pg.next = g + 1 < groups.size() ? numbers[g + 1] : 0;
+            }
+            auto [b, e] = groups[g];
+            pg.entries.reserve(e - b);
+            for (std::size_t i = b; i < e; ++i)
+                pg.entries.push_back(leaf ? entries.entry(i) : std::move(items[i]));
+            if (b < e)
+                up.push_back(asNodeEntry(pg.entries.back(), numbers[g]));
+            if (!leaf && !pg.entries.empty()) {
+                pg.tail = pg.entries.back().child;
+                pg.entries.pop_back();
+            }
+            writeIndexPage(t.format, pg, t.buf);
+            t.store.writePage(numbers[g], t.buf);
+        }
+        if (groups.size() == 1)
+            return;
+        if (leaf)
+            entries = PackedEntries();  // the leaves are written: give the memory back
+        items = std::move(up);
+        leaf = false;
+    }
+    throw IndexError("index tree too deep");
+}
+
+}  // namespace jet
