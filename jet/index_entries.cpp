@@ -17,7 +17,7 @@ std::uint64_t keyWord(std::span<const std::uint8_t> key, std::size_t from)
 }  // namespace
 
 DuplicateKeyError::DuplicateKeyError(std::string indexName)
-    : IndexError("The changes were not made because they would create duplicate values in the index \"" +
+    : IndexError(ErrorKind::Constraint, "The changes were not made because they would create duplicate values in the index \"" +
                  indexName + "\"."),
       name_(std::move(indexName))
 {
