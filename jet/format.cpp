@@ -1,100 +1,79 @@
+// The two on-disk layouts side by side: every size and offset that differs
+// between Jet 3 (Access 95/97) and Jet 4 (Access 2000) is one row of the table
+// below, so a new field is added for both formats at once.
 #include "jet/format.h"
 
 namespace jet {
 
+namespace {
+
+// field                        Jet 3                       Jet 4
+#define JET_FORMAT_FIELDS(ROW)                                                                  \
+    ROW(pageSize,                   2048,                       4096)                           \
+    ROW(maxFileSize,                1ull << 30,                 1ull << 31)                     \
+    ROW(headerObfuscatedLength,     126,                        128)                            \
+    ROW(passwordLength,             20,                         40)                             \
+    ROW(dataRowCountOffset,         8,                          12)                             \
+    ROW(dataHeaderSize,             10,                         14)                             \
+    ROW(maxRowsPerPage,             255,                        255)                            \
+    ROW(tdefRowCount,               12,                         16)                             \
+    ROW(tdefAutoNumber,             16,                         20)                             \
+    ROW(tdefTableType,              20,                         40)                             \
+    ROW(tdefMaxColumns,             21,                         41)                             \
+    ROW(tdefVarColumns,             23,                         43)                             \
+    ROW(tdefColumnCount,            25,                         45)                             \
+    ROW(tdefLogicalIndexCount,      27,                         47)                             \
+    ROW(tdefPhysicalIndexCount,     31,                         51)                             \
+    ROW(tdefOwnedMap,               35,                         55)                             \
+    ROW(tdefFreeMap,                39,                         59)                             \
+    ROW(tdefHeaderEnd,              43,                         63)                             \
+    ROW(tdefContinuationStart,      8,                          8)                              \
+    ROW(physicalIndexCountEntrySize, 8,                         12)                             \
+    ROW(columnDescriptorSize,       18,                         25)                             \
+    ROW(physicalIndexDefSize,       39,                         52)                             \
+    ROW(logicalIndexDefSize,        20,                         28)                             \
+    ROW(colNumber,                  1,                          5)                              \
+    ROW(colVarIndex,                3,                          7)                              \
+    ROW(colNumber2,                 5,                          9)                              \
+    ROW(colPrecision,               7,                          11)                             \
+    ROW(colScale,                   8,                          12)                             \
+    ROW(colSortOrder,               9,                          11)                             \
+    ROW(colCodePage,                11,                         0)                              \
+    ROW(colFlags,                   13,                         15)                             \
+    ROW(colExtFlags,                0,                          16)                             \
+    ROW(colFixedOffset,             14,                         21)                             \
+    ROW(colLength,                  16,                         23)                             \
+    ROW(inlineMapBytes,             128,                        64)                             \
+    /* a long value in one row: the page less its header, one offset and the row's length */    \
+    ROW(lvalSingleMax,              2048 - 10 - 2 - 4,          4096 - 14 - 2 - 4)              \
+    /* a chained row also gives 4 bytes to the next-row pointer */                              \
+    ROW(lvalChainChunk,             2048 - 10 - 2 - 4 - 4,      4096 - 14 - 2 - 4 - 4)          \
+    ROW(indexEntriesOffset,         0xF8,                       0x1E0)
+
+Format makeFormat(Version version)
+{
+    const bool jet4 = version == Version::Jet4;
+    Format f{};
+    f.version = version;
+#define JET_FORMAT_ASSIGN(field, jet3Value, jet4Value) f.field = jet4 ? (jet4Value) : (jet3Value);
+    JET_FORMAT_FIELDS(JET_FORMAT_ASSIGN)
+#undef JET_FORMAT_ASSIGN
+    return f;
+}
+
+#undef JET_FORMAT_FIELDS
+
+} // namespace
+
 const Format& jet3Format()
 {
-    static const Format f = [] {
-        Format x{};
-        x.version = Version::Jet3;
-        x.pageSize = 2048;
-        x.maxFileSize = 1ull << 30;
-        x.headerObfuscatedLength = 126;
-        x.passwordLength = 20;
-        x.dataRowCountOffset = 8;
-        x.dataHeaderSize = 10;
-        x.maxRowsPerPage = 255;
-        x.tdefRowCount = 12;
-        x.tdefAutoNumber = 16;
-        x.tdefTableType = 20;
-        x.tdefMaxColumns = 21;
-        x.tdefVarColumns = 23;
-        x.tdefColumnCount = 25;
-        x.tdefLogicalIndexCount = 27;
-        x.tdefPhysicalIndexCount = 31;
-        x.tdefOwnedMap = 35;
-        x.tdefFreeMap = 39;
-        x.tdefHeaderEnd = 43;
-        x.tdefContinuationStart = 8;
-        x.physicalIndexCountEntrySize = 8;
-        x.columnDescriptorSize = 18;
-        x.physicalIndexDefSize = 39;
-        x.logicalIndexDefSize = 20;
-        x.colNumber = 1;
-        x.colVarIndex = 3;
-        x.colNumber2 = 5;
-        x.colPrecision = 7;
-        x.colScale = 8;
-        x.colSortOrder = 9;
-        x.colCodePage = 11;
-        x.colFlags = 13;
-        x.colExtFlags = 0;
-        x.colFixedOffset = 14;
-        x.colLength = 16;
-        x.inlineMapBytes = 128;
-        x.lvalSingleMax = 2048 - 10 - 2 - 4;
-        x.lvalChainChunk = 2048 - 10 - 2 - 4 - 4; // less the next-row pointer
-        x.indexEntriesOffset = 0xF8;
-        return x;
-    }();
+    static const Format f = makeFormat(Version::Jet3);
     return f;
 }
 
 const Format& jet4Format()
 {
-    static const Format f = [] {
-        Format x{};
-        x.version = Version::Jet4;
-        x.pageSize = 4096;
-        x.maxFileSize = 1ull << 31;
-        x.headerObfuscatedLength = 128;
-        x.passwordLength = 40;
-        x.dataRowCountOffset = 12;
-        x.dataHeaderSize = 14;
-        x.maxRowsPerPage = 255;
-        x.tdefRowCount = 16;
-        x.tdefAutoNumber = 20;
-        x.tdefTableType = 40;
-        x.tdefMaxColumns = 41;
-        x.tdefVarColumns = 43;
-        x.tdefColumnCount = 45;
-        x.tdefLogicalIndexCount = 47;
-        x.tdefPhysicalIndexCount = 51;
-        x.tdefOwnedMap = 55;
-        x.tdefFreeMap = 59;
-        x.tdefHeaderEnd = 63;
-        x.tdefContinuationStart = 8;
-        x.physicalIndexCountEntrySize = 12;
-        x.columnDescriptorSize = 25;
-        x.physicalIndexDefSize = 52;
-        x.logicalIndexDefSize = 28;
-        x.colNumber = 5;
-        x.colVarIndex = 7;
-        x.colNumber2 = 9;
-        x.colPrecision = 11;
-        x.colScale = 12;
-        x.colSortOrder = 11;
-        x.colCodePage = 0;
-        x.colFlags = 15;
-        x.colExtFlags = 16;
-        x.colFixedOffset = 21;
-        x.colLength = 23;
-        x.inlineMapBytes = 64;
-        x.lvalSingleMax = 4096 - 14 - 2 - 4;
-        x.lvalChainChunk = 4096 - 14 - 2 - 4 - 4;
-        x.indexEntriesOffset = 0x1E0;
-        return x;
-    }();
+    static const Format f = makeFormat(Version::Jet4);
     return f;
 }
 
