@@ -10,13 +10,14 @@ cd "$(dirname "$0")/.."
 src=$(pwd)
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
-fixtures=${FERROWANE_FIXTURES:-$src/../shared/fixtures}
+# The same variable the tests read the Access-made files from.
+fixtures=${FERROWANE_FIXTURES_DIR:-$src/../shared/fixtures}
 # Scratch database files of the targets: memory is faster than disk syncs.
 if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang-14 CXX=clang++-14 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DFERROWANE_FUZZ=ON -DFERROWANE_TESTS=OFF -DFERROWANE_BENCH=OFF >/dev/null || exit 1
+    -DFERROWANE_FUZZ=ON -DBUILD_TESTING=OFF -DFERROWANE_BENCH=OFF >/dev/null || exit 1
 fi
 
 targets=${FUZZ_TARGETS:-"mdb_read mdb_write statement rtf_text job_file"}
