@@ -79,20 +79,41 @@ ColumnType make(QString decl, TargetKind target, SourceKind source, int size = 0
     return c;
 }
 
-// A text column of n characters, or Memo beyond the limit given. Access text
-// columns hold 1 to 255 characters, so char(0) gets one.
-ColumnType textOrMemo(int n, int limit, SourceKind source)
+constexpr int kMaxTextSize = 255;
+
+ColumnType text(int n, SourceKind source)
 {
-    if (n > limit)
+    n = qBound(1, n, kMaxTextSize);
+    return make(QStringLiteral(" text(") + QString::number(n) + QLatin1Char(')'), TargetKind::Text, source, n);
+}
+
+// A text column for values of up to n characters, Memo beyond 255. Access
+// text columns hold 1 to 255 characters, so char(0) gets one. A Jet 4 size
+// counts UTF-16 units, two for a character beyond U+FFFF: such columns get
+// twice the room, up to 255, so that varchar(255) stays an indexable text.
+// A Jet 3 file holds code page 1252, one byte a character.
+ColumnType textOrMemo(int n, SourceKind source, AccessFormat format, bool fourByteCharacters)
+{
+    if (n > kMaxTextSize)
         return make(QStringLiteral(" Memo"), TargetKind::Memo, source);
-    n = qMax(n, 1);
-    return make(QStringLiteral(" text(") + QString::number(n) + QLatin1Char(')'), TargetKind::Text,
-                source, n);
+    if (format == AccessFormat::Jet4 && fourByteCharacters)
+        return text(qMin(2 * n, kMaxTextSize), source);
+    return text(n, source);
 }
 
 }  // namespace
 
-ColumnType mapColumnType(const QString& type, bool blobtotext, AccessFormat format)
+bool collationHasFourByteCharacters(const QString& collation)
+{
+    const QString c = collation.toLower();
+    for (const char* set : {"utf8mb4_", "utf16_", "utf16le_", "utf32_", "gb18030_"})
+        if (c.startsWith(QLatin1String(set)))
+            return true;
+    return false;
+}
+
+ColumnType mapColumnType(const QString& type, bool blobtotext, AccessFormat format, bool fourByteCharacters,
+                         bool timeAsText)
 {
     const bool jet4 = format == AccessFormat::Jet4;
     const bool isUnsigned = type.contains(QLatin1String(" unsigned"));
@@ -141,10 +162,8 @@ ColumnType mapColumnType(const QString& type, bool blobtotext, AccessFormat form
         c.scale = s;
         return c;
     }
-    if (starts("varchar("))
-        return textOrMemo(ParseTypeSize(type), 120, SourceKind::Text);
-    if (starts("char("))
-        return textOrMemo(ParseTypeSize(type), 120, SourceKind::Text);
+    if (starts("varchar(") || starts("char("))
+        return textOrMemo(ParseTypeSize(type), SourceKind::Text, format, fourByteCharacters);
     if (isOneOf({"blob", "tinyblob", "mediumblob", "longblob"})) {
         if (blobtotext)
             return make(QStringLiteral(" Memo"), TargetKind::Memo, SourceKind::Blob);
@@ -152,15 +171,22 @@ ColumnType mapColumnType(const QString& type, bool blobtotext, AccessFormat form
     }
     if (isOneOf({"datetime", "date", "timestamp"}) || starts("datetime(") || starts("timestamp("))
         return make(QStringLiteral(" Date"), TargetKind::Date, SourceKind::Date);
-    if (type == QLatin1String("time") || starts("time("))
+    if (type == QLatin1String("time") || starts("time(")) {
+        // "-838:59:59" and the fraction digits after a point.
+        if (timeAsText) {
+            const int digits = qBound(0, ParseTypeSize(type), 6);
+            return text(10 + (digits > 0 ? digits + 1 : 0), SourceKind::Time);
+        }
         return make(QStringLiteral(" Date"), TargetKind::Date, SourceKind::Time);
+    }
     if (type == QLatin1String("tinytext"))
         return make(QStringLiteral(" text(255)"), TargetKind::Text, SourceKind::Text, 255);
     // The declared length is the length of the value list, quotes and commas included.
+    // (The value list is counted in UTF-16 units already.)
     if (starts("enum("))
-        return textOrMemo(int(type.size()) - 6, 255, SourceKind::Text);
+        return textOrMemo(int(type.size()) - 6, SourceKind::Text, format, false);
     if (starts("set("))
-        return textOrMemo(int(type.size()) - 5, 255, SourceKind::Text);
+        return textOrMemo(int(type.size()) - 5, SourceKind::Text, format, false);
     if (isSpatial(type))
         return make(QStringLiteral(" Memo"), TargetKind::Memo, SourceKind::Spatial);
     if (starts("binary(") || starts("varbinary(")) {
@@ -291,7 +317,8 @@ FastRead fastReadOf(const RawSource& source, int jetType, AccessFormat format)
 
 // ---------------------------------------------------------------- the plans
 
-QList<ColumnPlan> planTable(const QList<SourceField>& fields, bool blobtotext, AccessFormat format)
+QList<ColumnPlan> planTable(const QList<SourceField>& fields, bool blobtotext, AccessFormat format,
+                            bool timeAsText)
 {
     QStringList names;
     for (const SourceField& f : fields)
@@ -303,7 +330,8 @@ QList<ColumnPlan> planTable(const QList<SourceField>& fields, bool blobtotext, A
         ColumnPlan p;
         p.sourceName = fields.at(i).field;
         p.targetName = targets.at(i);
-        p.declared = mapColumnType(fields.at(i).type, blobtotext, format);
+        p.declared = mapColumnType(fields.at(i).type, blobtotext, format,
+                                   collationHasFourByteCharacters(fields.at(i).collation), timeAsText);
         p.source = p.declared.source;
         if (p.source == SourceKind::Bits)
             p.bits = p.declared.size;

@@ -72,6 +72,7 @@ struct TargetColumn {
     int scale = 0;
     qint64 minValue = -2147483648LL;  // whole-number columns (Long, Integer, Byte)
     qint64 maxValue = 2147483647LL;
+    bool codePage1252 = false;  // Jet 3 text: characters code page 1252 lacks become "?"
 };
 
 // The declared size of a sized type text: the number after the first "(" (up
@@ -83,7 +84,15 @@ int ParseTypeSize(const QString& type);
 QString SizedTextType(const QString& type, const QString& prefix, const QString& literal);
 
 // The Access column type of a MySQL type text as "show FIELDS" reports it.
-ColumnType mapColumnType(const QString& type, bool blobtotext, AccessFormat format);
+// fourByteCharacters: the column's character set holds characters beyond
+// U+FFFF, which take two of the UTF-16 units a Jet 4 text size counts.
+// timeAsText: TIME columns become text as the server writes them.
+ColumnType mapColumnType(const QString& type, bool blobtotext, AccessFormat format,
+                         bool fourByteCharacters = false, bool timeAsText = false);
+
+// Whether a collation's character set holds characters beyond U+FFFF
+// (utf8mb4, utf16, utf16le, utf32, gb18030).
+bool collationHasFourByteCharacters(const QString& collation);
 
 // How the transfer reads a source column of a "select *" result.
 SourceKind sourceKindOf(const SourceColumn& column);
@@ -122,10 +131,11 @@ enum class FastRead : std::uint8_t {
 // The fast read for a source into a field of the given jet::ColumnType.
 FastRead fastReadOf(const RawSource& source, int jetType, AccessFormat format);
 
-// One row of "show FIELDS": the two columns the conversion reads.
+// One row of "show full FIELDS": the columns the conversion reads.
 struct SourceField {
     QString field;
     QString type;
+    QString collation;  // empty for columns without one
 };
 
 // The plan of one source column.
@@ -141,7 +151,8 @@ struct ColumnPlan {
 };
 
 // The plan of a table to create, from its "show FIELDS" rows.
-QList<ColumnPlan> planTable(const QList<SourceField>& fields, bool blobtotext, AccessFormat format);
+QList<ColumnPlan> planTable(const QList<SourceField>& fields, bool blobtotext, AccessFormat format,
+                            bool timeAsText = false);
 
 // The plan of a transfer, from the columns of the "select *" result, the
 // character set its texts come in and the open row set of the target table.

@@ -24,6 +24,7 @@ struct ConversionSettings {
     bool tabledefonly = false;
     bool skipindex = false;
     bool blobtotext = false;
+    bool timetotext = false;       // TIME columns as text, as the server writes them
     int alltables = 1;             // job files only
     QStringList tables;            // job files only: the tables, in conversion order
     bool nameuppercase = false;

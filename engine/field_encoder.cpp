@@ -122,12 +122,9 @@ bool FieldEncoder::setRaw(PreparedRow& row, int field, FastRead fast, QByteArray
         break;
     }
     case FastRead::Date: {
+        // A zero date takes the general path, which counts it.
         const DateParse d = parseServerDate(raw);
-        if (d.ok && d.isZero) {
-            m_rows.unset(row, pos);  // a zero date is NULL
-            return true;
-        }
-        if (d.ok && d.year >= 100) {
+        if (d.ok && !d.isZero && d.year >= 100) {
             v.setDate(jet::fromJetDate(d.days));
             taken = true;
         }

@@ -51,12 +51,14 @@ TargetColumn targetColumnOf(const jet::ColumnDef& c, bool jet4)
     case jet::ColumnType::Text:
         t.kind = TargetKind::Text;
         t.size = jet4 ? c.length / 2 : c.length;
+        t.codePage1252 = !jet4;
         break;
     case jet::ColumnType::Ole:
         t.kind = TargetKind::OleObject;
         break;
     case jet::ColumnType::Memo:
         t.kind = TargetKind::Memo;
+        t.codePage1252 = !jet4;
         break;
     case jet::ColumnType::Guid:
         t.kind = TargetKind::Text;
@@ -102,7 +104,8 @@ jet::Value accessValue(const jet::ColumnDef& c, const QString& fieldName, bool j
     case jet::ColumnType::Memo: {
         QString text = value.toString();
         if (!jet4) {
-            // A Jet 3 file holds its text in code page 1252.
+            // A Jet 3 file holds its text in code page 1252 (convertValue has
+            // replaced what it lacks already; this is for other callers).
             bool replaced = false;
             for (QChar ch : std::as_const(text))
                 replaced = replaced || !jet::cp1252::canStore(ch.unicode());

@@ -55,7 +55,7 @@ QString quoteIdentifier(const QString& name)
 
 QString showDatabasesStatement() { return QStringLiteral("show databases "); }
 QString showTablesStatement() { return QStringLiteral("show tables"); }
-QString showFieldsStatement(const QString& table) { return "show FIELDS from " + quoteIdentifier(table); }
+QString showFieldsStatement(const QString& table) { return "show full FIELDS from " + quoteIdentifier(table); }
 QString showIndexStatement(const QString& table) { return "show index from " + quoteIdentifier(table); }
 QString countRowsStatement(const QString& table) { return "select count(*) from " + quoteIdentifier(table); }
 QString selectAllStatement(const QString& table) { return "select * from " + quoteIdentifier(table); }
@@ -325,7 +325,11 @@ bool MySqlConnection::isOpen() const { return m_mysql != nullptr; }
 QString MySqlConnection::characterSet() const
 {
     const QString& asked = m_params.characterSet;
-    return asked.isEmpty() || asked == QLatin1String("ucs2") ? QStringLiteral("utf8mb4") : asked;
+    // The server's utf8 is utf8mb3, which cannot hold characters beyond
+    // U+FFFF: the server would put "?" for them before we see them.
+    if (asked.isEmpty() || asked == QLatin1String("ucs2") || asked == QLatin1String("utf8"))
+        return QStringLiteral("utf8mb4");
+    return asked;
 }
 
 void MySqlConnection::open()

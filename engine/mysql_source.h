@@ -43,7 +43,7 @@ public:
 QString quoteIdentifier(const QString& name);
 QString showDatabasesStatement();                       // "show databases "
 QString showTablesStatement();                          // "show tables"
-QString showFieldsStatement(const QString& table);      // "show FIELDS from `t`"
+QString showFieldsStatement(const QString& table);      // "show full FIELDS from `t`" (with the collation)
 QString showIndexStatement(const QString& table);       // "show index from `t`"
 QString countRowsStatement(const QString& table);       // "select count(*) from `t`"
 QString selectAllStatement(const QString& table);       // "select * from `t`"
@@ -151,7 +151,8 @@ public:
     MySqlResult query(const QString& statement);
 
     // The character set actually asked of the server: "utf8mb4" when none is
-    // chosen, and for ucs2, which the server does not take from a client.
+    // chosen, for ucs2, which the server does not take from a client, and for
+    // utf8, the server's name for utf8mb3.
     QString characterSet() const;
 
 private:

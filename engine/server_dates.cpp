@@ -3,6 +3,8 @@
 
 #include <QDate>
 
+#include <cmath>
+
 namespace ferrowane {
 
 namespace {
@@ -28,7 +30,9 @@ bool readNumber(const Chars& s, qsizetype& i, int digits, int* out)
     return true;
 }
 
-// ".ffffff" as a fraction of a second; i at the point or the end.
+// ".ffffff" as a fraction of a second; i at the point or the end. Access
+// keeps milliseconds: the digits after them are cut, never rounded, so that
+// 23:59:59.999999 stays in its day (and 9999-12-31 in its year).
 bool readFraction(const Chars& s, qsizetype& i, double* out)
 {
     *out = 0;
@@ -37,15 +41,18 @@ bool readFraction(const Chars& s, qsizetype& i, double* out)
     if (s.at(i) != '.')
         return false;
     ++i;
-    double scale = 0.1;
-    bool any = false;
+    int milliseconds = 0;
+    int digits = 0;
     while (i < s.size() && s.at(i) >= '0' && s.at(i) <= '9') {
-        *out += (s.at(i) - '0') * scale;
-        scale /= 10;
-        any = true;
+        if (digits < 3)
+            milliseconds = milliseconds * 10 + (s.at(i) - '0');
+        ++digits;
         ++i;
     }
-    return any && i == s.size();
+    for (int k = digits; k < 3; ++k)
+        milliseconds *= 10;
+    *out = milliseconds / 1000.0;
+    return digits > 0 && i == s.size();
 }
 
 const qint64 kAccessEpochJulian = QDate(1899, 12, 30).toJulianDay();
@@ -66,7 +73,9 @@ DateParse parseDateChars(const Chars& text)
             || text.at(i++) != ':' || !readNumber(text, i, 2, &se) || !readFraction(text, i, &frac))
             return r;
     }
-    if (y == 0 && mo == 0 && d == 0) {
+    // "0000-00-00" and the partial zero dates ("2024-00-00", "2024-05-00")
+    // that the server lets through: no day Access can hold.
+    if (mo == 0 || d == 0) {
         r.ok = true;
         r.isZero = true;
         return r;
@@ -75,7 +84,7 @@ DateParse parseDateChars(const Chars& text)
     if (!date.isValid() || h > 23 || mi > 59 || se > 59)
         return r;
     const double dayNumber = double(date.toJulianDay() - kAccessEpochJulian);
-    const double time = (h * 3600 + mi * 60 + se + frac) / 86400.0;
+    const double time = ((h * 3600 + mi * 60 + se) * 1000 + std::lround(frac * 1000)) / 86400000.0;
     r.ok = true;
     r.year = y;
     r.days = dayNumber >= 0 ? dayNumber + time : dayNumber - time;
@@ -116,7 +125,7 @@ TimeParse parseServerTime(const QString& qtext)
         || !readFraction(text, i, &frac) || mi > 59 || se > 59)
         return r;
     r.ok = true;
-    r.days = (h * 3600.0 + mi * 60 + se + frac) / 86400.0;
+    r.days = ((h * 3600.0 + mi * 60 + se) * 1000 + std::lround(frac * 1000)) / 86400000.0;
     return r;
 }
 

@@ -10,7 +10,9 @@ namespace ferrowane {
 // Days since 1899-12-30 as Access stores dates (before that day the time is
 // subtracted from the negative day number). ok false when the text is not a
 // date, time or date-time the server writes, or the date is not a real day.
-// A zero date ("0000-00-00", with or without a time) gives ok true, isZero true.
+// A zero date ("0000-00-00", with or without a time) and a partial one (month
+// or day 0) give ok true, isZero true. Fractions of a second are cut to
+// milliseconds, the most Access keeps.
 struct DateParse {
     bool ok = false;
     bool isZero = false;

@@ -87,11 +87,12 @@ QList<SourceField> readFields(MySqlConnection& source, const QString& sourceTabl
     MySqlResult r = source.query(showFieldsStatement(sourceTable));
     const int field = r.columnIndex(QStringLiteral("field"));
     const int type = r.columnIndex(QStringLiteral("type"));
+    const int collation = r.columnIndex(QStringLiteral("collation"));
     if (field < 0 || type < 0)
         throw MySqlError(QStringLiteral("The column list of %1 has no Field or Type column").arg(sourceTable));
     QList<SourceField> fields;
     while (r.next())
-        fields.append(SourceField{r.text(field), r.text(type)});
+        fields.append(SourceField{r.text(field), r.text(type), collation >= 0 ? r.text(collation) : QString()});
     return fields;
 }
 
@@ -103,7 +104,7 @@ void TargetOperations::CreateTargetTable(MySqlConnection& source, AccessConnecti
     ok = true;
     m_lastCreateStatement.clear();
     const QList<SourceField> fields = readFields(source, sourceTable);
-    m_lastCreateStatement = createTableStatement(targetTable, fields, blobtotext, target.format());
+    m_lastCreateStatement = createTableStatement(targetTable, fields, blobtotext, target.format(), m_timeAsText);
     // A "]" would end a bracketed name early and change the statement around
     // it; Access allows no such name anyway.
     if (targetTable.contains(QLatin1Char(']'))) {

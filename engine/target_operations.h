@@ -45,8 +45,12 @@ public:
     // The create statement CreateTargetTable built last.
     const QString& lastCreateStatement() const { return m_lastCreateStatement; }
 
+    // Whether CreateTargetTable makes TIME columns text (the timetotext option).
+    void setTimeAsText(bool on) { m_timeAsText = on; }
+
 private:
     QString m_lastCreateStatement;
+    bool m_timeAsText = false;
 };
 
 }  // namespace ferrowane

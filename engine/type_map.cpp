@@ -40,9 +40,9 @@ QString bracketed(const QString& name)
 }
 
 QString createTableStatement(const QString& targetTable, const QList<SourceField>& fields,
-                             bool blobtotext, AccessFormat format)
+                             bool blobtotext, AccessFormat format, bool timeAsText)
 {
-    const QList<ColumnPlan> plan = planTable(fields, blobtotext, format);
+    const QList<ColumnPlan> plan = planTable(fields, blobtotext, format, timeAsText);
     QStringList lines;
     lines.append(QStringLiteral("Create table [") + targetTable + QStringLiteral("] ("));
     for (qsizetype i = 0; i < plan.size(); ++i) {

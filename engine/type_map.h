@@ -27,7 +27,7 @@ QString bracketed(const QString& name);
 
 // "Create table [T] (" CR LF "[c] type , " CR LF ... "[last] type" CR LF " ) ".
 QString createTableStatement(const QString& targetTable, const QList<SourceField>& fields,
-                             bool blobtotext, AccessFormat format);
+                             bool blobtotext, AccessFormat format, bool timeAsText = false);
 
 // One row of "show index from".
 struct IndexRow {

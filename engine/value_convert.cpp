@@ -4,7 +4,11 @@
 
 #include "engine/blob_text.h"
 
+#include "jet/code_page.h"
+#include "jet/value.h"
+
 #include <QLocale>
+#include <QStringList>
 
 #include <cmath>
 #include <limits>
@@ -210,10 +214,54 @@ QString bitDigits(qulonglong v, int bits)
     return s;
 }
 
+// Characters code page 1252 lacks as "?", a surrogate pair as one; true when any was.
+bool replaceForCodePage1252(QString& text)
+{
+    bool any = false;
+    for (QChar ch : std::as_const(text))
+        any = any || !jet::cp1252::canStore(ch.unicode());
+    if (!any)
+        return false;
+    QString fixed;
+    fixed.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            fixed += QLatin1Char('?');
+            ++i;
+        } else {
+            fixed += jet::cp1252::canStore(text.at(i).unicode()) ? text.at(i) : QLatin1Char('?');
+        }
+    }
+    text = fixed;
+    return true;
+}
+
+// Characters, not UTF-16 units: a character beyond U+FFFF counts once.
+qsizetype characterCount(const QString& text)
+{
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (!(text.at(i).isLowSurrogate() && i > 0 && text.at(i - 1).isHighSurrogate()))
+            ++n;
+    return n;
+}
+
+// "a text of N characters was cut to M", with the UTF-16 units that the
+// size counts when they differ from the characters.
+QString cutText(const QString& before, const QString& after)
+{
+    const qsizetype was = characterCount(before);
+    const qsizetype kept = characterCount(after);
+    if (was == before.size() && kept == after.size())
+        return QStringLiteral("a text of %1 characters was cut to %2").arg(was).arg(kept);
+    return QStringLiteral("a text of %1 characters (%2 UTF-16 units) was cut to %3 characters (%4 units)")
+        .arg(was).arg(before.size()).arg(kept).arg(after.size());
+}
+
 Converted toText(SourceKind source, const QVariant& v, const TargetColumn& t, int bits)
 {
     QString text;
-    QString loss;
+    QStringList loss;
     if (v.typeId() == QMetaType::QByteArray) {
         if (source == SourceKind::Spatial) {
             bool ok = false;
@@ -230,15 +278,40 @@ Converted toText(SourceKind source, const QVariant& v, const TargetColumn& t, in
     } else {
         text = v.toString();
     }
+    // Jet 3 texts are measured after the characters that cannot be stored
+    // became "?", so that a text is cut only when what is stored is too long.
+    if (t.codePage1252 && replaceForCodePage1252(text))
+        loss.append(QStringLiteral("characters that code page 1252 lacks became \"?\""));
     if (t.kind == TargetKind::Text && t.size > 0 && text.size() > t.size) {
-        loss = QStringLiteral("a text of %1 characters was cut to %2").arg(text.size()).arg(t.size);
+        const QString before = text;
         qsizetype keep = t.size;
         // Never half a character: a surrogate pair stays whole or goes.
         if (text.at(keep - 1).isHighSurrogate())
             --keep;
         text.truncate(keep);
+        loss.append(cutText(before, text));
     }
-    return {QVariant(text), loss};
+    return {QVariant(text), loss.join(QStringLiteral("; "))};
+}
+
+// Server TIME texts (-838:59:59 to 838:59:59) into Date: a time of day as
+// it is; a longer one as the days after 1899-12-30 that Access counts it as;
+// a negative one cannot be a Date and is stored as NULL.
+Converted timeToDate(const QVariant& v, const QString& text)
+{
+    const TimeParse tp = parseServerTime(text);
+    if (!tp.ok)
+        return lost(v, QStringLiteral("is not a valid time"));
+    if (tp.negative && tp.days != 0)
+        return lost(v, QStringLiteral("is a negative time: stored as NULL"));
+    if (tp.days >= 1) {
+        const jet::DateTime dt = jet::fromJetDate(tp.days);
+        const QString shown = QString::fromStdString(jet::formatDateTime(dt))
+                              + (dt.microsecond ? QStringLiteral(".%1").arg(dt.microsecond / 1000, 3, 10, QLatin1Char('0'))
+                                                : QString());
+        return {QVariant(tp.days), describe(v) + QStringLiteral(" is 24 hours or more: stored as ") + shown};
+    }
+    return {QVariant(tp.days), {}};
 }
 
 Converted toDate(SourceKind source, const QVariant& v)
@@ -246,24 +319,20 @@ Converted toDate(SourceKind source, const QVariant& v)
     if (v.typeId() != QMetaType::QString)
         return lost(v, QStringLiteral("is not a date"));
     const QString text = v.toString();
-    if (source != SourceKind::Time) {
-        const DateParse d = parseServerDate(text);
-        if (d.ok) {
-            if (d.isZero)
-                return {};
-            if (d.year < 100)
-                return lost(v, QStringLiteral("is before the year 100"));
-            return {QVariant(d.days), {}};
-        }
-        if (source == SourceKind::Date)
-            return lost(v, QStringLiteral("is not a valid date"));
+    if (source == SourceKind::Time)
+        return timeToDate(v, text);
+    const DateParse d = parseServerDate(text);
+    if (d.ok) {
+        if (d.isZero)
+            return lost(v, QStringLiteral("is a zero date: stored as NULL"));
+        if (d.year < 100)
+            return lost(v, QStringLiteral("is before the year 100"));
+        return {QVariant(d.days), {}};
     }
-    const TimeParse tp = parseServerTime(text);
-    if (!tp.ok)
+    // Texts of other sources may be a time.
+    if (source == SourceKind::Date || !parseServerTime(text).ok)
         return lost(v, QStringLiteral("is not a valid date"));
-    if (tp.negative && tp.days != 0)
-        return lost(v, QStringLiteral("is a negative time"));
-    return {QVariant(tp.days), {}};
+    return timeToDate(v, text);
 }
 
 Converted toBytes(const QVariant& v, const TargetColumn& t)

@@ -21,8 +21,10 @@ QStringList jobLines(const JobContent& job)
         QStringLiteral("tabledefonly=") + encodeFlag(job.tabledefonly),
         QStringLiteral("skipindex=") + encodeFlag(job.skipindex),
         QStringLiteral("blobtotext=") + encodeFlag(job.blobtotext),
-        QStringLiteral("alltables=") + encodeChoice(job.alltables),
     };
+    if (job.timetotext)
+        lines.append(QStringLiteral("timetotext=") + encodeFlag(true));
+    lines.append(QStringLiteral("alltables=") + encodeChoice(job.alltables));
     if (job.alltables == 0) {
         for (qsizetype i = 0; i < job.tables.size(); ++i)
             lines.append(QStringLiteral("tables%1=%2").arg(i + 1).arg(job.tables[i]));
@@ -184,6 +186,7 @@ QString ApplyJobSettings(const JobFile& job, JobSettingsSink& sink)
                   decodeFlag(job.value(QStringLiteral("nameuppercase"))),
                   decodeFlag(job.value(QStringLiteral("skipindex"))),
                   decodeFlag(job.value(QStringLiteral("blobtotext"))));
+    sink.setTimeAsText(decodeFlag(job.value(QStringLiteral("timetotext"))));
     return QString();
 }
 

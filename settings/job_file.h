@@ -27,6 +27,7 @@ struct JobContent {
     bool tabledefonly = false;
     bool skipindex = false;
     bool blobtotext = false;
+    bool timetotext = false;  // written only when set: older jobs stay as they were
     int alltables = 1;
     QStringList tables;      // written only when alltables is 0
 };
@@ -91,6 +92,8 @@ public:
     virtual void setCharacterSet(const QString& name) = 0;
     virtual void setProcessTable(int position) = 0;
     virtual void setFlags(bool tabledefonly, bool nameuppercase, bool skipindex, bool blobtotext) = 0;
+    // "timetotext": TIME columns as text; a job without the key clears it.
+    virtual void setTimeAsText(bool on) = 0;
 };
 
 // Copies the job into the sink key by key. A choice ("accessmode",
@@ -128,6 +131,7 @@ public:
         m_settings.skipindex = skipindex;
         m_settings.blobtotext = blobtotext;
     }
+    void setTimeAsText(bool on) override { m_settings.timetotext = on; }
 
     QString oracleh;
     QString oracleu;

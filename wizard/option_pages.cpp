@@ -286,10 +286,12 @@ OptionsPage::OptionsPage(QWidget* parent)
     m_definitionsOnly = makeCheck(this, "chktabledefi");
     m_skipIndexes = makeCheck(this, "chkskipindex");
     m_blobToText = makeCheck(this, "chkblobtotext");
+    m_timeToText = makeCheck(this, "chktimetotext");
     options->addSpacing(4);
     options->addWidget(m_definitionsOnly);
     options->addWidget(m_skipIndexes);
     options->addWidget(m_blobToText);
+    options->addWidget(m_timeToText);
     options->addStretch();
     middle->addLayout(options, 1);
     layout->addLayout(middle, 1);
@@ -331,6 +333,7 @@ void OptionsPage::readInto(ConversionSettings& s) const
     s.tabledefonly = m_definitionsOnly->isChecked();
     s.skipindex = m_skipIndexes->isChecked();
     s.blobtotext = m_blobToText->isChecked();
+    s.timetotext = m_timeToText->isChecked();
 }
 
 QString OptionsPage::storedFolder() const
@@ -429,6 +432,11 @@ void OptionsPage::setSwitches(bool tabledefonly, bool skipindex, bool blobtotext
     m_definitionsOnly->setChecked(tabledefonly);
     m_skipIndexes->setChecked(skipindex);
     m_blobToText->setChecked(blobtotext);
+}
+
+void OptionsPage::setTimeAsText(bool on)
+{
+    m_timeToText->setChecked(on);
 }
 
 }  // namespace ferrowane

@@ -95,7 +95,7 @@ class OptionsPage : public QWidget {
 public:
     explicit OptionsPage(QWidget* parent = nullptr);
 
-    // accessfilename, accessformat, processtable, tabledefonly, skipindex, blobtotext.
+    // accessfilename, accessformat, processtable, tabledefonly, skipindex, blobtotext, timetotext.
     void readInto(ConversionSettings& settings) const;
     // The default Access folder as stored; empty when none was.
     QString storedFolder() const;
@@ -125,6 +125,7 @@ public:
     void setAccessFileName(const QString& path);
     void setProcessTable(int position);
     void setSwitches(bool tabledefonly, bool skipindex, bool blobtotext);
+    void setTimeAsText(bool on);
 
 private:
     QListWidget* m_databases = nullptr;
@@ -133,6 +134,7 @@ private:
     QCheckBox* m_definitionsOnly = nullptr;
     QCheckBox* m_skipIndexes = nullptr;
     QCheckBox* m_blobToText = nullptr;
+    QCheckBox* m_timeToText = nullptr;  // off at every start: a job or a click sets it
     QComboBox* m_accessFormat = nullptr;
     QLineEdit* m_accessFileName = nullptr;
     QPushButton* m_browse = nullptr;

@@ -46,6 +46,7 @@ ShortcutInput shortcutInputFrom(const WizardWindow& window)
     in.tabledefonly = s.tabledefonly;
     in.skipindex = s.skipindex;
     in.blobtotext = s.blobtotext;
+    in.timetotext = s.timetotext;
     in.selectedTables = s.tables;
     return in;
 }
@@ -170,6 +171,7 @@ void ShortcutWindow::fill(const ShortcutInput& in)
     m_definitionsOnly->setChecked(in.tabledefonly);
     m_skipIndexes->setChecked(in.skipindex);
     m_blobToText->setChecked(in.blobtotext);
+    m_timeToText = in.timetotext;
     m_tables->clear();
     m_tables->addItems(in.selectedTables);
     followTableChoice();
@@ -212,6 +214,7 @@ JobContent ShortcutWindow::jobContent() const
     job.tabledefonly = m_definitionsOnly->isChecked();
     job.skipindex = m_skipIndexes->isChecked();
     job.blobtotext = m_blobToText->isChecked();
+    job.timetotext = m_timeToText;
     job.alltables = m_tableChoice->checkedId() == 0 ? 0 : 1;
     for (int i = 0; i < m_tables->count(); ++i)
         job.tables.append(m_tables->item(i)->text());

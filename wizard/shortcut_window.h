@@ -38,6 +38,7 @@ struct ShortcutInput {
     bool tabledefonly = false;
     bool skipindex = false;
     bool blobtotext = false;
+    bool timetotext = false;
     QStringList selectedTables;
 };
 
@@ -89,6 +90,7 @@ private:
     QCheckBox* m_definitionsOnly = nullptr;
     QCheckBox* m_skipIndexes = nullptr;
     QCheckBox* m_blobToText = nullptr;
+    bool m_timeToText = false;  // the wizard's option, carried into the job as it is
     QButtonGroup* m_tableChoice = nullptr;
     QListWidget* m_tables = nullptr;
     QPushButton* m_reselect = nullptr;

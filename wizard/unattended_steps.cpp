@@ -41,6 +41,7 @@ public:
         m_options.setSwitches(tabledefonly, skipindex, blobtotext);
         m_secondServer.setNamesUpperCase(nameuppercase);
     }
+    void setTimeAsText(bool on) override { m_options.setTimeAsText(on); }
 
 private:
     ConnectionPage& m_connection;

@@ -69,9 +69,25 @@ TEST(TypeMap, FloatingAndFixedPoint)
 
 TEST(TypeMap, Text)
 {
-    EXPECT_EQ(decl("varchar(120)"), QStringLiteral(" text(120)"));
-    EXPECT_EQ(decl("varchar(121)"), QStringLiteral(" Memo"));
-    EXPECT_EQ(decl("char(255)"), QStringLiteral(" Memo"));
+    // Text up to 255 characters in both formats, Memo beyond.
+    for (AccessFormat f : {Jet3, Jet4}) {
+        EXPECT_EQ(decl("varchar(120)", f), QStringLiteral(" text(120)"));
+        EXPECT_EQ(decl("varchar(121)", f), QStringLiteral(" text(121)"));
+        EXPECT_EQ(decl("char(255)", f), QStringLiteral(" text(255)"));
+        EXPECT_EQ(decl("varchar(256)", f), QStringLiteral(" Memo"));
+    }
+    // Four-byte characters take two UTF-16 units of a Jet 4 size.
+    auto wide = [](const char* type, AccessFormat f) { return mapColumnType(type, false, f, true).declaration; };
+    EXPECT_EQ(wide("varchar(1)", Jet4), QStringLiteral(" text(2)"));
+    EXPECT_EQ(wide("varchar(120)", Jet4), QStringLiteral(" text(240)"));
+    EXPECT_EQ(wide("varchar(255)", Jet4), QStringLiteral(" text(255)"));
+    EXPECT_EQ(wide("varchar(256)", Jet4), QStringLiteral(" Memo"));
+    EXPECT_EQ(wide("varchar(200)", Jet3), QStringLiteral(" text(200)"));
+    EXPECT_TRUE(collationHasFourByteCharacters("utf8mb4_general_ci"));
+    EXPECT_TRUE(collationHasFourByteCharacters("utf16le_bin"));
+    EXPECT_FALSE(collationHasFourByteCharacters("utf8mb3_general_ci"));
+    EXPECT_FALSE(collationHasFourByteCharacters("latin1_swedish_ci"));
+    EXPECT_FALSE(collationHasFourByteCharacters(""));
     EXPECT_EQ(decl("char(10)"), QStringLiteral(" text(10)"));
     EXPECT_EQ(decl("char(0)"), QStringLiteral(" text(1)"));
     EXPECT_EQ(decl("tinytext"), QStringLiteral(" text(255)"));
@@ -110,6 +126,10 @@ TEST(TypeMap, DatesAndTimes)
         EXPECT_EQ(decl(t), QStringLiteral(" Date")) << t;
     EXPECT_EQ(mapColumnType("time(2)", false, Jet4).source, SourceKind::Time);
     EXPECT_EQ(mapColumnType("timestamp(2)", false, Jet4).source, SourceKind::Date);
+    // As text: "-838:59:59" and the fraction digits.
+    EXPECT_EQ(mapColumnType("time", false, Jet3, false, true).declaration, QStringLiteral(" text(10)"));
+    EXPECT_EQ(mapColumnType("time(6)", false, Jet4, true, true).declaration, QStringLiteral(" text(17)"));
+    EXPECT_EQ(mapColumnType("time(2)", false, Jet4, false, true).source, SourceKind::Time);
 }
 
 TEST(TypeMap, SpatialAndUnknownTypesAreMemo)

@@ -192,7 +192,8 @@ TEST_P(FastPath, Dates)
                           Case{"dt", D, MYSQL_TYPE_DATETIME, "1899-12-30 00:00:00", true},
                           Case{"dt", D, MYSQL_TYPE_DATETIME, "0100-01-01 00:00:00", true},
                           Case{"dt", D, MYSQL_TYPE_DATETIME, "9999-12-31 23:59:59", true},
-                          Case{"dt", D, MYSQL_TYPE_DATETIME, "0000-00-00 00:00:00", true},
+                          Case{"dt", D, MYSQL_TYPE_DATETIME, "0000-00-00 00:00:00", false},  // counted
+                          Case{"dt", D, MYSQL_TYPE_DATETIME, "9999-12-31 23:59:59.999999", true},
                           Case{"dt", D, MYSQL_TYPE_DATETIME, "0099-12-31 00:00:00", false},
                           Case{"dt", D, MYSQL_TYPE_DATETIME, "2020-02-30 00:00:00", false},
                           Case{"dt", D, MYSQL_TYPE_DATETIME, "2020-01-01T00:00:00", false},

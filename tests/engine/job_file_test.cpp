@@ -52,6 +52,23 @@ TEST(JobFile, RewritingNarrowsAReadableFile)
     EXPECT_EQ(lines[4], "mysqlp=secret");
 }
 
+TEST(JobFile, TimeToTextIsWrittenOnlyWhenSet)
+{
+    JobContent job;
+    EXPECT_FALSE(jobLines(job).join('|').contains("timetotext"));
+    job.timetotext = true;
+    const QStringList lines = jobLines(job);
+    EXPECT_TRUE(lines.contains("timetotext=1"));
+    ConversionSettings s;
+    SettingsRecordSink sink(s);
+    EXPECT_EQ(ApplyJobSettings(JobFile(lines), sink), QString());
+    EXPECT_TRUE(s.timetotext);
+    // A job without the key behaves as before: TIME stays Date/Time.
+    job.timetotext = false;
+    EXPECT_EQ(ApplyJobSettings(JobFile(jobLines(job)), sink), QString());
+    EXPECT_FALSE(s.timetotext);
+}
+
 TEST(JobFile, LineBreaksInValuesAreRefused)
 {
     QTemporaryDir dir;

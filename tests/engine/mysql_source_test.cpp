@@ -84,7 +84,7 @@ TEST(MySqlStatements, TextsAndQuoting)
 {
     EXPECT_EQ(showDatabasesStatement(), "show databases ");
     EXPECT_EQ(showTablesStatement(), "show tables");
-    EXPECT_EQ(showFieldsStatement("t1"), "show FIELDS from `t1`");
+    EXPECT_EQ(showFieldsStatement("t1"), "show full FIELDS from `t1`");
     EXPECT_EQ(showIndexStatement("my table"), "show index from `my table`");
     EXPECT_EQ(countRowsStatement("a-b"), "select count(*) from `a-b`");
     EXPECT_EQ(selectAllStatement("x`y"), "select * from `x``y`");

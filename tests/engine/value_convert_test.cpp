@@ -2,6 +2,8 @@
 #include "engine/mysql_source.h"
 #include "test_mysql_env.h"
 
+#include "jet/value.h"
+
 #include <gtest/gtest.h>
 
 #include <QDate>
@@ -113,6 +115,13 @@ TEST(ValueConvert, TextBitsAndBytes)
     EXPECT_EQ(cut.loss, QStringLiteral("a text of 6 characters was cut to 4"));
     const Converted pair = conv(QVariant(QStringLiteral("abc\U0001F600")), col(TargetKind::Text, 4), SourceKind::Text);
     EXPECT_EQ(pair.value, QVariant(QStringLiteral("abc")));
+    EXPECT_EQ(pair.loss, QStringLiteral("a text of 4 characters (5 UTF-16 units) was cut to 3 characters (3 units)"));
+    // Jet 3: replaced first, then measured, so an emoji fits one character.
+    TargetColumn jet3 = col(TargetKind::Text, 1);
+    jet3.codePage1252 = true;
+    const Converted one = conv(QVariant(QStringLiteral("\U0001F600")), jet3, SourceKind::Text);
+    EXPECT_EQ(one.value, QVariant(QStringLiteral("?")));
+    EXPECT_EQ(one.loss, QStringLiteral("characters that code page 1252 lacks became \"?\""));
     EXPECT_EQ(conv(QVariant(QByteArray("{\\rtf1 Hi}")), col(TargetKind::Memo), SourceKind::Blob).value,
               QVariant(QStringLiteral("Hi")));
     EXPECT_EQ(conv(QVariant(QByteArray("")), col(TargetKind::Memo), SourceKind::Blob).value,
@@ -132,14 +141,17 @@ TEST(ValueConvert, Dates)
     // Before 1899-12-30 the time is counted away from zero.
     EXPECT_EQ(days("1899-12-29 06:00:00").value.toDouble(), -1.25);
     EXPECT_NEAR(days("2000-01-01 00:00:00.500000").value.toDouble(), 36526 + 0.5 / 86400, 1e-9);
-    // Zero dates: NULL, not counted.
-    for (const char* z : {"0000-00-00", "0000-00-00 00:00:00"}) {
+    // Zero dates, whole or partial: NULL, counted.
+    for (const char* z : {"0000-00-00", "0000-00-00 00:00:00", "2020-00-10", "2020-05-00"}) {
         EXPECT_TRUE(days(z).value.isNull());
-        EXPECT_TRUE(days(z).loss.isEmpty());
+        EXPECT_EQ(days(z).loss, QString::fromLatin1(z) + " is a zero date: stored as NULL");
     }
+    // Digits beyond milliseconds are cut, never rounded into the next day.
+    const double last = days("9999-12-31 23:59:59.999999").value.toDouble();
+    EXPECT_EQ(jet::formatDateTime(jet::fromJetDate(last)), "9999-12-31 23:59:59");
+    EXPECT_EQ(jet::fromJetDate(last).microsecond, 999000);
     EXPECT_EQ(days("0099-12-31").loss, QStringLiteral("0099-12-31 is before the year 100"));
     EXPECT_TRUE(days("0100-01-01").loss.isEmpty());
-    EXPECT_EQ(days("2020-00-10").loss, QStringLiteral("2020-00-10 is not a valid date"));
     EXPECT_TRUE(days("2020-02-30").value.isNull());
 }
 
@@ -148,8 +160,12 @@ TEST(ValueConvert, Times)
     auto t = [](const char* s) { return conv(QVariant(QString::fromLatin1(s)), col(TargetKind::Date), SourceKind::Time); };
     EXPECT_EQ(t("12:00:00").value.toDouble(), 0.5);
     EXPECT_EQ(t("36:00:00.000").value.toDouble(), 1.5);
+    EXPECT_EQ(t("36:00:00.000").loss, QStringLiteral("36:00:00.000 is 24 hours or more: stored as 1899-12-31 12:00:00"));
     EXPECT_EQ(t("-00:00:00").value.toDouble(), 0.0);
-    EXPECT_EQ(t("-01:00:00").loss, QStringLiteral("-01:00:00 is a negative time"));
+    EXPECT_TRUE(t("-01:00:00").value.isNull());
+    EXPECT_EQ(t("-01:00:00").loss, QStringLiteral("-01:00:00 is a negative time: stored as NULL"));
+    EXPECT_EQ(jet::formatDateTime(jet::fromJetDate(t("23:59:59.999999").value.toDouble())), "1899-12-30 23:59:59");
+    EXPECT_TRUE(t("23:59:59.999999").loss.isEmpty());
     EXPECT_FALSE(t("12:61:00").loss.isEmpty());
 }
 
