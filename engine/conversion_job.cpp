@@ -2,6 +2,7 @@
 
 #include "engine/access_provider.h"
 
+#include <QDir>
 #include <QLocale>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -76,7 +77,14 @@ ConversionJob::~ConversionJob() = default;
 
 QString ConversionJob::dataFolder()
 {
+#ifdef _WIN32
+    // The roaming application-data folder (CSIDL_APPDATA), as the shell names it.
+    QString base = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    if (base.isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#else
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#endif
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
     return base + QStringLiteral("Orvanel/");
@@ -123,6 +131,37 @@ QStringList ConversionJob::openDatabase(const ConversionSettings& settings, cons
     m_failure.clear();
     ferrowane::openDatabase(d->source, settings, database, charsetPosition);
     return listTables(d->source);
+}
+
+void ConversionJob::adoptSource(MySqlConnection& connected)
+{
+    m_outcome = JobOutcome::NotStarted;
+    m_failure.clear();
+    d->source.takeOver(connected);
+}
+
+QStringList ConversionJob::jobTables(bool allTables, const QStringList& named, const QStringList& listed,
+                                     const QString& database)
+{
+    if (allTables)
+        return listed;
+    QStringList chosen;
+    for (const QString& name : named) {
+        if (!listed.contains(name)) {
+            d->log.appendLine(QStringLiteral("Table %1 is not in database %2 (names must match in letter case): "
+                                             "not converted")
+                                  .arg(name, database));
+            m_tableMissing = true;
+        } else if (!chosen.contains(name)) {
+            chosen.append(name);
+        }
+    }
+    return chosen;
+}
+
+QString ConversionJob::noTableLine(const QString& database)
+{
+    return QStringLiteral("No table to convert: the job selects no table of database %1").arg(database);
 }
 
 RunResult ConversionJob::run(const ConversionSettings& settings, const QStringList& tables, const RunTexts& texts)
@@ -188,7 +227,7 @@ int ConversionJob::exitStatus() const
 {
     switch (m_outcome) {
     case JobOutcome::Converted:
-        return 0;
+        return m_tableMissing ? 1 : 0;
     case JobOutcome::Ended:
     case JobOutcome::Stopped:
     case JobOutcome::TableFailed:

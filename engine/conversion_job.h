@@ -68,6 +68,19 @@ public:
     // tables. Throws Error (Input when no database is chosen).
     QStringList openDatabase(const ConversionSettings& settings, const QString& database, int charsetPosition);
 
+    // A login made on a connection of its own (the window connects on another
+    // thread, so that it can be abandoned) becomes the job's source.
+    void adoptSource(MySqlConnection& connected);
+
+    // The tables of a job file: every listed table (allTables), or each name
+    // of `named` that `listed` holds exactly (letter case counts), once, in
+    // the job's order. Every named table that is not listed gets a log line
+    // naming it and `database`, and makes the exit status at least 1.
+    QStringList jobTables(bool allTables, const QStringList& named, const QStringList& listed,
+                          const QString& database);
+    // The log line of a job whose selection holds no table.
+    static QString noTableLine(const QString& database);
+
     // Table page: converts `tables` in order into settings.accessfilename on
     // the database openDatabase opened. A Stop comes through the front end's
     // log. An error that ends the run is recorded (outcome, failure) and
@@ -95,7 +108,8 @@ public:
     // The message of the error that ended the run; empty when none did.
     QString failure() const { return m_failure; }
     // The command line's status: 0 every table converted; 1 a table failed,
-    // the run was stopped or ended by an error; 2 it never began on a table.
+    // a job's table was missing, the run was stopped or ended by an error;
+    // 2 it never began on a table.
     int exitStatus() const;
 
     MySqlConnection& source();
@@ -107,6 +121,7 @@ private:
     std::unique_ptr<State> d;
     JobOutcome m_outcome = JobOutcome::NotStarted;
     QString m_failure;
+    bool m_tableMissing = false;  // a job named a table the database does not list
 };
 
 }  // namespace ferrowane

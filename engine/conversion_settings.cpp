@@ -9,7 +9,9 @@ const QStringList& characterSetNames()
         "cp1257",  "cp850",    "cp852",   "cp866",    "cp932",  "dec8",   "eucjpms", "euckr",
         "gb2312",  "gbk",      "geostd8", "greek",    "hebrew", "hp8",    "keybcs2", "koi8r",
         "koi8u",   "latin1",   "latin2",  "latin5",   "latin7", "macce",  "macroman", "sjis",
-        "swe7",    "tis620",   "ucs2",    "ujis",     "utf8"};
+        "swe7",    "tis620",   "ucs2",    "ujis",     "utf8",
+        // After the older entries, so that their stored positions keep their meaning.
+        "utf8mb4"};
     return names;
 }
 

@@ -7,12 +7,16 @@
 
 #include <QStringDecoder>
 
+#include <mutex>
+#include <utility>
+
 namespace ferrowane {
 
 namespace {
 
 constexpr unsigned int binaryCharset = 63;
 constexpr unsigned int connectTimeoutSeconds = 30;
+constexpr unsigned int kDefaultPort = 3306;
 
 QString libraryText(const char* text, const CharsetCodec* codec)
 {
@@ -40,7 +44,51 @@ QByteArray cString(const CharsetCodec& codec, const QString& text)
     return bytes;
 }
 
+// What a failed login most likely means and what to do, for the errors of
+// the client library that a person can act on; empty for the others.
+QString connectionHint(unsigned int code, const QString& host, unsigned int port, const QString& socket)
+{
+    const bool viaSocket = host == QLatin1String("localhost");
+    switch (code) {
+    case 2002:  // no connection: the socket or the TCP port
+    case 2003:
+        if (viaSocket)
+            return QStringLiteral("No MySQL server answered on the local socket%1: the server may not be running "
+                                  "on this computer, or it listens only on a TCP port (enter that port, or choose "
+                                  "Remote).")
+                .arg(socket.isEmpty() ? QString() : QStringLiteral(" '%1'").arg(socket));
+        return QStringLiteral("No MySQL server answered at %1 port %2: no server may be running there, a firewall "
+                              "may block the port, or the port number may be wrong.")
+            .arg(host)
+            .arg(port);
+    case 2005:  // the host name did not resolve
+        return QStringLiteral("The host name '%1' is not known: check its spelling, or enter the server's IP "
+                              "address.")
+            .arg(host);
+    case 2013:  // connected, but no answer in time
+        return QStringLiteral("The server at %1 port %2 did not answer as a MySQL server does: check that the port "
+                              "is the MySQL server's.")
+            .arg(viaSocket ? QStringLiteral("the local socket") : host)
+            .arg(port);
+    default:
+        return QString();
+    }
+}
+
 }  // namespace
+
+QString remoteWithoutHostMessage()
+{
+    return QStringLiteral("Remote mode needs a host name: enter the server's network name or IP address, or "
+                          "choose Local.");
+}
+
+QString unknownDatabaseMessage(const QString& name)
+{
+    return QStringLiteral("Unknown database '%1': the server lists no database of that name (letter case aside). "
+                          "Check the database name.")
+        .arg(name);
+}
 
 MySqlError::MySqlError(const QString& message, unsigned int code) : Error(ErrorKind::Source, message), m_code(code) {}
 
@@ -66,7 +114,15 @@ ConnectionParams ConnectionParams::fromSettings(const ConversionSettings& settin
                                                 const QString& database, int charsetPosition)
 {
     ConnectionParams p;
-    p.host = settings.accessmode == 1 ? settings.host : QStringLiteral("localhost");
+    if (settings.accessmode == 1) {
+        p.host = settings.host;
+    } else {
+        // A local server on another port than the default one is reached by
+        // TCP on that port; the socket knows no port.
+        bool numeric = false;
+        const unsigned int port = settings.port.trimmed().toUInt(&numeric);
+        p.host = numeric && port != kDefaultPort ? QStringLiteral("127.0.0.1") : QStringLiteral("localhost");
+    }
     p.port = settings.port;
     p.user = settings.mysqlu;
     p.password = settings.mysqlp;
@@ -335,6 +391,8 @@ QString MySqlConnection::characterSet() const
 void MySqlConnection::open()
 {
     close();
+    if (trimBlanks(m_params.host).isEmpty())
+        throw SourceInputError(remoteWithoutHostMessage());
     const unsigned int port = parsePort(m_params.port);
     if (!m_params.characterSet.isEmpty() && !CharsetCodec::isKnown(m_params.characterSet))
         throw SourceInputError("Unknown character set: " + m_params.characterSet);
@@ -350,6 +408,9 @@ void MySqlConnection::open()
     const QByteArray password = cString(*codec, m_params.password);
     const QByteArray database = cString(*codec, m_params.database);
 
+    // The library's set-up is not thread-safe; the window connects on other threads.
+    static std::once_flag libraryReady;
+    std::call_once(libraryReady, [] { mysql_library_init(0, nullptr, nullptr); });
     MYSQL* mysql = mysql_init(nullptr);
     if (!mysql)
         throw MySqlError(QStringLiteral("Out of memory while starting the MySQL client"));
@@ -366,12 +427,28 @@ void MySqlConnection::open()
 
     if (!mysql_real_connect(mysql, host.constData(), user.constData(), password.constData(),
                             database.isEmpty() ? nullptr : database.constData(), port, socket, 0)) {
-        const MySqlError error(libraryText(mysql_error(mysql), codec.get()), mysql_errno(mysql));
+        const unsigned int code = mysql_errno(mysql);
+        QString message = libraryText(mysql_error(mysql), codec.get());
+        const QString hint = connectionHint(code, m_params.host, port, socket ? QString::fromLocal8Bit(socket) : QString());
+        if (!hint.isEmpty())
+            message += u'\n' + hint;
+        const MySqlError error(message, code);
         mysql_close(mysql);
         throw error;
     }
     m_mysql = mysql;
     m_codec = std::move(codec);
+}
+
+void MySqlConnection::takeOver(MySqlConnection& other)
+{
+    if (&other == this)
+        return;
+    close();
+    m_mysql = std::exchange(other.m_mysql, nullptr);
+    m_params = other.m_params;
+    m_codec = std::move(other.m_codec);
+    m_active = std::exchange(other.m_active, {});
 }
 
 void MySqlConnection::close()
@@ -467,7 +544,10 @@ DatabaseList listDatabases(MySqlConnection& connection, const ConversionSettings
     if (trimBlanks(typedName).isEmpty())
         throw SourceInputError(QStringLiteral("Please enter database name"));
     connection.close();
-    connection.setParams(ConnectionParams::fromSettings(settings, typedName));
+    // Logged in without a database: a name typed in another letter case than
+    // the server's would be refused by a server that compares names exactly.
+    // The list decides which database is meant.
+    connection.setParams(ConnectionParams::fromSettings(settings, QString()));
     connection.open();
 
     DatabaseList list;

@@ -48,16 +48,22 @@ QString showIndexStatement(const QString& table);       // "show index from `t`"
 QString countRowsStatement(const QString& table);       // "select count(*) from `t`"
 QString selectAllStatement(const QString& table);       // "select * from `t`"
 
+// The refusal of a login in remote mode with no host name.
+QString remoteWithoutHostMessage();
+// The message for a database name that the server does not list.
+QString unknownDatabaseMessage(const QString& name);
+
 // Login parameters of the connection.
 struct ConnectionParams {
-    QString host;          // "localhost" in local mode
+    QString host;          // local mode: "localhost" (the socket), or "127.0.0.1" for a port other than 3306
     QString port;          // as typed; checked when the connection opens
     QString user;
     QString password;
     QString database;      // as typed, not trimmed
     QString characterSet;  // empty: none chosen, the connection asks for utf8mb4
 
-    // Host "localhost" when accessmode is 0, else settings.host; the charset only
+    // Local mode (accessmode 0): host "localhost", or "127.0.0.1" when the port
+    // is a number other than 3306; remote: settings.host. The charset only
     // when charsetPosition (the selected entry of the list) is above 0.
     static ConnectionParams fromSettings(const ConversionSettings& settings,
                                          const QString& database, int charsetPosition = 0);
@@ -141,8 +147,13 @@ public:
 
     // Host "localhost" goes through the Unix socket: the library's default one,
     // or the one the environment variable MYSQL_UNIX_PORT names.
-    // Throws SourceInputError for a bad port, MySqlError when the login fails.
+    // Throws SourceInputError for an empty host or a bad port, MySqlError when
+    // the login fails (a refused connection's message says where it tried and
+    // what is likely wrong). Safe to call on any thread, one connection each.
     void open();
+    // Takes the other connection's open session (and its parameters) over,
+    // closing its own: a login made on another thread becomes this one.
+    void takeOver(MySqlConnection& other);
     void close();
     bool isOpen() const;
 
@@ -176,8 +187,9 @@ int matchDatabase(const QStringList& names, const QString& typedName);
 // The typed database name with leading and trailing blanks and control characters removed.
 QString trimBlanks(const QString& text);
 
-// step2Click: logs in with the settings' login fields and the typed database name
-// (as typed), then lists the server's databases. Throws SourceInputError
+// step2Click: logs in with the settings' login fields and no database (a name
+// in the wrong letter case would be refused by some servers), then lists the
+// server's databases and matches the typed name against them. Throws SourceInputError
 // "Please enter database name" when the typed name is blank, MySqlError on failure.
 DatabaseList listDatabases(MySqlConnection& connection, const ConversionSettings& settings,
                            const QString& typedName);

@@ -152,14 +152,17 @@ QStringList JobFile::tableEntries() const
 
 QString ApplyJobSettings(const JobFile& job, JobSettingsSink& sink)
 {
-    auto choice = [&job](const char* key, std::optional<int>& out) -> QString {
+    // The message names the value, its key and the values the key takes.
+    auto choice = [&job](const char* key, const char* allowed, std::optional<int>& out) -> QString {
         const QString text = job.value(QLatin1String(key));
         out = decodeChoice(text);
-        return out ? QString() : QStringLiteral("'%1' is not a valid integer value").arg(text);
+        return out ? QString()
+                   : QStringLiteral("'%1' is not a valid integer value for \"%2\" in the job file: use %3.")
+                         .arg(text, QLatin1String(key), QLatin1String(allowed));
     };
 
     std::optional<int> position;
-    if (QString bad = choice("accessmode", position); !bad.isEmpty())
+    if (QString bad = choice("accessmode", "0 (Local) or 1 (Remote)", position); !bad.isEmpty())
         return bad;
     sink.setAccessMode(*position);
 
@@ -171,14 +174,14 @@ QString ApplyJobSettings(const JobFile& job, JobSettingsSink& sink)
     sink.setOracle(job.value(QStringLiteral("oracleh")), job.value(QStringLiteral("oracleu")),
                    job.value(QStringLiteral("oraclep")));
 
-    if (QString bad = choice("accessformat", position); !bad.isEmpty())
+    if (QString bad = choice("accessformat", "0 (MS Access 95/97) or 1 (MS Access 2000)", position); !bad.isEmpty())
         return bad;
     sink.setAccessFormat(*position);
 
     sink.setAccessFileName(job.value(QStringLiteral("accessfilename")));
     sink.setCharacterSet(job.value(QStringLiteral("character_set")));
 
-    if (QString bad = choice("processtable", position); !bad.isEmpty())
+    if (QString bad = choice("processtable", "0 (Overwrite), 1 (Merge) or 2 (Skip)", position); !bad.isEmpty())
         return bad;
     sink.setProcessTable(*position);
 

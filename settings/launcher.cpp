@@ -1,7 +1,11 @@
 // Launchers of a job: a shell link on Windows, an executable script elsewhere.
 #include "settings/launcher.h"
 
+#include "engine/conversion_job.h"  // replaceExtension
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef _WIN32
 #include <objbase.h>
@@ -26,13 +30,35 @@ QString shellQuote(const QString& text)
 
 QString launcherScript(const QString& programPath, const QString& jobPath)
 {
-    return QStringLiteral("#!/bin/sh\n# Runs a Ferrowane job unattended.\nexec %1 %2\n")
-        .arg(shellQuote(programPath), shellQuote(jobPath));
+    // In the program's folder, as a shortcut starts it: a relative path in the
+    // job means the same wherever the launcher is run from.
+    const QString folder = QFileInfo(programPath).absolutePath();
+    return QStringLiteral("#!/bin/sh\n# Runs a Ferrowane job unattended.\ncd %1 || exit 2\nexec %2 %3\n")
+        .arg(shellQuote(folder), shellQuote(programPath), shellQuote(jobPath));
+}
+
+QString launcherPathClash(const QString& launcherPath)
+{
+    const QString launcher = QFileInfo(launcherPath).absoluteFilePath();
+#ifdef _WIN32
+    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
+#endif
+    for (const char* extension : {".frwjob", ".log"}) {
+        const QString other = QFileInfo(replaceExtension(launcherPath, QLatin1String(extension))).absoluteFilePath();
+        if (launcher.compare(other, cs) == 0)
+            return other;
+    }
+    return QString();
 }
 
 #ifdef _WIN32
-void CreateShellLink(const QString& programPath, const QString& arguments, const QString& linkPath)
+void CreateShellLink(const QString& programPathGiven, const QString& arguments, const QString& linkPathGiven)
 {
+    // The shell takes only its own separators; Qt hands paths with "/".
+    const QString programPath = QDir::toNativeSeparators(programPathGiven);
+    const QString linkPath = QDir::toNativeSeparators(linkPathGiven);
     const qsizetype separator = programPath.lastIndexOf(u'\\');
     const QString folder = separator >= 0 ? programPath.left(separator + 1) : QString();
     const HRESULT init = CoInitialize(nullptr);
@@ -59,7 +85,7 @@ void CreateShellLink(const QString& programPath, const QString& arguments, const
 QString writeLauncher(const QString& programPath, const QString& jobPath, const QString& launcherPath)
 {
 #ifdef _WIN32
-    CreateShellLink(programPath, u'"' + jobPath + u'"', launcherPath);
+    CreateShellLink(programPath, u'"' + QDir::toNativeSeparators(jobPath) + u'"', launcherPath);
     return QString();
 #else
     QFile file(launcherPath);

@@ -10,9 +10,14 @@ namespace ferrowane {
 // inside written as '\''. Blanks, double quotes and dollar signs stay literal.
 QString shellQuote(const QString& text);
 
-// The launcher script: starts the program with the job file's full path as
-// its only argument.
+// The launcher script: starts the program in its own folder with the job
+// file's full path as its only argument.
 QString launcherScript(const QString& programPath, const QString& jobPath);
+
+// A launcher named like its job file (".frwjob") or its log (".log") would be
+// overwritten by them, or overwrite the job: the path it clashes with, empty
+// when there is none.
+QString launcherPathClash(const QString& launcherPath);
 
 // Writes the launcher for a job at launcherPath, replacing any file there:
 // on Windows a shell link (CreateShellLink with the job path in double

@@ -93,6 +93,8 @@ StoredSettings LoadSettings()
         s.port = QStringLiteral("3306");
     s.defaultaccessdir = readText(store, QStringLiteral("defaultaccessdir"));
     s.characterSet = readChoice(store, QStringLiteral("Character Set"));
+    if (s.characterSet == -1)
+        s.characterSetName = readText(store, QStringLiteral("Character Set Name"));
     s.oracleh = readText(store, QStringLiteral("oracleh"));
     s.oracleu = readText(store, QStringLiteral("oracleu"));
     s.oraclep = readText(store, QStringLiteral("oraclep"));
@@ -121,6 +123,11 @@ bool SaveSettings(const StoredSettings& v, const QString& accessFileName)
     store.setValue(QStringLiteral("host"), v.host);
     store.setValue(QStringLiteral("port"), v.port);
     store.setValue(QStringLiteral("Character Set"), encodeChoice(v.characterSet));
+    // A typed name that is no entry of the list would be lost as "-1" alone.
+    if (v.characterSet == -1)
+        store.setValue(QStringLiteral("Character Set Name"), v.characterSetName);
+    else
+        store.remove(QStringLiteral("Character Set Name"));
     store.setValue(QStringLiteral("oracleh"), v.oracleh);
     store.setValue(QStringLiteral("oraclep"), v.oraclep);
     store.setValue(QStringLiteral("oracleu"), v.oracleu);

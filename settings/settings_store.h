@@ -17,6 +17,7 @@ struct StoredSettings {
     QString host;
     QString port = QStringLiteral("3306");
     int characterSet = 0;             // position in characterSetNames(); -1 none selected
+    QString characterSetName;         // with -1: the name typed into the box, kept as "Character Set Name"
     QString oracleh;
     QString oracleu;
     QString oraclep;

@@ -23,6 +23,21 @@ bool displayAvailable()
 #endif
 }
 
+void addOffscreenFallback()
+{
+#if !defined(Q_OS_WIN) && !defined(Q_OS_MACOS)
+    QByteArray platforms = qgetenv("QT_QPA_PLATFORM");
+    if (platforms.isEmpty()) {
+        // Qt's own choice, spelled out: a Wayland compositor, then X.
+        if (!qgetenv("WAYLAND_DISPLAY").isEmpty())
+            platforms = "wayland;";
+        platforms += "xcb";
+    }
+    if (!platforms.split(';').contains("offscreen"))
+        qputenv("QT_QPA_PLATFORM", platforms + ";offscreen");
+#endif
+}
+
 namespace {
 
 // What the window's page for the second server holds, which jobs may set.
@@ -56,6 +71,7 @@ void storeSettings(const HeadlessState& state)
         s.host = c.host;
         s.port = c.port;
         s.characterSet = characterSetPosition(c.character_set);
+        s.characterSetName = s.characterSet == -1 ? c.character_set : QString();
         s.oracleh = state.oracleh;
         s.oracleu = state.oracleu;
         s.oraclep = state.oraclep;
@@ -103,7 +119,7 @@ int runJobHeadless(const QString& jobPath, ProgressLog* echo)
         c.mysqlp = st.mysqlp;
         c.host = st.host;
         c.port = st.port;
-        c.character_set = characterSetNames().value(st.characterSet);
+        c.character_set = st.characterSet == -1 ? st.characterSetName : characterSetNames().value(st.characterSet);
         c.processtable = st.processtable;
         c.tabledefonly = st.tabledefonly;
         c.nameuppercase = st.nameuppercase;
@@ -128,25 +144,23 @@ int runJobHeadless(const QString& jobPath, ProgressLog* echo)
     try {
         // The connection page: log in and find the job's database in the server's list.
         const DatabaseList databases = job.logIn(state.settings, state.settings.mysqldatabase);
-        const QString chosen = databases.selectedIndex >= 0 ? databases.names[databases.selectedIndex] : QString();
+        if (databases.selectedIndex < 0)
+            return stop(unknownDatabaseMessage(state.settings.mysqldatabase), JobNotStarted);
+        const QString chosen = databases.names[databases.selectedIndex];
         // The settings page: a target file is needed before the database is opened.
         if (trimBlanks(state.settings.accessfilename).isEmpty())
             return stop(QStringLiteral("Please input Access database name"), JobNotStarted);
-        QStringList available =
+        const QStringList available =
             job.openDatabase(state.settings, chosen, characterSetPosition(state.settings.character_set));
-        // The table page: every table, or those the job names exactly, each once.
-        if (jobFile->allTables()) {
-            tables = available;
-        } else {
-            for (const QString& name : jobFile->tableEntries()) {
-                const qsizetype at = available.indexOf(name);
-                if (at >= 0)
-                    tables.append(available.takeAt(at));
-            }
-        }
+        // The table page: every table, or those the job names exactly, each once;
+        // each named table that is missing is logged.
+        tables = job.jobTables(jobFile->allTables(), jobFile->tableEntries(), available, chosen);
     } catch (const std::exception& e) {
         return stop(messageOf(e), JobNotStarted);
     }
+    // A job that converts nothing has not succeeded.
+    if (tables.isEmpty())
+        return stop(ConversionJob::noTableLine(state.settings.mysqldatabase), JobTableFailed);
 
     bool logSaved = false;
     job.beforeFinishLine = [&] {
@@ -165,7 +179,8 @@ int runJobHeadless(const QString& jobPath, ProgressLog* echo)
     storeSettings(state);
     if (!logSaved)
         return JobTableFailed;
-    return result.failedTables > 0 ? JobTableFailed : JobConverted;
+    // A failed table, or a table of the job that the database does not list.
+    return result.failedTables > 0 || job.exitStatus() != 0 ? JobTableFailed : JobConverted;
 }
 
 }  // namespace ferrowane

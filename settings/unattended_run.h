@@ -18,10 +18,18 @@ namespace ferrowane {
 // (QT_QPA_PLATFORM, such as "offscreen"). Other systems always have one.
 bool displayAvailable();
 
+// For a job run with a window: lets the window platform fall back to
+// "offscreen" when the display (or the platform chosen by QT_QPA_PLATFORM)
+// cannot be opened, instead of the program aborting. Sets QT_QPA_PLATFORM
+// to a list of platforms tried in order; call before the application object
+// is made. No effect on Windows and macOS.
+void addOffscreenFallback();
+
 // Exit statuses of a run without a window.
 enum JobExit {
     JobConverted = 0,    // every table converted
-    JobTableFailed = 1,  // the run ended, but a table failed, or it was ended by an error
+    JobTableFailed = 1,  // the run ended, but a table failed or a job's table was missing, or it was
+                         // ended by an error; or the job selects no table
     JobNotStarted = 2,   // the job could not be read or applied, or a step before the run refused
 };
 

@@ -56,6 +56,9 @@ const LanguageTable& englishTable()
         {QStringLiteral("labelaccessformat"), QStringLiteral("Access format:")},
         {QStringLiteral("labelaccessname"), QStringLiteral("MS Access database name:")},
         {QStringLiteral("nullaccessname"), QStringLiteral("Please input Access database name")},
+        // Messages of the connection and job rules.
+        {QStringLiteral("nullhost"), QStringLiteral("Remote mode needs a host name: enter the server's network name or IP address, or choose Local.")},
+        {QStringLiteral("samelauncherpath"), QStringLiteral("The shortcut file cannot have the name of its job file or its log file (%1). Choose another name or extension.")},
     };
     return table;
 }
@@ -111,6 +114,9 @@ const LanguageTable& chineseTable()
         {QStringLiteral("labelaccessformat"), QString::fromUtf8("Access格式:")},
         {QStringLiteral("labelaccessname"), QString::fromUtf8("MS Access 文件名:")},
         {QStringLiteral("nullaccessname"), QString::fromUtf8("请输入Access文件名")},
+        // Messages of the connection and job rules.
+        {QStringLiteral("nullhost"), QString::fromUtf8("远程模式需要主机名: 请输入服务器的网络名称或IP地址, 或者选择本地模式.")},
+        {QStringLiteral("samelauncherpath"), QString::fromUtf8("快捷方式文件不能与它的设置文件或日志文件同名 (%1). 请选择其他名称或扩展名.")},
     };
     return table;
 }

@@ -19,6 +19,12 @@ int main(int argc, char** argv)
         return ferrowane::runJobHeadless(QCoreApplication::arguments().at(1));
     }
 
+    // An unattended run must end, also when the display named cannot be
+    // reached: the window then runs on the offscreen platform, and every
+    // message goes to the job's log as ever.
+    if (argc > 1)
+        ferrowane::addOffscreenFallback();
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrowane"));
     QApplication::setOrganizationName(QStringLiteral("Tarnwick"));
@@ -30,5 +36,7 @@ int main(int argc, char** argv)
     // The wizard, which makes its shortcut-file window after itself.
     ferrowane::WizardWindow window(arguments);
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    // An unattended run ends with the statuses of a run without a window.
+    return window.unattended() ? window.exitStatus() : status;
 }

@@ -14,11 +14,19 @@ MessageBoxHandler& installedHandler()
 }
 }  // namespace
 
+QString screenLines(QString text)
+{
+    // A box breaks lines only at LF; a bare CR would show nothing.
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(u'\r', u'\n');
+    return text;
+}
+
 QMessageBox::StandardButton showMessage(const MessageRequest& request)
 {
     if (const MessageBoxHandler& handler = installedHandler())
         return handler(request);
-    QMessageBox box(request.icon, request.title, request.text, request.buttons, request.parent);
+    QMessageBox box(request.icon, request.title, screenLines(request.text), request.buttons, request.parent);
     return QMessageBox::StandardButton(box.exec());
 }
 

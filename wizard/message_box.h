@@ -21,6 +21,9 @@ struct MessageRequest {
 
 using MessageBoxHandler = std::function<QMessageBox::StandardButton(const MessageRequest&)>;
 
+// The text as a box shows it: line ends of CR LF or a bare CR become LF.
+QString screenLines(QString text);
+
 // Shows the box modally (or hands it to the installed handler) and returns the answer.
 QMessageBox::StandardButton showMessage(const MessageRequest& request);
 

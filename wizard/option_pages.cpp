@@ -161,7 +161,7 @@ void ConnectionPage::showStored(const StoredSettings& s)
     m_port->setText(s.port.isEmpty() ? QStringLiteral("3306") : s.port);
     if (s.characterSet == -1) {
         m_characterSet->setCurrentIndex(-1);
-        m_characterSet->setEditText(QString());
+        m_characterSet->setEditText(s.characterSetName);
     } else {
         const int last = int(characterSetNames().size()) - 1;
         m_characterSet->setCurrentIndex(std::clamp(s.characterSet, 0, last));

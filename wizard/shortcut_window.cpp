@@ -3,6 +3,8 @@
 #include "wizard/shortcut_window.h"
 
 #include "settings/launcher.h"
+#include "wizard/language.h"
+#include "wizard/message_box.h"
 #include "wizard/controls.h"
 #include "wizard/option_pages.h"
 #include "wizard/table_page.h"
@@ -188,7 +190,7 @@ void ShortcutWindow::message(const QString& text)
     if (showMessageText)
         showMessageText(text);
     else
-        QMessageBox::information(this, windowTitle(), text);
+        showInfo(this, text, windowTitle());
 }
 
 void ShortcutWindow::closeToReselectTables()
@@ -231,6 +233,13 @@ void ShortcutWindow::saveJobAndShortcut()
     }
     if (shortcut.isEmpty())
         return;
+    // Named like its job or its log, the launcher and the job would overwrite each other.
+    if (const QString clash = launcherPathClash(shortcut); !clash.isEmpty()) {
+        const auto* wizard = qobject_cast<const WizardWindow*>(parentWidget());
+        const bool chinese = wizard && wizard->language() == QLatin1String("cn");
+        message(tableText(chinese ? chineseTable() : englishTable(), QStringLiteral("samelauncherpath")).arg(clash));
+        return;
+    }
 
     const JobContent job = jobContent();
     m_jobText->setPlainText(jobLines(job).join(u'\n'));

@@ -2,21 +2,32 @@
 // server's databases (step 2), open the chosen database and list its tables
 // (step 4), run the conversion (step 5), finish (step 6). Each is one
 // function, so that the work of a step can be read, and replaced, in one place.
+// Also what the steps share: the login on another thread with its Cancel, and
+// the report of a message, which an unattended run writes to its log instead
+// of showing it.
 #include "wizard/wizard_window.h"
 
 #include "engine/conversion_job.h"
 #include "settings/job_file.h"
 #include "settings/unattended_run.h"
+#include "wizard/connect_aside.h"
+#include "wizard/language.h"
 #include "wizard/log_page.h"
 #include "wizard/log_view.h"
 #include "wizard/message_box.h"
 #include "wizard/option_pages.h"
 #include "wizard/table_page.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QTextStream>
+#include <QTimer>
 #include <QPushButton>
 #include <QStackedWidget>
+
+#include <algorithm>
+#include <memory>
 
 namespace ferrowane {
 
@@ -24,27 +35,114 @@ void WizardWindow::logInAndListDatabases()
 {
     const QString typed = m_connectionPage->typedDatabase();
     if (trimBlanks(typed).isEmpty()) {
-        showInfo(this, QStringLiteral("Please enter database name"), QString::fromLatin1(kApplicationTitle));
+        report(QStringLiteral("Please enter database name"), true);
         m_connectionPage->focusDatabase();
         throw SilentAbort();
     }
-    const DatabaseList list = m_job->logIn(conversionSettings(), typed);
-    m_optionsPage->showDatabases(list.names, list.selectedIndex);
+    const ConversionSettings settings = conversionSettings();
+    if (settings.accessmode == 1 && trimBlanks(settings.host).isEmpty()) {
+        report(messageText("nullhost"), true);
+        if (QWidget* host = control(QStringLiteral("edthost")))
+            host->setFocus();
+        throw SilentAbort();
+    }
+    auto list = std::make_shared<DatabaseList>();
+    logInAside([settings, typed, list](MySqlConnection& c) { *list = listDatabases(c, settings, typed); });
+    m_optionsPage->showDatabases(list->names, list->selectedIndex);
 }
 
 void WizardWindow::openDatabaseAndListTables()
 {
     if (trimBlanks(m_optionsPage->accessFileName()).isEmpty()) {
-        showInfo(this, m_noAccessFileName->text(), QString::fromLatin1(kApplicationTitle));
+        report(m_noAccessFileName->text(), true);
         m_optionsPage->focusBrowse();
         throw SilentAbort();
     }
     if (!m_optionsPage->databaseChosen()) {
         m_job->source().close();
-        throw SourceInputError(QStringLiteral("Please choose a MySQL database in the list."));
+        // A job's database that the server does not list is named; a person sees the list.
+        throw SourceInputError(m_unattended ? unknownDatabaseMessage(m_connectionPage->typedDatabase())
+                                            : QStringLiteral("Please choose a MySQL database in the list."));
     }
-    m_tablePage->listAvailable(
-        m_job->openDatabase(conversionSettings(), m_optionsPage->chosenDatabase(), characterSetIndex()));
+    const ConversionSettings settings = conversionSettings();
+    const QString database = m_optionsPage->chosenDatabase();
+    const int charset = characterSetIndex();
+    auto tables = std::make_shared<QStringList>();
+    logInAside([settings, database, charset, tables](MySqlConnection& c) {
+        openDatabase(c, settings, database, charset);
+        *tables = listTables(c);
+    });
+    m_listedTables = *tables;
+    m_tablePage->listAvailable(*tables);
+}
+
+void WizardWindow::logInAside(std::function<void(MySqlConnection&)> work)
+{
+    // The earlier session ends first, as a new login replaces it.
+    m_job->source().close();
+    const bool backEnabled = m_back->isEnabled();
+    const bool nextEnabled = m_next->isEnabled();
+    const QString closeText = m_close->text();
+    m_back->setEnabled(false);
+    m_next->setEnabled(false);
+    m_close->setText(QStringLiteral("Cancel"));
+    m_connecting = true;
+    m_connectCancelled = false;
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    auto restore = [&] {
+        QApplication::restoreOverrideCursor();
+        m_connecting = false;
+        m_close->setText(closeText);
+        m_back->setEnabled(backEnabled);
+        m_next->setEnabled(nextEnabled);
+    };
+    bool finished = false;
+    try {
+        finished = connectAside(std::move(work), *m_job, [this] { return m_connectCancelled; });
+    } catch (...) {
+        restore();
+        throw;
+    }
+    restore();
+    if (!finished)
+        throw SilentAbort();
+}
+
+QString WizardWindow::messageText(const char* key) const
+{
+    const LanguageTable& table = m_languageCode == QLatin1String("cn") ? chineseTable() : englishTable();
+    return tableText(table, QLatin1String(key));
+}
+
+void WizardWindow::report(const QString& text, bool note)
+{
+    if (!m_unattended) {
+        if (note)
+            showInfo(this, text, QString::fromLatin1(kApplicationTitle));
+        else
+            showError(this, text);
+        return;
+    }
+    if (m_unattendedEnded)
+        return;
+    progressLog().appendLine(text);
+    endUnattendedRun(m_runBegun ? JobTableFailed : JobNotStarted);
+}
+
+void WizardWindow::endUnattendedRun(int status)
+{
+    if (m_unattendedEnded)
+        return;
+    m_unattendedEnded = true;
+    m_exitStatus = status;
+    m_unattendedStart->stop();
+    const QString error = ConversionJob::saveLines(ConversionJob::logPath(jobPath()), logLines());
+    if (!error.isEmpty()) {
+        QTextStream(stderr) << error << "\n";
+        m_exitStatus = std::max(m_exitStatus, int(JobTableFailed));
+    }
+    m_running = false;  // the window may close now
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void WizardWindow::runConversion()
@@ -60,15 +158,20 @@ void WizardWindow::runConversion()
     log.resetBar();
 
     m_job->beforeFinishLine = nullptr;
+    m_runBegun = true;
+    bool logSaved = true;
     if (m_unattended) {
         // The end of an unattended run, before the last completion line:
         // the end time, the log file beside the job, and the program ends.
-        m_job->beforeFinishLine = [this, &log] {
+        m_job->beforeFinishLine = [this, &log, &logSaved] {
             log.appendLine(QStringLiteral("The end time:") + ConversionJob::dateTimeText());
             m_running = false;  // the window may close now
+            m_unattendedEnded = true;
             const QString logPath = ConversionJob::logPath(jobPath());
-            if (!ConversionJob::saveLines(logPath, log.lines()).isEmpty())
-                showError(this, QStringLiteral("Cannot write the log file %1.").arg(QDir::toNativeSeparators(logPath)));
+            if (const QString error = ConversionJob::saveLines(logPath, log.lines()); !error.isEmpty()) {
+                QTextStream(stderr) << error << "\n";
+                logSaved = false;
+            }
             close();
         };
     }
@@ -79,12 +182,19 @@ void WizardWindow::runConversion()
         result = m_job->run(settings, settings.tables, m_logPage->completionTexts());
     } catch (...) {
         m_running = false;
+        m_stopRequested = false;  // the run is over
         log.flush();
         throw;
     }
     m_running = false;
     log.flush();
-    if (result.stopped)
+    if (m_unattended)
+        m_exitStatus = logSaved ? m_job->exitStatus() : std::max(m_job->exitStatus(), int(JobTableFailed));
+    // The run is over: a Stop it left on, or one confirmed during its last
+    // table, keeps the wizard on this step once and is then forgotten.
+    const bool stopped = result.stopped || m_stopRequested;
+    m_stopRequested = false;
+    if (stopped)
         throw SilentAbort();
     log.finishBar();
 }

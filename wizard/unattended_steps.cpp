@@ -71,25 +71,34 @@ JobStart startJob(WizardWindow& window)
 
 void continueUnattendedRun(WizardWindow& window)
 {
-    // Each test sees the step as the nested clicks before it left it.
-    if (window.currentStep() == 1)
+    // Each test sees the step as the nested clicks before it left it; a run
+    // that ended on a message goes no further.
+    if (window.currentStep() == 1 && !window.unattendedRunEnded())
         window.goNext();
-    if (window.currentStep() == 2)
+    if (window.currentStep() == 2 && !window.unattendedRunEnded())
         window.goNext();
-    if (window.currentStep() == 4)
+    if (window.currentStep() == 4 && !window.unattendedRunEnded())
         window.goNext();
-    if (window.currentStep() != 5)
+    if (window.currentStep() != 5 || window.unattendedRunEnded())
         return;
     TablePage& tables = window.tablePage();
-    if (window.jobValue(QStringLiteral("alltables")) == QLatin1String("1")) {
+    const JobFile job(window.jobLines());
+    const QString database = window.optionsPage().chosenDatabase();
+    // Every table, or each one the job names exactly; a name the list does
+    // not hold is logged.
+    const QStringList chosen = window.job().jobTables(job.allTables(), job.tableEntries(), window.listedTables(), database);
+    if (job.allTables()) {
         tables.addAll();
     } else {
-        // A name the list does not hold is passed over without a message.
-        for (int i = 0; i < window.jobLines().size(); ++i) {
-            const QString name = window.jobValue(QStringLiteral("tables") + QString::number(i));
-            if (!name.isEmpty() && tables.selectAvailable(name))
+        for (const QString& name : chosen)
+            if (tables.selectAvailable(name))
                 tables.addSelected();
-        }
+    }
+    // A job that converts nothing has not succeeded.
+    if (tables.selectedCount() == 0) {
+        window.progressLog().appendLine(ConversionJob::noTableLine(database));
+        window.endUnattendedRun(JobTableFailed);
+        return;
     }
     window.goNext();
 }

@@ -27,7 +27,8 @@ JobStart startJob(WizardWindow& window);
 
 // The end of every Next in an unattended run: on steps 1, 2 and 4 Next again;
 // on step 5 the job's tables are selected (all of them, or each "tables"
-// entry that names an available table exactly) and Next starts the run.
+// entry that names an available table exactly; the others are logged) and
+// Next starts the run. A selection without a table ends the run with status 1.
 void continueUnattendedRun(WizardWindow& window);
 
 }  // namespace ferrowane

@@ -4,6 +4,7 @@
 #include "wizard/wizard_window.h"
 
 #include "settings/job_file.h"
+#include "settings/unattended_run.h"
 #include "wizard/clickable_image.h"
 #include "wizard/controls.h"
 #include "wizard/log_page.h"
@@ -23,6 +24,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTextStream>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -193,12 +195,20 @@ void WizardWindow::startUp()
             m_unattendedStart->start();
             break;
         case JobStart::BadValue:
+            // No run; the message goes into the log beside the job.
+            report(start.message);
+            break;
         case JobStart::LogUnwritable:
-            // No run; the window stays for the user.
-            showError(this, start.message);
+            // Nobody would answer a box: the error goes to standard error.
+            QTextStream(stderr) << start.message << "\n";
+            m_unattendedEnded = true;
+            m_exitStatus = JobNotStarted;
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
             break;
         case JobStart::EndProgram:
             // The log is beside the job already.
+            m_unattendedEnded = true;
+            m_exitStatus = JobNotStarted;
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
             break;
         }
@@ -251,12 +261,9 @@ bool WizardWindow::runAction(const std::function<void()>& action)
     } catch (const SilentAbort&) {
     } catch (const Error& e) {
         // Input the page refused is a note; what a server or the file said is an error.
-        if (e.kind() == ErrorKind::Input)
-            showInfo(this, e.message(), QString::fromLatin1(kApplicationTitle));
-        else
-            showError(this, e.message());
+        report(e.message(), e.kind() == ErrorKind::Input);
     } catch (const std::exception& e) {
-        showError(this, QString::fromUtf8(e.what()));
+        report(QString::fromUtf8(e.what()));
     }
     return false;
 }
@@ -288,6 +295,9 @@ void WizardWindow::goNext()
 
 void WizardWindow::goBack()
 {
+    // Outside a run no Stop is pending any more.
+    if (!m_running)
+        m_stopRequested = false;
     if (m_currentStep == 5)
         m_tablePage->emptyLists();
     m_currentStep -= m_currentStep == 4 ? 2 : 1;
@@ -302,7 +312,9 @@ void WizardWindow::updateNextForSelection()
 
 void WizardWindow::closeOrStop()
 {
-    if (m_stopMode)
+    if (m_connecting)
+        cancelConnecting();
+    else if (m_stopMode)
         confirmStop();
     else
         confirmClose();
@@ -317,7 +329,9 @@ void WizardWindow::confirmClose()
 void WizardWindow::confirmStop()
 {
     if (askYesNo(this, QStringLiteral("Stop"), QStringLiteral("Info"))) {
-        m_stopRequested = true;
+        // A Stop after the run has ended (the button still reads "Stop") has
+        // nothing to stop: left set, it would hold back every later Next.
+        m_stopRequested = m_running;
         m_back->setEnabled(true);
         m_close->setText(QStringLiteral("Close"));
         m_stopMode = false;
@@ -333,6 +347,9 @@ void WizardWindow::openHelp()
 
 void WizardWindow::closeEvent(QCloseEvent* event)
 {
+    // A login still running aside is left behind.
+    if (m_connecting)
+        cancelConnecting();
     // During a run the window stays until a Stop has been confirmed.
     if (m_running && !m_stopRequested) {
         event->ignore();
@@ -391,6 +408,8 @@ StoredSettings WizardWindow::storedFromControls() const
                           .processtable = s.processtable, .tabledefonly = s.tabledefonly,
                           .skipindex = s.skipindex, .blobtotext = s.blobtotext, .accessformat = s.accessformat,
                           .defaultaccessdir = m_optionsPage->storedFolder()};
+    if (stored.characterSet == -1)
+        stored.characterSetName = s.character_set;  // typed, no entry of the list
     m_secondServerPage->readInto(stored);  // oracleh, oracleu, oraclep, nameuppercase
     return stored;
 }

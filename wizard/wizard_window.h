@@ -119,9 +119,30 @@ public:
     TablePage& tablePage() const { return *m_tablePage; }
 
     // Runs a step action the way the bar does: a refusal stays silent, an
-    // error of the database layer or any other failure is shown with its own
-    // text. Returns true when the action went through.
+    // error of the database layer or any other failure is reported with its
+    // own text. Returns true when the action went through.
     bool runAction(const std::function<void()>& action);
+
+    // A step's message (a note, or an error): shown in a box; in an unattended
+    // run, where nobody could answer a box, written to the log instead, and
+    // the run ends (endUnattendedRun) with 2 before the conversion run began, 1 after.
+    void report(const QString& text, bool note = false);
+    // The end of an unattended run that did not finish its conversion: the log
+    // saved beside the job (when it cannot be, the error goes to standard
+    // error), the window closed, the program's status `status` (a JobExit value).
+    void endUnattendedRun(int status);
+    bool unattendedRunEnded() const { return m_unattendedEnded; }
+    // The status the program ends with: 0 for a window used by a person; for
+    // an unattended run the same values as a run without a window (JobExit).
+    int exitStatus() const { return m_exitStatus; }
+
+    // While Next logs in (steps 2 and 4) on another thread: the Close button
+    // reads "Cancel" and stops waiting for it.
+    bool connecting() const { return m_connecting; }
+    void cancelConnecting() { m_connectCancelled = true; }
+    // The tables the database listed at the last Next on step 4.
+    const QStringList& listedTables() const { return m_listedTables; }
+    ConversionJob& job() { return *m_job; }
 
     // For tests and programs that drive the window: its own control with that
     // Qt object name (the names the language tables use, such as "btnext",
@@ -147,6 +168,11 @@ private:
     void startUp();
     void updateNextForSelection();
     void loadStoredSettings();
+    // Runs a login on another thread (connect_aside.h) with a busy cursor and
+    // Cancel; a Cancel leaves by SilentAbort.
+    void logInAside(std::function<void(MySqlConnection&)> work);
+    // The text of a message key in the current language.
+    QString messageText(const char* key) const;
     bool ownsDirectly(const QObject* object) const;
 
     QStringList m_arguments;
@@ -160,6 +186,12 @@ private:
     QString m_languageCode = QStringLiteral("en");
     bool m_running = false;
     bool m_stopMode = false;  // the Close button reads "Stop"
+    bool m_connecting = false;        // a login runs aside; the Close button reads "Cancel"
+    bool m_connectCancelled = false;
+    bool m_runBegun = false;          // an unattended run reached the conversion run
+    bool m_unattendedEnded = false;   // its log is written and the window closing
+    int m_exitStatus = 0;
+    QStringList m_listedTables;
 
     // The job owns the MySQL and Access connections; made once the log page exists.
     std::unique_ptr<ConversionJob> m_job;

@@ -53,14 +53,16 @@ TEST(ConversionSettings, ChoiceThatIsNoDecimalIntegerIsReported)
 TEST(ConversionSettings, CharacterSetList)
 {
     const QStringList& names = characterSetNames();
-    ASSERT_EQ(names.size(), 37);
+    ASSERT_EQ(names.size(), 38);
     EXPECT_EQ(names.first(), "Default");
     EXPECT_EQ(names[25], "latin1");
-    EXPECT_EQ(names.last(), "utf8");
+    EXPECT_EQ(names[36], "utf8");
+    EXPECT_EQ(names.last(), "utf8mb4");  // after the older entries, whose stored positions stay
     EXPECT_EQ(characterSetPosition("utf8"), 36);
     EXPECT_EQ(characterSetPosition("Default"), 0);
     EXPECT_EQ(characterSetPosition("UTF8"), -1);  // names match exactly
-    EXPECT_EQ(characterSetPosition("utf8mb4"), -1);
+    EXPECT_EQ(characterSetPosition("utf8mb4"), 37);
+    EXPECT_EQ(characterSetPosition("UTF8MB4"), -1);
     QStringList distinct = names;
     EXPECT_EQ(distinct.removeDuplicates(), 0);
 }

@@ -117,13 +117,18 @@ TEST(MySqlParams, LocalModeUsesLocalhostAndKeepsTheHost)
     s.mysqlu = "u";
     s.mysqlp = "p";
     ConnectionParams p = ConnectionParams::fromSettings(s, " typed ");
-    EXPECT_EQ(p.host, "localhost");
+    // A port other than the default one: TCP to this computer, as the socket has no port.
+    EXPECT_EQ(p.host, "127.0.0.1");
     EXPECT_EQ(p.port, "4406");
     EXPECT_EQ(p.user, "u");
     EXPECT_EQ(p.password, "p");
     EXPECT_EQ(p.database, " typed ");  // not trimmed
     EXPECT_TRUE(p.characterSet.isEmpty());
     EXPECT_EQ(s.host, "db.example.org");
+    for (const char* port : {"3306", " 3306 ", "", "abc"}) {
+        s.port = port;
+        EXPECT_EQ(ConnectionParams::fromSettings(s, "d").host, "localhost") << port;
+    }
 
     s.accessmode = 1;
     EXPECT_EQ(ConnectionParams::fromSettings(s, "d").host, "db.example.org");
@@ -134,7 +139,8 @@ TEST(MySqlParams, CharacterSetOnlyForAPositionAboveZero)
     const ConversionSettings s;
     EXPECT_TRUE(ConnectionParams::fromSettings(s, "d", 0).characterSet.isEmpty());
     EXPECT_TRUE(ConnectionParams::fromSettings(s, "d", -1).characterSet.isEmpty());  // typed, none selected
-    EXPECT_TRUE(ConnectionParams::fromSettings(s, "d", 37).characterSet.isEmpty());
+    EXPECT_TRUE(ConnectionParams::fromSettings(s, "d", 38).characterSet.isEmpty());
+    EXPECT_EQ(ConnectionParams::fromSettings(s, "d", 37).characterSet, "utf8mb4");
     EXPECT_EQ(ConnectionParams::fromSettings(s, "d", 25).characterSet, "latin1");
     EXPECT_EQ(ConnectionParams::fromSettings(s, "d", 36).characterSet, "utf8");
 }
@@ -250,7 +256,7 @@ TEST(MySqlSource, DatabaseMatchIgnoresLetterCaseAndTheLastMatchWins)
             matches << i;
     ASSERT_EQ(matches.size(), 3);
     EXPECT_EQ(dbs.selectedIndex, matches.last());
-    EXPECT_EQ(c.params().database, "src_Match");
+    EXPECT_EQ(c.params().database, "");  // logged in without a database: the list decides
 }
 
 TEST(MySqlSource, DatabaseNameWithSurroundingBlanksGoesUntrimmed)
@@ -258,15 +264,9 @@ TEST(MySqlSource, DatabaseNameWithSurroundingBlanksGoesUntrimmed)
     FERROWANE_MYSQL_ENV_OR_SKIP(env);
     ScratchDatabase db(env, "src_blank");
     MySqlConnection c;
-    try {
-        listDatabases(c, env.remoteSettings(), "  src_blank");
-        ADD_FAILURE() << "logged in to a database that does not exist";
-    } catch (const MySqlError& e) {
-        EXPECT_TRUE(e.message().contains("'  src_blank'")) << e.message().toStdString();
-        EXPECT_NE(e.code(), 0u);
-    }
-    EXPECT_EQ(c.params().database, "  src_blank");
-    EXPECT_FALSE(c.isOpen());
+    // The login needs no database; the blanks make the name match no entry.
+    EXPECT_EQ(listDatabases(c, env.remoteSettings(), "  src_blank").selectedIndex, -1);
+    EXPECT_TRUE(c.params().database.isEmpty());
 
     // A database whose name really begins with blanks is found, and only it is selected.
     ScratchDatabase blank(env, "  src_blank");
@@ -429,7 +429,15 @@ TEST(MySqlSource, WrongPortReachesTheCaller)
         EXPECT_TRUE(e.message().startsWith("Can't connect to server on '" + env.host + "'"))
             << e.message().toStdString();
         EXPECT_EQ(e.code(), 2002u);
+        // Where it tried and what is likely wrong, on a line of its own.
+        EXPECT_TRUE(e.message().contains("\nNo MySQL server answered at " + env.host + " port " + s.port + ":"))
+            << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains("firewall")) << e.message().toStdString();
     }
+    // Remote mode with no host is refused before any login.
+    s.host = " ";
+    EXPECT_THROW(listDatabases(c, s, "mysql"), SourceInputError);
+    s.host = env.host;
     s.port = "port";
     try {
         listDatabases(c, s, "mysql");
@@ -446,6 +454,7 @@ TEST(MySqlSource, NoServerReachesTheCaller)
     ScopedEnv socket("MYSQL_UNIX_PORT", missing);
     ConversionSettings s = env.remoteSettings();
     s.accessmode = 0;
+    s.port = "3306";  // the socket
     MySqlConnection c;
     try {
         listDatabases(c, s, "mysql");
@@ -475,6 +484,7 @@ TEST(MySqlSource, LocalModeGoesThroughTheSocket)
     ScopedEnv socket("MYSQL_UNIX_PORT", env.socket.toLocal8Bit());
     ConversionSettings s = env.remoteSettings();
     s.accessmode = 0;
+    s.port = "3306";                  // the default port: the socket
     s.host = "no-such-host.invalid";  // ignored in local mode
     MySqlConnection c;
     const DatabaseList dbs = listDatabases(c, s, "src_local");

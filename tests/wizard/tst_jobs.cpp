@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -32,6 +33,7 @@
 #include <QTimer>
 
 using namespace ferrowane;
+using wiztest::MessageBoxes;
 
 namespace {
 
@@ -154,6 +156,9 @@ private slots:
     void reselectTablesClosesWithMessage();
     void cancelledDialogWritesNothing();
     void unwritableJobShowsErrorNotSuccess();
+    void multiLineMessagesBreakOnScreen();
+    void launcherRules();
+    void typedCharacterSetIsKept();
 
     void readerByteOrderMarksAndLineEnds();
     void readerKeysWithoutCaseAndTableNumbers();
@@ -163,13 +168,15 @@ private slots:
 
     void unreadableJobWritesLogBeside();
     void badAccessFormatStartsNoRun();
-    void badValueWithWindowShowsMessage();
+    void badValueWithWindowEndsWithLog();
 
     void launcherConvertsThroughServer();
     void programRunsJobWithAndWithoutWindow_data();
     void programRunsJobWithAndWithoutWindow();
-    void otherCaseAndMissingNamesPassOver();
+    void missingTablesAreLoggedAndFail();
     void charsetDefaultAndUnknown();
+    void failingJobEndsWithoutAPerson_data();
+    void failingJobEndsWithoutAPerson();
     void missingPortEndsWithMessage();
     void refusedLoginEndsWithServerMessage();
 
@@ -379,6 +386,70 @@ void TestJobs::unwritableJobShowsErrorNotSuccess()
     QVERIFY(!messages[0].startsWith(QStringLiteral("Success")));
 }
 
+void TestJobs::multiLineMessagesBreakOnScreen()
+{
+    // The texts keep their CR; the box on screen breaks the lines there.
+    ShortcutWindow bat;
+    QString onScreen;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        onScreen = box->text();
+        box->accept();
+    });
+    bat.closeToReselectTables();
+    QCOMPARE(onScreen, QStringLiteral("This form will be closed.\nAfter you finish your choice,please click the button "
+                                      "\"Create Shortcut File\" to return to this form."));
+    QCOMPARE(screenLines(QStringLiteral("a\r\nb\rc\nd")), QStringLiteral("a\nb\nc\nd"));
+}
+
+void TestJobs::launcherRules()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + u'/';
+    // Named like its job or its log: refused, and an earlier job stays as it was.
+    writeBytes(folder + QStringLiteral("nightly.frwjob"), "accessmode=0\r\n");
+    for (const char* name : {"nightly.frwjob", "nightly.log"}) {
+        ShortcutWindow bat;
+        QStringList messages;
+        bat.showMessageText = [&](const QString& t) { messages.append(t); };
+        bat.chooseShortcutPath = [&] { return folder + QLatin1String(name); };
+        bat.fill(sampleInput());
+        bat.saveJobAndShortcut();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].startsWith(QStringLiteral("The shortcut file cannot have the name of its job file")),
+                 qPrintable(messages[0]));
+        QVERIFY(messages[0].contains(folder + QLatin1String(name)));
+        QCOMPARE(readAll(folder + QStringLiteral("nightly.frwjob")), QByteArray("accessmode=0\r\n"));
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("nightly.log")));
+    }
+    QVERIFY(launcherPathClash(folder + QStringLiteral("nightly.sh")).isEmpty());
+
+    // The launcher starts the program in the program's folder, wherever it is run from.
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("bin")));
+    const QString program = folder + QStringLiteral("bin/prog");
+    writeBytes(program, "#!/bin/sh\npwd > \"$1.cwd\"\n");
+    QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(writeLauncher(program, folder + QStringLiteral("j.frwjob"), folder + QStringLiteral("j.sh")).isEmpty());
+    QCOMPARE(runLauncher(folder + QStringLiteral("j.sh"), m_home.path()), 0);
+    QCOMPARE(readAll(folder + QStringLiteral("j.frwjob.cwd")).trimmed(), QFileInfo(program).absolutePath().toUtf8());
+}
+
+void TestJobs::typedCharacterSetIsKept()
+{
+    {
+        WizardWindow form;
+        auto* box = wiztest::control<QComboBox>(form, "cbcharset");
+        QCOMPARE(box->findText(QStringLiteral("utf8mb4")), 37);
+        box->setEditText(QStringLiteral("cp1252"));  // typed: no entry of the list
+        QCOMPARE(form.characterSetIndex(), -1);
+        QVERIFY(form.close());  // the settings are stored
+    }
+    WizardWindow again;
+    QCOMPARE(wiztest::control<QComboBox>(again, "cbcharset")->currentText(), QStringLiteral("cp1252"));
+    QCOMPARE(LoadSettings().characterSet, -1);
+}
+
 void TestJobs::readerByteOrderMarksAndLineEnds()
 {
     const QString text = QStringLiteral("mysqldatabase=d\u00e9j\u00e0\r\nport=1\r\n");
@@ -427,7 +498,9 @@ void TestJobs::applyStopsAtBadChoice()
         JobFile::fromBytes("accessmode=1\r\nmysqldatabase=db\r\nhost=h\r\naccessformat=x2\r\naccessfilename=/f.mdb\r\n"
                            "processtable=1\r\ntabledefonly=1\r\n"),
         sink);
-    QCOMPARE(bad, QStringLiteral("'x2' is not a valid integer value"));
+    // The message names the value, its key and what the key takes.
+    QCOMPARE(bad, QStringLiteral("'x2' is not a valid integer value for \"accessformat\" in the job file: "
+                                 "use 0 (MS Access 95/97) or 1 (MS Access 2000)."));
     QCOMPARE(s.accessmode, 1);
     QCOMPARE(s.mysqldatabase, QStringLiteral("db"));
     QCOMPARE(s.port, QString());  // applied: a job has no port default
@@ -450,7 +523,8 @@ void TestJobs::applyStopsAtBadChoice()
     ConversionSettings u;
     SettingsRecordSink missing(u);
     QCOMPARE(ApplyJobSettings(JobFile::fromBytes("mysqldatabase=db\r\n"), missing),
-             QStringLiteral("'' is not a valid integer value"));
+             QStringLiteral("'' is not a valid integer value for \"accessmode\" in the job file: "
+                            "use 0 (Local) or 1 (Remote)."));
     QCOMPARE(u.mysqldatabase, QString());  // stopped at the first key
 }
 
@@ -530,6 +604,7 @@ void TestJobs::unreadableJobWritesLogBeside()
     const QStringList formLog = logLinesOf(dir.path() + QStringLiteral("/gone.log"));
     QVERIFY(formLog.first().startsWith(QStringLiteral("Start time:")));
     QVERIFY(formLog.last().contains(other));
+    QCOMPARE(form.exitStatus(), int(JobNotStarted));  // the status of a run without a window
 }
 
 void TestJobs::badAccessFormatStartsNoRun()
@@ -542,12 +617,13 @@ void TestJobs::badAccessFormatStartsNoRun()
     QCOMPARE(runJobHeadless(jobPath), int(JobNotStarted));
     const QStringList log = logLinesOf(dir.path() + QStringLiteral("/bad.log"));
     QCOMPARE(log.size(), 2);
-    QCOMPARE(log[1], QStringLiteral("'Access 2000' is not a valid integer value"));
+    QVERIFY(log[1].startsWith(QStringLiteral("'Access 2000' is not a valid integer value for \"accessformat\"")));
     QVERIFY(!QFileInfo::exists(target));
 }
 
-void TestJobs::badValueWithWindowShowsMessage()
+void TestJobs::badValueWithWindowEndsWithLog()
 {
+    // Nobody is there to answer a box: the message goes to the log beside the job.
     QTemporaryDir dir;
     const QString jobPath = dir.path() + QStringLiteral("/bad.frwjob");
     writeBytes(jobPath, "accessmode=1\r\nmysqldatabase=x\r\naccessformat=x\r\nprocesstable=0\r\n");
@@ -558,11 +634,14 @@ void TestJobs::badValueWithWindowShowsMessage()
     });
     WizardWindow form({jobPath});
     setMessageBoxHandler(previous);
-    QCOMPARE(shown, QStringList{QStringLiteral("'x' is not a valid integer value")});
+    QVERIFY(shown.isEmpty());
     QVERIFY(!wiztest::control<QTimer>(form, "Timer1")->isActive());  // no run starts
-    QCOMPARE(form.currentStep(), 1);
     QCOMPARE(wiztest::control<QLineEdit>(form, "edtdatabase")->text(), QStringLiteral("x"));  // the keys before the bad one are applied
-    QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/bad.log")));
+    const QStringList log = logLinesOf(dir.path() + QStringLiteral("/bad.log"));
+    QCOMPARE(log.size(), 2);
+    QVERIFY(log[1].startsWith(QStringLiteral("'x' is not a valid integer value for \"accessformat\"")));
+    QVERIFY(form.unattendedRunEnded());
+    QCOMPARE(form.exitStatus(), int(JobNotStarted));
 }
 
 void TestJobs::launcherConvertsThroughServer()
@@ -647,7 +726,7 @@ void TestJobs::programRunsJobWithAndWithoutWindow()
     rootSql("drop database if exists job_prog;");
 }
 
-void TestJobs::otherCaseAndMissingNamesPassOver()
+void TestJobs::missingTablesAreLoggedAndFail()
 {
     MYSQL_OR_SKIP();
     QVERIFY(rootSql("drop database if exists job_case; create database job_case;"
@@ -658,12 +737,13 @@ void TestJobs::otherCaseAndMissingNamesPassOver()
     // Numbered from 0; "alpha" differs from "Alpha" in case only; "nosuch" is not there.
     writeBytes(jobPath, serverJob(QStringLiteral("job_case"), dir.path() + QStringLiteral("/c.mdb"),
                                   "character_set=Default\r\nalltables=0\r\ntables0=beta\r\ntables1=alpha\r\ntables2=nosuch\r\n"));
-    QCOMPARE(runJobHeadless(jobPath), int(JobConverted));
+    QCOMPARE(runJobHeadless(jobPath), int(JobTableFailed));  // converted what it found, but not all it named
     const QStringList log = logLinesOf(dir.path() + QStringLiteral("/case.log"));
     QVERIFY2(log.contains(QStringLiteral("Insert table beta 1 Rows ...Done")), qPrintable(log.join(u'|')));
     const QString all = log.join(u'\n');
-    QVERIFY(!all.contains(QStringLiteral("lpha")));
-    QVERIFY(!all.contains(QStringLiteral("nosuch")));
+    QVERIFY(!all.contains(QStringLiteral("Alpha")));  // "alpha" selects nothing
+    for (const char* name : {"alpha", "nosuch"})
+        QCOMPARE(log.filter(QStringLiteral("Table %1 is not in database job_case").arg(QLatin1String(name))).size(), 1);
     // The job's options stay in the store, as after a run with a window.
     const StoredSettings stored = LoadSettings();
     QCOMPARE(stored.mysqldatabase, QStringLiteral("job_case"));
@@ -671,6 +751,26 @@ void TestJobs::otherCaseAndMissingNamesPassOver()
     QCOMPARE(stored.accessformat, 1);
     QCOMPARE(stored.characterSet, 0);
     QCOMPARE(stored.defaultaccessdir, dir.path() + u'/');
+
+    // Nothing found, or no table named at all: a failure, and no target file.
+    for (const QByteArray& tables : {QByteArray("tables1=nosuch\r\n"), QByteArray()}) {
+        const QString target = dir.path() + QStringLiteral("/none.mdb");
+        writeBytes(jobPath, serverJob(QStringLiteral("job_case"), target, "alltables=0\r\n" + tables));
+        QCOMPARE(runJobHeadless(jobPath), int(JobTableFailed));
+        QCOMPARE(logLinesOf(dir.path() + QStringLiteral("/case.log")).last(),
+                 QStringLiteral("No table to convert: the job selects no table of database job_case"));
+        QVERIFY(!QFileInfo::exists(target));
+
+        // The same job with a window: the same log and status.
+        MessageBoxes boxes;
+        WizardWindow form({jobPath});
+        wiztest::control<QTimer>(form, "Timer1")->stop();
+        form.goNext();  // what the timer's tick does
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(form.exitStatus(), int(JobTableFailed));
+        QCOMPARE(logLinesOf(dir.path() + QStringLiteral("/case.log")).last(), form.logLines().last());
+        QCOMPARE(form.logLines().last(), QStringLiteral("No table to convert: the job selects no table of database job_case"));
+    }
     rootSql("drop database if exists job_case;");
 }
 
@@ -689,6 +789,59 @@ void TestJobs::charsetDefaultAndUnknown()
                  charset);
     }
     rootSql("drop database if exists job_cs;");
+}
+
+void TestJobs::failingJobEndsWithoutAPerson_data()
+{
+    QTest::addColumn<QString>("platform");  // QT_QPA_PLATFORM; empty: unset, with a display nobody serves
+    QTest::addColumn<bool>("wrongPassword");  // else: a key missing from the job
+    QTest::newRow("offscreen, missing key") << QStringLiteral("offscreen") << false;
+    QTest::newRow("unreachable display, missing key") << QString() << false;
+    QTest::newRow("offscreen, wrong password") << QStringLiteral("offscreen") << true;
+    QTest::newRow("unreachable display, wrong password") << QString() << true;
+}
+
+void TestJobs::failingJobEndsWithoutAPerson()
+{
+    QFETCH(QString, platform);
+    QFETCH(bool, wrongPassword);
+    if (wrongPassword)
+        MYSQL_OR_SKIP();
+    const QString program = QStringLiteral(FERROWANE_BINARY_DIR "/wizard/ferrowane");
+    if (!QFileInfo(program).isExecutable())
+        QSKIP("the program is not built");
+    if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X99")))
+        QSKIP("display :99 has a server here");
+    QTemporaryDir dir;
+    const QString jobPath = dir.path() + QStringLiteral("/fail.frwjob");
+    QByteArray job = serverJob(QStringLiteral("mysql"), dir.path() + QStringLiteral("/f.mdb"), "alltables=1\r\n",
+                               QStringLiteral("wrong-password"));
+    if (!wrongPassword)
+        job.replace("accessformat=1\r\n", "");
+    writeBytes(jobPath, job);
+
+    QProcess p;
+    QProcessEnvironment e = headlessEnvironment(m_home.path());
+    if (platform.isEmpty())
+        e.insert(QStringLiteral("DISPLAY"), QStringLiteral(":99"));
+    else
+        e.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    p.setProcessEnvironment(e);
+    p.start(program, {jobPath});
+    QVERIFY(p.waitForStarted(10000));
+    const bool ended = p.waitForFinished(30000);
+    if (!ended) {
+        p.kill();
+        p.waitForFinished();
+    }
+    QVERIFY2(ended, "the run waited for a person");
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), int(JobNotStarted));
+    const QStringList log = logLinesOf(dir.path() + QStringLiteral("/fail.log"));
+    QCOMPARE(log.size(), 2);
+    QVERIFY(log[0].startsWith(QStringLiteral("Start time:")));
+    QVERIFY2(log[1].contains(wrongPassword ? QStringLiteral("Access denied") : QStringLiteral("\"accessformat\"")),
+             qPrintable(log[1]));
 }
 
 void TestJobs::missingPortEndsWithMessage()

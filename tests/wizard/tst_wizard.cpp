@@ -25,10 +25,29 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace ferrowane;
 
 namespace {
 const QStringList kTables = {"orders", "Customers", "alpha", "beta", "Zeta"};
+
+// A TCP port on this computer where nothing listens.
+int unusedPort()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(s);
+    return ntohs(address.sin_port);
+}
 }
 
 // Records the addresses handed to the desktop for opening.
@@ -144,7 +163,7 @@ private:
                           "insert into small values (1, 'a'), (2, 'b'), (3, 'c');\n"));
     }
 
-    void walkToRunTables(const QString& target)
+    void walkToRunTables(const QString& target, const QStringList& tables = {"big", "small"})
     {
         form().goNext();
         fillLogin("wiz_run");
@@ -154,11 +173,11 @@ private:
         form().goNext();
         QCOMPARE(m_boxes->shown.size(), 0);
         QCOMPARE(form().currentStep(), 5);
-        select(wiztest::control<QListWidget>(form(), "availabletables"), {"big"});
-        form().tablePage().addSelected();
-        select(wiztest::control<QListWidget>(form(), "availabletables"), {"small"});
-        form().tablePage().addSelected();
-        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), QStringList({"big", "small"}));
+        for (const QString& table : tables) {
+            select(wiztest::control<QListWidget>(form(), "availabletables"), {table});
+            form().tablePage().addSelected();
+        }
+        QCOMPARE(items(wiztest::control<QListWidget>(form(), "selecttables")), tables);
     }
 
 private slots:
@@ -234,8 +253,9 @@ private slots:
         QCOMPARE(wiztest::control<QLineEdit>(form(), "edtport")->text(), QString("3306"));
         QCOMPARE(wiztest::control<QLineEdit>(form(), "edtpassword")->echoMode(), QLineEdit::Password);
         QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->currentText(), QString("Default"));
-        QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->count(), 37);
+        QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->count(), 38);
         QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->itemText(36), QString("utf8"));
+        QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->itemText(37), QString("utf8mb4"));
         QCOMPARE(wiztest::control<QComboBox>(form(), "cbcharset")->maxVisibleItems(), 6);
         QVERIFY(wiztest::control<QComboBox>(form(), "cbcharset")->isEditable());
         QCOMPARE(wiztest::control<QButtonGroup>(form(), "processtableItems")->checkedId(), 0);
@@ -712,12 +732,14 @@ private slots:
 
     void languageTablesAreComplete()
     {
-        QCOMPARE(englishTable().size(), 48);
-        QCOMPARE(chineseTable().size(), 48);
-        for (int i = 0; i < 48; ++i)
+        // 48 texts of the window and its messages, then the messages of the connection and job rules.
+        QCOMPARE(englishTable().size(), 50);
+        QCOMPARE(chineseTable().size(), 50);
+        for (int i = 0; i < 50; ++i)
             QCOMPARE(englishTable()[i].first, chineseTable()[i].first);
         QCOMPARE(englishTable().first().first, QString("Label1"));
-        QCOMPARE(englishTable().last(), qMakePair(QString("nullaccessname"), QString("Please input Access database name")));
+        QCOMPARE(englishTable()[47], qMakePair(QString("nullaccessname"), QString("Please input Access database name")));
+        QCOMPARE(englishTable().last().first, QString("samelauncherpath"));
     }
 
     void maintenanceExports()
@@ -728,7 +750,7 @@ private slots:
         QVERIFY(en.open(QIODevice::ReadOnly) && cn.open(QIODevice::ReadOnly));
         const QList<QByteArray> enLines = en.readAll().split('\n');
         QCOMPARE(enLines.first(), QByteArray("Label1=Welcome\r"));
-        QCOMPARE(enLines.size(), 49);  // 48 lines and the empty text after the last line end
+        QCOMPARE(enLines.size(), 51);  // 50 lines and the empty text after the last line end
         QVERIFY(cn.readAll().startsWith(QString::fromUtf8("Label1=欢迎\r\n").toUtf8()));
 
         QVERIFY(form().exportLabelCaptions(out.path()));
@@ -889,6 +911,126 @@ private slots:
         QVERIFY(!form().logLines().isEmpty());
     }
 
+    void stopDuringTheLastTableIsForgottenAfterTheRun()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        prepareRunDatabase();
+        walkToRunTables(m_home.filePath("last.mdb"), {"big"});
+        QTimer::singleShot(0, this, [&] {
+            QVERIFY(form().runGoingOn());
+            m_boxes->answers = {QMessageBox::Yes};
+            QTest::mouseClick(wiztest::control<QPushButton>(form(), "btcancel"), Qt::LeftButton);
+        });
+        form().goNext();
+        QCOMPARE(form().currentStep(), 5);  // no "Finish" after a Stop
+        QVERIFY(!form().stopRequested());   // the run that saw it has ended
+        // Back and Next work again.
+        form().goBack();
+        QCOMPARE(form().currentStep(), 4);
+        form().goNext();
+        QCOMPARE(form().currentStep(), 5);
+        QCOMPARE(m_boxes->shown.size(), 1);  // the Stop question only
+    }
+
+    void connectionRules()
+    {
+        form().goNext();
+        wiztest::control<QLineEdit>(form(), "edtdatabase")->setText("wiz_shop");
+        wiztest::control<QLineEdit>(form(), "edtname")->setText("u");
+
+        // Remote with no host: refused with its message; nothing is tried.
+        wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(1)->setChecked(true);
+        wiztest::control<QLineEdit>(form(), "edthost")->setText("");
+        form().goNext();
+        QCOMPARE(form().currentStep(), 2);
+        QCOMPARE(m_boxes->lastText(), tableText(englishTable(), "nullhost"));
+        QVERIFY(wiztest::control<QLineEdit>(form(), "edthost")->hasFocus());
+
+        // A port where nothing listens: the message says where it tried and why it may have failed.
+        const int port = unusedPort();
+        wiztest::control<QLineEdit>(form(), "edthost")->setText("127.0.0.1");
+        wiztest::control<QLineEdit>(form(), "edtport")->setText(QString::number(port));
+        m_boxes->clear();
+        form().goNext();
+        QCOMPARE(form().currentStep(), 2);
+        QVERIFY2(m_boxes->lastText().contains(QString("\nNo MySQL server answered at 127.0.0.1 port %1: ").arg(port)),
+                 qPrintable(m_boxes->lastText()));
+        QVERIFY(m_boxes->lastText().contains("firewall"));
+
+        // Local with a port other than 3306: TCP to this computer on that port, not the socket.
+        WIZ_REQUIRE_MYSQL(m_env);
+        if (m_env.host != "127.0.0.1")
+            QSKIP("the test server is not on 127.0.0.1");
+        fillLogin("wiz_shop");
+        wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(0)->setChecked(true);
+        const QByteArray socket = qgetenv("MYSQL_UNIX_PORT");
+        qputenv("MYSQL_UNIX_PORT", "/nonexistent/ferrowane-no.sock");
+        m_boxes->clear();
+        form().goNext();
+        qputenv("MYSQL_UNIX_PORT", socket);
+        QVERIFY2(m_boxes->shown.isEmpty(), qPrintable(m_boxes->lastText()));
+        QCOMPARE(form().currentStep(), 4);
+        QCOMPARE(form().source().params().host, QString("127.0.0.1"));
+    }
+
+    void databaseNameInAnotherCase()
+    {
+        WIZ_REQUIRE_MYSQL(m_env);
+        // The server knows wiz_shop only and compares names exactly: the list decides.
+        walkToStep4("Wiz_Shop");
+        QCOMPARE(form().optionsPage().chosenDatabase(), QString("wiz_shop"));
+        wiztest::control<QLineEdit>(form(), "editaccessname")->setText(m_home.filePath("case.mdb"));
+        form().goNext();
+        QCOMPARE(form().currentStep(), 5);
+        QCOMPARE(wiztest::control<QListWidget>(form(), "availabletables")->count(), int(kTables.size()));
+    }
+
+    void cancelWhileConnecting()
+    {
+        // A server that accepts and never answers.
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        QVERIFY(::listen(silent, 4) == 0);
+        QVERIFY(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+
+        form().goNext();
+        wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(1)->setChecked(true);
+        wiztest::control<QLineEdit>(form(), "edthost")->setText("127.0.0.1");
+        wiztest::control<QLineEdit>(form(), "edtport")->setText(QString::number(ntohs(address.sin_port)));
+        wiztest::control<QLineEdit>(form(), "edtdatabase")->setText("wiz_shop");
+        bool waited = false;
+        QTimer::singleShot(300, this, [&] {
+            // The window is alive: a busy cursor, Next and Back held, Close reads "Cancel".
+            QVERIFY(form().connecting());
+            QVERIFY(QApplication::overrideCursor());
+            QVERIFY(!wiztest::control<QPushButton>(form(), "btnext")->isEnabled());
+            QVERIFY(!wiztest::control<QPushButton>(form(), "btback")->isEnabled());
+            QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Cancel"));
+            waited = true;
+            QTest::mouseClick(wiztest::control<QPushButton>(form(), "btcancel"), Qt::LeftButton);
+        });
+        form().goNext();
+        ::close(silent);
+        QVERIFY(waited);
+        QVERIFY(m_boxes->shown.isEmpty());  // cancelled, not timed out, and not the close question
+        QCOMPARE(form().currentStep(), 2);
+        QVERIFY(!form().connecting());
+        QVERIFY(!QApplication::overrideCursor());
+        checkButtons(true, "Next >", true, true, true);
+        QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Close"));
+
+        // Usable again: a login to the real server goes through.
+        WIZ_REQUIRE_MYSQL(m_env);
+        fillLogin("wiz_shop");
+        form().goNext();
+        QVERIFY(m_boxes->shown.isEmpty());
+        QCOMPARE(form().currentStep(), 4);
+    }
+
     void runErrorShownAndButtonsStay()
     {
         WIZ_REQUIRE_MYSQL(m_env);
@@ -901,11 +1043,14 @@ private slots:
         QCOMPARE(form().currentStep(), 5);
         QVERIFY(!form().runGoingOn());
         QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Stop"));
-        // The way out: Stop, then Back.
+        // The way out: Stop, then Back; Next works again after it.
         form().closeOrStop();
         QVERIFY(wiztest::control<QPushButton>(form(), "btback")->isEnabled());
+        QVERIFY(!form().stopRequested());  // no run to stop
         form().goBack();
         QCOMPARE(form().currentStep(), 4);
+        form().goNext();
+        QCOMPARE(form().currentStep(), 5);
     }
 
     void unattendedCascadeRunsTheJob()
@@ -953,6 +1098,9 @@ private slots:
                                                              "Wizard has migrated your MySQL database to Access successfully."}));
         QVERIFY(lines.indexOf("Insert table small 3 Rows ...Done") < lines.indexOf("Insert table big 5000 Rows ...Done"));
         QCOMPARE(form().logLines().last(), QString("Click 'Finish' to exit the wizard."));
+        // "BIG" is not on the server: logged, and the program ends with 1.
+        QCOMPARE(lines.filter("Table BIG is not in database wiz_run").size(), 1);
+        QCOMPARE(form().exitStatus(), 1);
     }
 };
 
