@@ -24,7 +24,7 @@ void WizardWindow::logInAndListDatabases()
 {
     const QString typed = m_connectionPage->typedDatabase();
     if (trimBlanks(typed).isEmpty()) {
-        showInfo(this, QStringLiteral("Please enter database name"), QString::fromLatin1(kApplicationTitle));
+        showInfo(this, text(QStringLiteral("enterdatabase")), QString::fromLatin1(kApplicationTitle));
         m_connectionPage->focusDatabase();
         throw SilentAbort();
     }
@@ -41,7 +41,7 @@ void WizardWindow::openDatabaseAndListTables()
     }
     if (!m_optionsPage->databaseChosen()) {
         m_job->source().close();
-        throw SourceInputError(QStringLiteral("Please choose a MySQL database in the list."));
+        throw SourceInputError(text(QStringLiteral("choosedatabase")));
     }
     m_tablePage->listAvailable(
         m_job->openDatabase(conversionSettings(), m_optionsPage->chosenDatabase(), characterSetIndex()));
@@ -53,9 +53,9 @@ void WizardWindow::runConversion()
     m_pages->setCurrentWidget(m_logPage);
     m_back->setEnabled(false);
     m_next->setEnabled(false);
-    m_close->setText(QStringLiteral("Stop"));
     m_close->setEnabled(true);
     m_stopMode = true;
+    showBarCaptions();
     m_stopRequested = false;
     log.resetBar();
 
@@ -68,22 +68,25 @@ void WizardWindow::runConversion()
             m_running = false;  // the window may close now
             const QString logPath = ConversionJob::logPath(jobPath());
             if (!ConversionJob::saveLines(logPath, log.lines()).isEmpty())
-                showError(this, QStringLiteral("Cannot write the log file %1.").arg(QDir::toNativeSeparators(logPath)));
+                showError(this, text(QStringLiteral("logunwritable")).arg(QDir::toNativeSeparators(logPath)));
             close();
         };
     }
     const ConversionSettings settings = conversionSettings();
     m_running = true;
+    log.startRun(settings.tables);
     RunResult result;
     try {
         result = m_job->run(settings, settings.tables, m_logPage->completionTexts());
     } catch (...) {
         m_running = false;
         log.flush();
+        log.finishRun(result, m_stopRequested);
         throw;
     }
     m_running = false;
     log.flush();
+    log.finishRun(result, result.stopped || m_stopRequested);
     if (result.stopped)
         throw SilentAbort();
     log.finishBar();
