@@ -45,6 +45,11 @@ public:
         if (m_frontEnd)
             m_frontEnd->rowTotal(table, total);
     }
+    void transferEnded(const QString& table, qint64 rows, qint64 lost) override
+    {
+        if (m_frontEnd)
+            m_frontEnd->transferEnded(table, rows, lost);
+    }
 
     const QStringList& lines() const { return m_lines; }
 

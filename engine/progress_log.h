@@ -35,6 +35,15 @@ public:
     // The row count of the table whose transfer is starting (from the count
     // query), for progress bars; -1 when it is not known. No log line.
     virtual void rowTotal(const QString& sourceTable, qint64 total) { (void)sourceTable; (void)total; }
+
+    // A table's row transfer ended (also by a failure or a Stop): the rows
+    // appended to it and the values not stored as they were. No log line.
+    virtual void transferEnded(const QString& sourceTable, qint64 rowsWritten, qint64 valuesLost)
+    {
+        (void)sourceTable;
+        (void)rowsWritten;
+        (void)valuesLost;
+    }
 };
 
 // A log held in memory: what tests, the command line and the job runner use

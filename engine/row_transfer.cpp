@@ -269,6 +269,7 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
     QString lastError;
     std::vector<ColumnPlan> plan;
     std::vector<LossCount> lost;
+    qint64 counter = 1;  // the number of the next row to append
 
     try {
         {
@@ -279,7 +280,6 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
             count.close();
             log.rowTotal(sourceTable, total);
         }
-        qint64 counter = 1;
         MySqlResult rows = source.query(selectAllStatement(sourceTable));
 
         openTarget(dataset, targetTable);
@@ -341,11 +341,13 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
     if (failed)
         log.appendLine(lastError);
 
-    if (losses) {
-        for (size_t i = 0; i < lost.size(); ++i)
-            if (lost[i].count > 0)
-                losses->append(ColumnLoss{plan[i].sourceName, lost[i].count, lost[i].firstReason});
+    qint64 valuesLost = 0;
+    for (size_t i = 0; i < lost.size(); ++i) {
+        valuesLost += lost[i].count;
+        if (losses && lost[i].count > 0)
+            losses->append(ColumnLoss{plan[i].sourceName, lost[i].count, lost[i].firstReason});
     }
+    log.transferEnded(sourceTable, counter - 1, valuesLost);
 }
 
 }  // namespace ferrowane

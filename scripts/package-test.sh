@@ -39,7 +39,8 @@ done
 pass "the package holds the programs, desktop entry, icons, manual pages, completion and documents"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6widgets6 libmariadb3; do
+# libqt6keychain1: the wizard keeps the MySQL password in the desktop's keyring.
+for lib in libc6 libqt6widgets6 libmariadb3 libqt6keychain1; do
   [[ $depends == *"$lib "* || $depends == *"$lib," || $depends == *"$lib" ]] || fail "Depends lacks $lib: $depends"
 done
 pass "Depends computed from the binaries: $depends"

@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qtkeychain-qt6-dev
   libmariadb-dev mariadb-server mariadb-client
   libgtest-dev libbenchmark-dev
   mdbtools nodejs npm strace

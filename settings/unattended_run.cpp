@@ -87,12 +87,16 @@ void storeSettings(const HeadlessState& state)
 
 }  // namespace
 
-int runJobHeadless(const QString& jobPath, ProgressLog* echo)
+int runJobHeadless(const QString& jobPath, ProgressLog* echo, StoredOptions storedOptions)
 {
     ConversionJob job(echo);
     HeadlessState state;
     state.stored = LoadSettings();
     job.writeStartLine();
+    auto storeSettings = [&](const HeadlessState& s) {
+        if (storedOptions == StoredOptions::Update)
+            ferrowane::storeSettings(s);
+    };
 
     // Where the window would show a message and wait: the message ends the log.
     auto stop = [&](const QString& message, int status) {

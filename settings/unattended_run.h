@@ -42,6 +42,10 @@ enum JobExit {
 // too, and its progress points and Stop requests are the run's.
 // When the log file cannot be written either, that error goes to standard
 // error. Returns a JobExit value.
-int runJobHeadless(const QString& jobPath, ProgressLog* echo = nullptr);
+// Whether the run stores its options as the window's: the wizard's own
+// unattended run does; ferrowane-convert --job leaves them as they are.
+enum class StoredOptions { Update, Leave };
+int runJobHeadless(const QString& jobPath, ProgressLog* echo = nullptr,
+                   StoredOptions storedOptions = StoredOptions::Update);
 
 }  // namespace ferrowane

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -66,6 +67,7 @@ QGroupBox* makeRadioGroup(QWidget* parent, const char* name, const QStringList& 
     group->setObjectName(QLatin1String(name) + QStringLiteral("Items"));
     for (int i = 0; i < items.size(); ++i) {
         auto* radio = new QRadioButton(items[i], box);
+        radio->setObjectName(QLatin1String(name) + QString::number(i));  // its caption's key
         group->addButton(radio, i);
         layout->addWidget(radio);
     }
@@ -96,6 +98,21 @@ void checkPosition(QButtonGroup* group, int position, bool nearest)
     for (QAbstractButton* b : group->buttons())
         b->setChecked(false);
     group->setExclusive(exclusive);
+}
+
+}  // namespace ferrowane
+
+namespace ferrowane {
+
+QString plainCaption(QString caption)
+{
+    // "用户名(&U)" style first, then "&User"; "&&" is a literal ampersand.
+    static const QRegularExpression cjkMnemonic(QStringLiteral("\\(&[^&]\\)"));
+    caption.remove(cjkMnemonic);
+    caption.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    caption.remove(u'&');
+    caption.replace(u'\x01', u'&');
+    return caption;
 }
 
 }  // namespace ferrowane

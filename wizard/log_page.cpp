@@ -1,5 +1,5 @@
-// The log page: the read-only log view, the row bar beneath it, and the
-// hidden completion captions.
+// The log page: the read-only log view, the row bar and the details line
+// beneath it, and the hidden completion captions.
 #include "wizard/log_page.h"
 
 #include "wizard/controls.h"
@@ -12,7 +12,7 @@
 
 namespace ferrowane {
 
-LogPage::LogPage(bool& stopRequested, QWidget* parent)
+LogPage::LogPage(bool& stopRequested, LogView::Texts texts, QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("TabSheet6"));
@@ -31,6 +31,11 @@ LogPage::LogPage(bool& stopRequested, QWidget* parent)
     bar->setValue(0);
     bar->setFormat(QString());
     layout->addWidget(bar);
+    QLabel* details = makeLabel(this, "progressdetails");
+    details->setProperty("ownText", true);  // written by the log view, in the current language
+    details->setWordWrap(true);
+    details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(details);
 
     // Never shown: their texts come from the language tables.
     m_completed = makeLabel(this, "Label29");
@@ -39,7 +44,7 @@ LogPage::LogPage(bool& stopRequested, QWidget* parent)
     for (QLabel* l : {m_completed, m_migrated, m_finish})
         l->hide();
 
-    m_log = std::make_unique<LogView>(view, bar, stopRequested);
+    m_log = std::make_unique<LogView>(view, bar, details, stopRequested, std::move(texts));
 }
 
 LogPage::~LogPage() = default;

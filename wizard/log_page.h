@@ -1,8 +1,10 @@
 // The wizard's last page: the progress log of the run with the current
-// table's bar, and the completion captions the run copies into the log.
+// table's bar and its details line, and the completion captions the run
+// copies into the log.
 #pragma once
 
 #include "engine/conversion_run.h"
+#include "wizard/log_view.h"
 
 #include <QWidget>
 
@@ -12,14 +14,13 @@ class QLabel;
 
 namespace ferrowane {
 
-class LogView;
-
 class LogPage : public QWidget {
     Q_OBJECT
 
 public:
-    // stopRequested: the window's Stop flag, which the log reports to the run.
-    explicit LogPage(bool& stopRequested, QWidget* parent = nullptr);
+    // stopRequested: the window's Stop flag, which the log reports to the run;
+    // texts: the interface texts in the current language.
+    LogPage(bool& stopRequested, LogView::Texts texts, QWidget* parent = nullptr);
     ~LogPage() override;
 
     LogView& log() { return *m_log; }

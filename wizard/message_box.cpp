@@ -2,7 +2,10 @@
 #include "wizard/message_box.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QMessageBox>
+
+#include <utility>
 
 namespace ferrowane {
 
@@ -11,6 +14,15 @@ MessageBoxHandler& installedHandler()
 {
     static MessageBoxHandler handler;
     return handler;
+}
+struct ButtonTexts {
+    QString yes, no, ok;
+};
+
+ButtonTexts& buttonTexts()
+{
+    static ButtonTexts texts;
+    return texts;
 }
 }  // namespace
 
@@ -22,11 +34,23 @@ QString screenLines(QString text)
     return text;
 }
 
+void setMessageButtonTexts(const QString& yes, const QString& no, const QString& ok)
+{
+    buttonTexts() = {yes, no, ok};
+}
+
 QMessageBox::StandardButton showMessage(const MessageRequest& request)
 {
     if (const MessageBoxHandler& handler = installedHandler())
         return handler(request);
     QMessageBox box(request.icon, request.title, screenLines(request.text), request.buttons, request.parent);
+    // Qt's own captions are English unless its translations are installed.
+    const ButtonTexts& texts = buttonTexts();
+    const std::pair<QMessageBox::StandardButton, QString> captions[] = {
+        {QMessageBox::Yes, texts.yes}, {QMessageBox::No, texts.no}, {QMessageBox::Ok, texts.ok}};
+    for (const auto& [which, caption] : captions)
+        if (QAbstractButton* button = box.button(which); button && !caption.isEmpty())
+            button->setText(caption);
     return QMessageBox::StandardButton(box.exec());
 }
 

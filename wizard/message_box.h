@@ -32,6 +32,9 @@ void showInfo(QWidget* parent, const QString& text, const QString& title = QStri
 void showError(QWidget* parent, const QString& text);
 bool askYesNo(QWidget* parent, const QString& text, const QString& title);
 
+// The captions of the Yes, No and OK buttons in the interface language.
+void setMessageButtonTexts(const QString& yes, const QString& no, const QString& ok);
+
 // Replaces the modal box; an empty handler restores it. Returns the previous one.
 MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);
 

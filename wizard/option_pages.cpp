@@ -42,7 +42,7 @@ ConnectionPage::ConnectionPage(QWidget* parent)
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
-    m_accessMode = makeRadioGroup(this, "accessmode", {QStringLiteral("&Local"), QStringLiteral("&Romote")},
+    m_accessMode = makeRadioGroup(this, "accessmode", {QStringLiteral("&Local"), QStringLiteral("&Remote")},
                                   Qt::Horizontal, m_accessModeItems);
     layout->addWidget(m_accessMode);
     connect(m_accessModeItems, &QButtonGroup::idToggled, this, [this](int, bool checked) {
@@ -60,8 +60,10 @@ ConnectionPage::ConnectionPage(QWidget* parent)
         {"Label15", "edtdatabase"}, {"Label12", "edtname"}, {"Label13", "edtpassword"}};
     QLineEdit* edits[3] = {};
     for (int row = 0; row < 3; ++row) {
-        auth->addWidget(makeLabel(authorization, rows[row].first), row, 0);
+        QLabel* label = makeLabel(authorization, rows[row].first);
+        auth->addWidget(label, row, 0);
         edits[row] = makeEdit(authorization, rows[row].second);
+        label->setBuddy(edits[row]);  // its mnemonic focuses the field
         auth->addWidget(edits[row], row, 1);
     }
     m_database = edits[0];
@@ -69,6 +71,9 @@ ConnectionPage::ConnectionPage(QWidget* parent)
     m_password = edits[2];
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
+    m_rememberPassword = makeCheck(authorization, "chkrememberpassword");
+    m_rememberPassword->setChecked(true);
+    auth->addWidget(m_rememberPassword, 3, 1);
     auth->setColumnStretch(1, 1);
     layout->addWidget(authorization);
 
@@ -77,8 +82,10 @@ ConnectionPage::ConnectionPage(QWidget* parent)
     auto* remote = new QGridLayout(remoteBox);
     remote->setContentsMargins(8, 4, 8, 6);
     remote->setVerticalSpacing(2);
-    remote->addWidget(makeLabel(remoteBox, "Label14"), 0, 0);
+    QLabel* hostLabel = makeLabel(remoteBox, "Label14");
+    remote->addWidget(hostLabel, 0, 0);
     m_host = makeEdit(remoteBox, "edthost");
+    hostLabel->setBuddy(m_host);
     remote->addWidget(m_host, 0, 1);
     remote->addWidget(makeLabel(remoteBox, "Label16"), 1, 1);
     remote->setColumnStretch(1, 1);
@@ -88,8 +95,10 @@ ConnectionPage::ConnectionPage(QWidget* parent)
     portBox->setObjectName(QStringLiteral("GroupBox1"));
     auto* port = new QHBoxLayout(portBox);
     port->setContentsMargins(8, 4, 8, 6);
-    port->addWidget(makeLabel(portBox, "edtport111"));
+    QLabel* portLabel = makeLabel(portBox, "edtport111");
+    port->addWidget(portLabel);
     m_port = makeEdit(portBox, "edtport");
+    portLabel->setBuddy(m_port);
     m_port->setText(QStringLiteral("3306"));
     m_port->setFixedWidth(70);
     port->addWidget(m_port);
@@ -109,6 +118,7 @@ ConnectionPage::ConnectionPage(QWidget* parent)
     m_characterSet->addItems(characterSetNames());
     m_characterSet->setCurrentIndex(0);
     m_characterSet->setMinimumWidth(140);
+    charsetLabel->setBuddy(m_characterSet);
     charset->addWidget(charsetLabel);
     charset->addWidget(m_characterSet);
     charset->addStretch();
@@ -120,7 +130,8 @@ ConnectionPage::ConnectionPage(QWidget* parent)
     setTabOrder(m_accessModeItems->button(1), m_database);
     setTabOrder(m_database, m_user);
     setTabOrder(m_user, m_password);
-    setTabOrder(m_password, m_host);
+    setTabOrder(m_password, m_rememberPassword);
+    setTabOrder(m_rememberPassword, m_host);
     setTabOrder(m_host, m_port);
     setTabOrder(m_port, m_characterSet);
 
@@ -193,6 +204,8 @@ void ConnectionPage::setAccessMode(int position)
 void ConnectionPage::setDatabase(const QString& name) { m_database->setText(name); }
 void ConnectionPage::setUser(const QString& user) { m_user->setText(user); }
 void ConnectionPage::setPassword(const QString& password) { m_password->setText(password); }
+bool ConnectionPage::rememberPassword() const { return m_rememberPassword->isChecked(); }
+void ConnectionPage::setRememberPassword(bool on) { m_rememberPassword->setChecked(on); }
 void ConnectionPage::setHost(const QString& host) { m_host->setText(host); }
 void ConnectionPage::setPort(const QString& port) { m_port->setText(port); }
 
@@ -273,6 +286,7 @@ OptionsPage::OptionsPage(QWidget* parent)
     m_databases = new QListWidget(this);
     m_databases->setObjectName(QStringLiteral("mysqldblist"));
     m_databases->setSelectionMode(QAbstractItemView::SingleSelection);
+    databasesLabel->setBuddy(m_databases);
     left->addWidget(databasesLabel);
     left->addWidget(m_databases, 1);
     middle->addLayout(left, 1);
@@ -303,7 +317,10 @@ OptionsPage::OptionsPage(QWidget* parent)
     m_accessFormat->setObjectName(QStringLiteral("cbaccessformat"));
     m_accessFormat->addItems({QStringLiteral("MS Access 95/97"), QStringLiteral("MS Access 2000")});
     QLabel* nameLabel = makeLabel(this, "labelaccessname");
-    m_accessFileName = makeReadOnlyEdit(this, "editaccessname");
+    formatLabel->setBuddy(m_accessFormat);
+    // Typed or pasted, or chosen with the dialog.
+    m_accessFileName = makeEdit(this, "editaccessname");
+    nameLabel->setBuddy(m_accessFileName);
     m_browse = makeButton(this, "btbrowse", QStringLiteral("Browse..."));
     target->addWidget(formatLabel, 0, 0, 1, 2);
     target->addWidget(m_accessFormat, 1, 0);
@@ -321,8 +338,14 @@ OptionsPage::OptionsPage(QWidget* parent)
     // An existing file is a valid target: its tables are governed by processtable.
     m_saveDialog->setOption(QFileDialog::DontConfirmOverwrite);
     m_saveDialog->setOption(QFileDialog::HideNameFilterDetails);
-    m_saveDialog->setNameFilter(QStringLiteral("MS Access Databases (.mdb) (*.mdb)"));
     m_saveDialog->setDefaultSuffix(QStringLiteral("mdb"));
+    setDialogTexts(QString(), QStringLiteral("MS Access Databases (.mdb)"));
+}
+
+void OptionsPage::setDialogTexts(const QString& title, const QString& filterName)
+{
+    m_saveDialog->setWindowTitle(title);
+    m_saveDialog->setNameFilter(filterName + QStringLiteral(" (*.mdb)"));
 }
 
 void OptionsPage::readInto(ConversionSettings& s) const
@@ -385,10 +408,13 @@ void OptionsPage::focusBrowse()
 
 void OptionsPage::browseForAccessFile()
 {
-    const QString current = m_accessFileName->text();
+    const QString current = trimBlanks(m_accessFileName->text());
     if (current.isEmpty()) {
-        m_saveDialog->setDirectory(accessDialogFolder());
-        m_saveDialog->selectFile(QString());
+        // The last folder used (or the documents folder), and "<database>.mdb" proposed.
+        const QDir folder(accessDialogFolder());
+        m_saveDialog->setDirectory(folder);
+        const QString database = chosenDatabase().replace(u'/', u'_').replace(u'\\', u'_');
+        m_saveDialog->selectFile(database.isEmpty() ? QString() : folder.filePath(database + QStringLiteral(".mdb")));
     } else {
         m_saveDialog->setDirectory(QFileInfo(current).absolutePath());
         m_saveDialog->selectFile(current);
@@ -396,19 +422,25 @@ void OptionsPage::browseForAccessFile()
     if (m_saveDialog->exec() != QDialog::Accepted)
         return;
     const QStringList files = m_saveDialog->selectedFiles();
-    if (!files.isEmpty())
-        m_accessFileName->setText(QDir::toNativeSeparators(files.first()));
+    if (files.isEmpty())
+        return;
+    m_accessFileName->setText(QDir::toNativeSeparators(files.first()));
+    m_defaultAccessDir = folderOfPath(files.first());
 }
 
 QString OptionsPage::accessDialogFolder() const
 {
-    return m_defaultAccessDir.isEmpty() ? ConversionJob::dataFolder() : m_defaultAccessDir;
+    if (!m_defaultAccessDir.isEmpty())
+        return m_defaultAccessDir;
+    // Not the hidden data folder: where a person keeps documents.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QDir(documents).exists() ? documents : QDir::homePath();
 }
 
 QString OptionsPage::processTableCaption() const
 {
     QAbstractButton* chosen = m_processTableItems->checkedButton();
-    return chosen ? chosen->text().remove(u'&') : QString();
+    return chosen ? plainCaption(chosen->text()) : QString();
 }
 
 void OptionsPage::setAccessFormat(int position)

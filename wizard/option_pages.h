@@ -45,6 +45,9 @@ public:
     void setDatabase(const QString& name);
     void setUser(const QString& user);
     void setPassword(const QString& password);
+    // "Remember password": whether the password is kept for the next start.
+    bool rememberPassword() const;
+    void setRememberPassword(bool on);
     void setHost(const QString& host);
     void setPort(const QString& port);
     // A name equal to an entry selects it; any other stays as typed text.
@@ -59,6 +62,7 @@ private:
     QLineEdit* m_database = nullptr;
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;
+    QCheckBox* m_rememberPassword = nullptr;
     QLineEdit* m_host = nullptr;
     QLineEdit* m_port = nullptr;
     QComboBox* m_characterSet = nullptr;
@@ -112,10 +116,14 @@ public:
 
     QString accessFileName() const;
     void focusBrowse();
-    // "Browse...": the save dialog, on the current file or the default folder.
+    // "Browse...": the save dialog, on the current file, or in the default
+    // folder with "<database>.mdb" proposed.
     void browseForAccessFile();
-    // The folder the save dialog opens in: the stored one, else the per-user data folder.
+    // The folder the save dialog opens in: the last one used (stored or
+    // chosen since), else the documents folder, else the home folder.
     QString accessDialogFolder() const;
+    // The save dialog's title and the name of its one filter, in the interface language.
+    void setDialogTexts(const QString& title, const QString& filterName);
     // The caption of the chosen processtable item, such as "Overwrite"; empty when none.
     QString processTableCaption() const;
 
@@ -139,7 +147,7 @@ private:
     QLineEdit* m_accessFileName = nullptr;
     QPushButton* m_browse = nullptr;
     QFileDialog* m_saveDialog = nullptr;
-    QString m_defaultAccessDir;  // as loaded, empty when none stored
+    QString m_defaultAccessDir;  // the last folder used: as loaded, or of the file chosen since; empty when none
 };
 
 }  // namespace ferrowane

@@ -10,6 +10,7 @@
 #include "wizard/table_page.h"
 #include "wizard/wizard_window.h"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -57,7 +58,7 @@ ShortcutWindow::ShortcutWindow(QWidget* parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("shortcutWindow"));
-    setWindowTitle(QStringLiteral("marfrm_bat"));
+    setWindowTitle(QStringLiteral("Shortcut File"));
     setModal(true);
     programPath = QCoreApplication::applicationFilePath();
 
@@ -71,16 +72,24 @@ ShortcutWindow::ShortcutWindow(QWidget* parent)
     m_database = makeReadOnlyEdit(server, "edtmysqldatabase");
     m_port = makeReadOnlyEdit(server, "edtmysqlport");
     m_user = makeReadOnlyEdit(server, "edtmysqlusername");
-    m_password = makeReadOnlyEdit(server, "edtmysqlpassword");  // shown as it is: the job holds it anyway
+    m_password = makeReadOnlyEdit(server, "edtmysqlpassword");
+    m_password->setEchoMode(QLineEdit::Password);  // not for whoever looks at the screen
     m_characterSet = makeReadOnlyEdit(server, "edtcharset");
     const std::pair<QLineEdit*, const char*> left[] = {
         {m_host, "IP address or network name"}, {m_database, "MySQL database name"}, {m_port, "MySQL Port"}};
     const std::pair<QLineEdit*, const char*> right[] = {
         {m_user, "MySQL user name"}, {m_password, "MySQL user password"}, {m_characterSet, "Character Set"}};
+    // Each caption label is named after its key ("bat.host" -> "labelhost").
+    const char* const leftKeys[] = {"host", "database", "port"};
+    const char* const rightKeys[] = {"user", "password", "charset"};
     for (int row = 0; row < 3; ++row) {
-        serverGrid->addWidget(new QLabel(QLatin1String(left[row].second), server), row * 2, 0);
+        serverGrid->addWidget(makeLabel(server, qPrintable(QStringLiteral("label") + QLatin1String(leftKeys[row])),
+                                        QLatin1String(left[row].second)),
+                              row * 2, 0);
         serverGrid->addWidget(left[row].first, row * 2 + 1, 0);
-        serverGrid->addWidget(new QLabel(QLatin1String(right[row].second), server), row * 2, 1);
+        serverGrid->addWidget(makeLabel(server, qPrintable(QStringLiteral("label") + QLatin1String(rightKeys[row])),
+                                        QLatin1String(right[row].second)),
+                              row * 2, 1);
         serverGrid->addWidget(right[row].first, row * 2 + 1, 1);
     }
     layout->addWidget(server);
@@ -93,11 +102,11 @@ ShortcutWindow::ShortcutWindow(QWidget* parent)
     m_accessFormat->addItems({QStringLiteral("MS Access 95/97"), QStringLiteral("MS Access 2000")});
     m_accessFileName = makeReadOnlyEdit(target, "editaccessname");
     m_existingTables = makeReadOnlyEdit(target, "edtoracleexits");
-    targetGrid->addWidget(new QLabel(QStringLiteral("Access format:"), target), 0, 0);
+    targetGrid->addWidget(makeLabel(target, "labelaccessformat", QStringLiteral("Access format:")), 0, 0);
     targetGrid->addWidget(m_accessFormat, 0, 1);
-    targetGrid->addWidget(new QLabel(QStringLiteral("MS Access database name:"), target), 1, 0);
+    targetGrid->addWidget(makeLabel(target, "labelaccessname", QStringLiteral("MS Access database name:")), 1, 0);
     targetGrid->addWidget(m_accessFileName, 1, 1);
-    targetGrid->addWidget(new QLabel(QStringLiteral("Process existing tables"), target), 2, 0);
+    targetGrid->addWidget(makeLabel(target, "labelexisting", QStringLiteral("Process existing tables")), 2, 0);
     targetGrid->addWidget(m_existingTables, 2, 1);
     layout->addWidget(target);
 
@@ -117,7 +126,9 @@ ShortcutWindow::ShortcutWindow(QWidget* parent)
     m_tableChoice = new QButtonGroup(choice);
     m_tableChoice->setObjectName(QStringLiteral("rgselecttableItems"));
     auto* selected = new QRadioButton(QStringLiteral("Selected tables"), choice);
+    selected->setObjectName(QStringLiteral("selected"));
     auto* all = new QRadioButton(QStringLiteral("All database tables"), choice);
+    all->setObjectName(QStringLiteral("all"));
     m_tableChoice->addButton(selected, 0);
     m_tableChoice->addButton(all, 1);
     all->setChecked(true);
@@ -179,10 +190,36 @@ void ShortcutWindow::fill(const ShortcutInput& in)
     followTableChoice();
 }
 
+void ShortcutWindow::applyTexts(const std::function<QString(const QString& key)>& text)
+{
+    m_text = text;
+    auto bat = [&](const char* key) { return text(QStringLiteral("bat.") + QLatin1String(key)); };
+    setWindowTitle(bat("title"));
+    // Its own controls, not those of the save dialog it owns.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        const QString name = label->objectName();
+        if (label->window() == this && name.startsWith(QLatin1String("label")))
+            label->setText(bat(qPrintable(name.mid(5))));
+    }
+    for (QGroupBox* box : findChildren<QGroupBox*>())
+        if (box->window() == this)
+            box->setTitle(bat(qPrintable(box->objectName())));
+    for (QAbstractButton* button : findChildren<QAbstractButton*>()) {
+        const QString caption = bat(qPrintable(button->objectName()));
+        if (button->window() == this && !button->objectName().isEmpty() && !caption.isEmpty())
+            button->setText(caption);
+    }
+}
+
 void ShortcutWindow::followTableChoice()
 {
     m_tables->setVisible(m_tableChoice->checkedId() != 1);
     m_reselect->setVisible(!m_tables->isHidden());
+}
+
+QString ShortcutWindow::batText(const QString& key, const QString& english) const
+{
+    return m_text ? m_text(QStringLiteral("bat.") + key) : english;
 }
 
 void ShortcutWindow::message(const QString& text)
@@ -195,8 +232,9 @@ void ShortcutWindow::message(const QString& text)
 
 void ShortcutWindow::closeToReselectTables()
 {
-    message(QStringLiteral("This form will be closed.\rAfter you finish your choice,please click the button "
-                           "\"Create Shortcut File\" to return to this form."));
+    message(batText(QStringLiteral("reselect"),
+                    QStringLiteral("This form will be closed.\rAfter you finish your choice,please click the button "
+                                   "\"Create Shortcut File\" to return to this form.")));
     reject();
 }
 
@@ -252,8 +290,9 @@ void ShortcutWindow::saveJobAndShortcut()
         message(error);
         return;
     }
-    message(QStringLiteral("Success to create \"%1\".\rCreate setting file \"%2\" OK.\rIt will build a log file "
-                           "\"%3\" after running with this Shortcut File.")
+    message(batText(QStringLiteral("success"),
+                    QStringLiteral("Success to create \"%1\".\rCreate setting file \"%2\" OK.\rIt will build a log "
+                                   "file \"%3\" after running with this Shortcut File."))
                 .arg(shortcut, jobPath, logPath));
     accept();
 }

@@ -56,6 +56,8 @@ public:
 
     // Fills the window from the wizard; the table choice keeps its position.
     void fill(const ShortcutInput& input);
+    // Its captions and messages in the interface language (the "bat." keys).
+    void applyTexts(const std::function<QString(const QString& key)>& text);
 
     // The table list and "Reselect tables" are shown only for "Selected tables".
     void followTableChoice();
@@ -77,7 +79,10 @@ public:
 
 private:
     void message(const QString& text);
+    // A message's text in the interface language.
+    QString batText(const QString& key, const QString& english) const;
 
+    std::function<QString(const QString&)> m_text;  // the "bat." texts; English until applyTexts
     QLineEdit* m_host = nullptr;
     QLineEdit* m_database = nullptr;
     QLineEdit* m_port = nullptr;

@@ -35,7 +35,7 @@ void WizardWindow::logInAndListDatabases()
 {
     const QString typed = m_connectionPage->typedDatabase();
     if (trimBlanks(typed).isEmpty()) {
-        report(QStringLiteral("Please enter database name"), true);
+        report(text(QStringLiteral("enterdatabase")), true);
         m_connectionPage->focusDatabase();
         throw SilentAbort();
     }
@@ -62,7 +62,7 @@ void WizardWindow::openDatabaseAndListTables()
         m_job->source().close();
         // A job's database that the server does not list is named; a person sees the list.
         throw SourceInputError(m_unattended ? unknownDatabaseMessage(m_connectionPage->typedDatabase())
-                                            : QStringLiteral("Please choose a MySQL database in the list."));
+                                            : text(QStringLiteral("choosedatabase")));
     }
     const ConversionSettings settings = conversionSettings();
     const QString database = m_optionsPage->chosenDatabase();
@@ -85,7 +85,7 @@ void WizardWindow::logInAside(std::function<void(MySqlConnection&)> work)
     const QString closeText = m_close->text();
     m_back->setEnabled(false);
     m_next->setEnabled(false);
-    m_close->setText(QStringLiteral("Cancel"));
+    m_close->setText(text(QStringLiteral("cancelconnect")));
     m_connecting = true;
     m_connectCancelled = false;
     QApplication::setOverrideCursor(Qt::BusyCursor);
@@ -151,9 +151,9 @@ void WizardWindow::runConversion()
     m_pages->setCurrentWidget(m_logPage);
     m_back->setEnabled(false);
     m_next->setEnabled(false);
-    m_close->setText(QStringLiteral("Stop"));
     m_close->setEnabled(true);
     m_stopMode = true;
+    showBarCaptions();
     m_stopRequested = false;
     log.resetBar();
 
@@ -177,13 +177,15 @@ void WizardWindow::runConversion()
     }
     const ConversionSettings settings = conversionSettings();
     m_running = true;
+    log.startRun(settings.tables);
     RunResult result;
     try {
         result = m_job->run(settings, settings.tables, m_logPage->completionTexts());
     } catch (...) {
         m_running = false;
-        m_stopRequested = false;  // the run is over
         log.flush();
+        log.finishRun(result, m_stopRequested);
+        m_stopRequested = false;  // the run is over
         throw;
     }
     m_running = false;
@@ -194,6 +196,7 @@ void WizardWindow::runConversion()
     // table, keeps the wizard on this step once and is then forgotten.
     const bool stopped = result.stopped || m_stopRequested;
     m_stopRequested = false;
+    log.finishRun(result, stopped);
     if (stopped)
         throw SilentAbort();
     log.finishBar();

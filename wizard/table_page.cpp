@@ -68,6 +68,8 @@ TablePage::TablePage(QWidget* parent)
     m_selected->setObjectName(QStringLiteral("selecttables"));
     for (QListWidget* list : {m_available, m_selected})
         list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    availableLabel->setBuddy(m_available);
+    selectedLabel->setBuddy(m_selected);
 
     auto* moves = new QVBoxLayout;
     moves->setSpacing(6);

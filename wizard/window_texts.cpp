@@ -5,11 +5,13 @@
 #include "settings/job_file.h"
 #include "wizard/controls.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPushButton>
+
+#include <algorithm>
 
 namespace ferrowane {
 
@@ -29,11 +31,9 @@ QList<T*> ownControls(QWidget* window)
     return result;
 }
 
-void setButtonText(QWidget* window, const char* name, const char* utf8)
+bool tableHas(const LanguageTable& table, const QString& key)
 {
-    for (QPushButton* button : ownControls<QPushButton>(window))
-        if (button->objectName() == QLatin1String(name))
-            button->setText(QString::fromUtf8(utf8));
+    return std::any_of(table.begin(), table.end(), [&](const auto& row) { return row.first == key; });
 }
 
 LanguageTable labelsAndRadioGroups(QWidget* window)
@@ -60,32 +60,36 @@ WindowTexts::WindowTexts()
 {
 }
 
-void WindowTexts::apply(QWidget* window, const QString& code) const
+void WindowTexts::apply(QWidget* window, const QString& code)
 {
     const bool english = code == QLatin1String("en");
     if (!english && code != QLatin1String("cn"))
         return;
+    m_code = code;
     const LanguageTable& table = english ? m_english : m_chinese;
+    const LanguageTable& other = english ? englishOtherTexts() : chineseOtherTexts();
     for (QWidget* w : ownControls<QWidget>(window)) {
-        const QString text = tableText(table, w->objectName());
+        if (w->property("ownText").toBool())
+            continue;
+        const QString name = w->objectName();
         if (auto* label = qobject_cast<QLabel*>(w))
-            label->setText(text);
+            label->setText(tableText(table, name));
         else if (auto* box = qobject_cast<QGroupBox*>(w))
-            box->setTitle(text);
+            box->setTitle(tableText(table, name));
         else if (auto* check = qobject_cast<QCheckBox*>(w))
-            check->setText(text);
+            check->setText(tableText(table, name));
+        else if (auto* button = qobject_cast<QAbstractButton*>(w); button && tableHas(other, name))
+            button->setText(tableText(other, name));
     }
-    if (english) {
-        setButtonText(window, "btcreatebat", "Create Shortcut File");
-        return;
-    }
-    setButtonText(window, "btcreatebat", "创建快捷方式");
-    setButtonText(window, "Button1", "添加>");
-    setButtonText(window, "Button2", "添加全部>");
-    setButtonText(window, "Button3", "<去除");
-    setButtonText(window, "Button4", "<去除全部");
-    setButtonText(window, "btbrowse", "浏览...");
-    setButtonText(window, "bthelp", "帮助");
+}
+
+QString WindowTexts::text(const QString& key) const
+{
+    const bool english = m_code != QLatin1String("cn");
+    const LanguageTable& table = english ? m_english : m_chinese;
+    if (tableHas(table, key))
+        return tableText(table, key);
+    return tableText(english ? englishOtherTexts() : chineseOtherTexts(), key);
 }
 
 bool WindowTexts::exportLabelCaptions(QWidget* window, const QString& folder)

@@ -1,32 +1,39 @@
 // The wizard window's frame and navigation: building the side panel, the
 // page stack and the button bar; start-up; showing a step; Next, Back,
-// Close, Stop and Help; closing; the options read from and shown on the pages.
+// Close, Stop and Help, also from the keyboard; the language; closing; the
+// options read from and shown on the pages.
 #include "wizard/wizard_window.h"
 
 #include "settings/job_file.h"
 #include "settings/unattended_run.h"
 #include "wizard/clickable_image.h"
 #include "wizard/controls.h"
+#include "wizard/help_window.h"
 #include "wizard/log_page.h"
 #include "wizard/log_view.h"
 #include "wizard/message_box.h"
 #include "wizard/option_pages.h"
+#include "wizard/password_keyring.h"
 #include "wizard/shortcut_window.h"
 #include "wizard/table_page.h"
 #include "wizard/unattended_steps.h"
 #include "wizard/welcome_page.h"
+#include "wizard/window_preferences.h"
 
 #include <QCloseEvent>
-#include <QDesktopServices>
+#include <QComboBox>
 #include <QDir>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTextStream>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -41,13 +48,14 @@ namespace ferrowane {
 
 namespace {
 constexpr int kSidePanelWidth = 177;
+constexpr QSize kDefaultSize(594, 425);  // also the smallest
 constexpr int kStepLabelPitch = 50;
 constexpr int kSteps[] = {1, 2, 4, 5, 6};
 }  // namespace
 
 WizardWindow::WizardWindow(const QStringList& arguments, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+                          | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint),
       m_arguments(arguments)
 {
     initWizardResources();
@@ -56,6 +64,7 @@ WizardWindow::WizardWindow(const QStringList& arguments, QWidget* parent)
     startUp();
     // Created after the wizard, reused for every "Create Shortcut File".
     m_shortcutWindow = new ShortcutWindow(this);
+    m_shortcutWindow->applyTexts([this](const QString& key) { return m_texts.text(key); });
 }
 
 WizardWindow::~WizardWindow() = default;
@@ -64,7 +73,9 @@ WizardWindow::~WizardWindow() = default;
 
 void WizardWindow::buildWindow()
 {
-    setFixedSize(594, 425);
+    // It may grow: the lists and the log grow with it, the side panel stays.
+    setMinimumSize(kDefaultSize);
+    resize(kDefaultSize);
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -83,7 +94,7 @@ void WizardWindow::buildWindow()
     m_secondServerPage = new SecondServerPage;
     m_optionsPage = new OptionsPage;
     m_tablePage = new TablePage;
-    m_logPage = new LogPage(m_stopRequested);
+    m_logPage = new LogPage(m_stopRequested, [this](const QString& key) { return m_texts.text(key); });
     m_job = std::make_unique<ConversionJob>(&m_logPage->log());
     for (QWidget* page : std::initializer_list<QWidget*>{m_welcomePage, m_connectionPage, m_secondServerPage,
                                                          m_optionsPage, m_tablePage, m_logPage})
@@ -113,6 +124,13 @@ void WizardWindow::buildWindow()
         m_unattendedStart->stop();
         goNext();
     });
+
+    // Wherever the focus is: F1 is Help, Esc the Close (or Stop) question.
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &WizardWindow::openHelp);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
+        if (m_close->isEnabled())
+            closeOrStop();
+    });
 }
 
 QWidget* WizardWindow::buildSidePanel()
@@ -126,17 +144,25 @@ QWidget* WizardWindow::buildSidePanel()
     side.setColor(QPalette::Window, QColor(22, 78, 99));
     side.setColor(QPalette::WindowText, QColor(236, 242, 246));
     panel->setPalette(side);
+    auto* column = new QVBoxLayout(panel);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* steps = new QWidget(panel);
     int row = 0;
     for (const char* name : {"Label1", "Label2", "Label4", "Label5", "Label6"}) {
-        QLabel* label = makeLabel(panel, name);
+        QLabel* label = makeLabel(steps, name);
         label->setWordWrap(true);
         label->setGeometry(16, 24 + row++ * kStepLabelPitch, kSidePanelWidth - 24, 40);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         m_stepLabels.append(label);
     }
+    steps->setFixedHeight(24 + row * kStepLabelPitch);
+    column->addWidget(steps);
+    column->addStretch(1);
+    // At the panel's foot, however tall the window grows.
     auto* picture = new ClickableImage(QPixmap(QStringLiteral(":/wizard/side_picture.png")), panel);
     picture->setObjectName(QStringLiteral("Image1"));
-    picture->move(0, height() - picture->height());
+    column->addWidget(picture, 0, Qt::AlignLeft | Qt::AlignBottom);
     // Also on the last step, where Help itself is disabled.
     connect(picture, &ClickableImage::clicked, this, &WizardWindow::openHelp);
     return panel;
@@ -149,10 +175,23 @@ QWidget* WizardWindow::buildButtonBar()
     auto* bar = new QHBoxLayout(barPanel);
     bar->setContentsMargins(10, 8, 10, 10);
     bar->setSpacing(6);
-    m_back = makeButton(barPanel, "btback", QStringLiteral("< Back"));
-    m_next = makeButton(barPanel, "btnext", QStringLiteral("Next >"));
-    m_close = makeButton(barPanel, "btcancel", QStringLiteral("Close"));
-    m_help = makeButton(barPanel, "bthelp", QStringLiteral("Help"));
+    QLabel* languageLabel = makeLabel(barPanel, "labellanguage");
+    m_languageChoice = new QComboBox(barPanel);
+    m_languageChoice->setObjectName(QStringLiteral("cblanguage"));
+    // Each language by its own name, whatever the current one.
+    m_languageChoice->addItem(QStringLiteral("English"), QStringLiteral("en"));
+    m_languageChoice->addItem(QString::fromUtf8("中文"), QStringLiteral("cn"));
+    languageLabel->setBuddy(m_languageChoice);
+    connect(m_languageChoice, &QComboBox::activated, this,
+            [this](int index) { setLanguage(m_languageChoice->itemData(index).toString()); });
+    m_back = makeButton(barPanel, "btback", QStringLiteral("< &Back"));
+    m_next = makeButton(barPanel, "btnext", QStringLiteral("&Next >"));
+    m_close = makeButton(barPanel, "btcancel", QStringLiteral("&Close"));
+    m_help = makeButton(barPanel, "bthelp", QStringLiteral("&Help"));
+    // Enter presses it (keyPressEvent); drawn as the default button.
+    m_next->setDefault(true);
+    bar->addWidget(languageLabel);
+    bar->addWidget(m_languageChoice);
     bar->addStretch();
     bar->addWidget(m_back);
     bar->addWidget(m_next);
@@ -182,7 +221,16 @@ void WizardWindow::startUp()
     // Failure to make the folder is not ours to report: the dialog copes.
     QDir().mkpath(ConversionJob::dataFolder());
     m_unattended = !m_arguments.isEmpty();
-    setLanguage(QStringLiteral("en"));
+    // The language chosen last, or at a first start the system's.
+    const WindowPreferences preferences = loadWindowPreferences();
+    setLanguage(preferences.language.isEmpty() ? languageOfLocale(QLocale()) : preferences.language);
+    if (preferences.size.isValid()) {
+        QSize size = preferences.size.expandedTo(kDefaultSize);
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            size = size.boundedTo(screen->availableSize()).expandedTo(kDefaultSize);
+        resize(size);
+    }
+    m_connectionPage->setRememberPassword(preferences.rememberPassword);
     m_stopRequested = false;
     m_stopMode = false;
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
@@ -223,15 +271,15 @@ void WizardWindow::showStep(int step)
 {
     for (QPushButton* b : {m_back, m_next, m_close, m_help})
         b->setEnabled(true);
-    m_next->setText(QStringLiteral("Next >"));
     if (step == 1)
         m_back->setEnabled(false);
     if (step == 6) {
         m_back->setEnabled(false);
-        m_next->setText(QStringLiteral("Finish"));
         m_close->setEnabled(false);
         m_help->setEnabled(false);
     }
+    m_currentStepShown = step;
+    showBarCaptions();
 
     const int index = int(std::find(std::begin(kSteps), std::end(kSteps), step) - std::begin(kSteps));
     if (index == int(std::size(kSteps)))
@@ -320,21 +368,27 @@ void WizardWindow::closeOrStop()
         confirmClose();
 }
 
+void WizardWindow::showBarCaptions()
+{
+    m_next->setText(m_texts.text(m_currentStepShown == 6 ? QStringLiteral("finish") : QStringLiteral("btnext")));
+    m_close->setText(m_texts.text(m_stopMode ? QStringLiteral("stop") : QStringLiteral("btcancel")));
+}
+
 void WizardWindow::confirmClose()
 {
-    if (askYesNo(this, m_closeQuestion->text(), QStringLiteral("Information")))
+    if (askYesNo(this, m_closeQuestion->text(), m_texts.text(QStringLiteral("information"))))
         close();
 }
 
 void WizardWindow::confirmStop()
 {
-    if (askYesNo(this, QStringLiteral("Stop"), QStringLiteral("Info"))) {
+    if (askYesNo(this, m_texts.text(QStringLiteral("querystop")), m_texts.text(QStringLiteral("info")))) {
         // A Stop after the run has ended (the button still reads "Stop") has
         // nothing to stop: left set, it would hold back every later Next.
         m_stopRequested = m_running;
         m_back->setEnabled(true);
-        m_close->setText(QStringLiteral("Close"));
         m_stopMode = false;
+        showBarCaptions();
     } else {
         m_stopRequested = false;
     }
@@ -342,7 +396,27 @@ void WizardWindow::confirmStop()
 
 void WizardWindow::openHelp()
 {
-    QDesktopServices::openUrl(QUrl(m_helpUrl->text()));
+    // The help that ships with the program: no browser or network needed.
+    if (!m_helpWindow)
+        m_helpWindow = new HelpWindow(this);
+    m_helpWindow->showHelp(m_languageCode, m_texts.text(QStringLiteral("helptitle")),
+                           m_texts.text(QStringLiteral("helponline")), m_helpUrl->text(),
+                           m_texts.text(QStringLiteral("btcancel")));
+}
+
+void WizardWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Enter: the focused push button, else the default one (Next or Finish).
+    // Fields and lists pass Enter on to here.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        QPushButton* target = focused && focused->isEnabled() ? focused : m_next;
+        if (target->isEnabled() && target->isVisible())
+            target->click();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void WizardWindow::closeEvent(QCloseEvent* event)
@@ -357,7 +431,18 @@ void WizardWindow::closeEvent(QCloseEvent* event)
             confirmStop();
         return;
     }
-    SaveSettings(storedFromControls(), m_optionsPage->accessFileName());
+    const bool remember = m_connectionPage->rememberPassword();
+    saveWindowPreferences({m_languageCode, isMaximized() ? normalGeometry().size() : size(), remember});
+    // The password: in the keyring when there is one, else in the owner-only
+    // file; not at all when it is not to be remembered.
+    StoredSettings stored = storedFromControls();
+    if (!remember) {
+        stored.mysqlp.clear();
+        forgetKeyringPassword();
+    } else if (!stored.mysqlp.isEmpty() && storeKeyringPassword(stored.mysqlp)) {
+        stored.mysqlp.clear();
+    }
+    SaveSettings(stored, m_optionsPage->accessFileName());
     event->accept();
 }
 
@@ -371,8 +456,20 @@ void WizardWindow::openShortcutWindow()
 
 void WizardWindow::setLanguage(const QString& code)
 {
-    m_languageCode = code;
     m_texts.apply(this, code);
+    if (code != QLatin1String("en") && code != QLatin1String("cn"))
+        return;
+    m_languageCode = code;
+    showBarCaptions();
+    const QSignalBlocker quiet(m_languageChoice);
+    m_languageChoice->setCurrentIndex(m_languageChoice->findData(code));
+    setMessageButtonTexts(text(QStringLiteral("yes")), text(QStringLiteral("no")), text(QStringLiteral("ok")));
+    m_optionsPage->setDialogTexts(text(QStringLiteral("savedialogtitle")), text(QStringLiteral("savedialogfilter")));
+    m_logPage->log().showDetails();
+    if (m_shortcutWindow)
+        m_shortcutWindow->applyTexts([this](const QString& key) { return m_texts.text(key); });
+    if (m_helpWindow && m_helpWindow->isVisible())
+        openHelp();
 }
 
 bool WizardWindow::exportLabelCaptions(const QString& folder)
@@ -394,7 +491,10 @@ bool WizardWindow::exportLanguageTables(const QString& folder) const
 
 void WizardWindow::loadStoredSettings()
 {
-    const StoredSettings stored = LoadSettings();
+    StoredSettings stored = LoadSettings();
+    // A password kept in the keyring leaves the file's value empty.
+    if (stored.mysqlp.isEmpty() && m_connectionPage->rememberPassword())
+        stored.mysqlp = readKeyringPassword().value_or(QString());
     m_connectionPage->showStored(stored);
     m_secondServerPage->showStored(stored);
     m_optionsPage->showStored(stored);

@@ -1,6 +1,7 @@
 // The wizard window: the side panel of steps, the stack of pages and the
-// button bar; what Next and Back do on each step, Close, Stop and Help, the
-// window's start-up and its close. The pages own their controls
+// button bar with the language choice; what Next and Back do on each step,
+// Close, Stop and Help, the keyboard (Enter, Esc, F1), the window's start-up,
+// size and its close. The pages own their controls
 // (option_pages.h, table_page.h, log_page.h); the actions of the steps are in
 // step_actions.cpp, the unattended run's side in unattended_steps.h, the
 // interface texts in window_texts.h.
@@ -21,6 +22,7 @@
 #include <functional>
 #include <memory>
 
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
@@ -39,6 +41,7 @@ public:
 };
 
 class ConnectionPage;
+class HelpWindow;
 class LogPage;
 class OptionsPage;
 class SecondServerPage;
@@ -67,7 +70,7 @@ public:
     void closeOrStop();  // the Close button: the close question, or during a run the Stop question
     void confirmClose();
     void confirmStop();
-    void openHelp();
+    void openHelp();  // the help window, in the current language
 
     // What Next does on steps 2, 4, 5 and 6. Each returns normally when the
     // wizard may go on; a refusal shows its message and throws SilentAbort,
@@ -81,9 +84,11 @@ public:
     void openShortcutWindow();
 
     // Interface texts: sets the language ("en" or "cn"; any other code keeps
-    // the texts as they are) and applies it.
+    // the texts as they are) and applies it to this window and the windows it owns.
     void setLanguage(const QString& code);
     QString language() const { return m_languageCode; }
+    // A text of the language tables in the current language.
+    QString text(const QString& key) const { return m_texts.text(key); }
     // Maintenance exports of the language tables into a folder of the caller's.
     bool exportLabelCaptions(const QString& folder);
     bool exportAllCaptions(const QString& folder);
@@ -160,11 +165,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildWindow();
     QWidget* buildSidePanel();
     QWidget* buildButtonBar();
+    // Next or Finish, Close or Stop, as the step and the run have them.
+    void showBarCaptions();
     void startUp();
     void updateNextForSelection();
     void loadStoredSettings();
@@ -181,6 +189,7 @@ private:
 
     // Wizard state.
     int m_currentStep = 1;
+    int m_currentStepShown = 1;  // the step whose buttons the bar shows
     bool m_stopRequested = false;
     bool m_unattended = false;
     QString m_languageCode = QStringLiteral("en");
@@ -208,6 +217,8 @@ private:
     QPushButton* m_next = nullptr;
     QPushButton* m_close = nullptr;
     QPushButton* m_help = nullptr;
+    QComboBox* m_languageChoice = nullptr;
+    HelpWindow* m_helpWindow = nullptr;  // made when first asked for
     QLabel* m_helpUrl = nullptr;        // message texts of the language tables, never shown
     QLabel* m_closeQuestion = nullptr;
     QLabel* m_noAccessFileName = nullptr;

@@ -87,11 +87,13 @@ struct MySqlEnv {
 };
 
 // Points the user's configuration and data folders at a temporary folder; must
-// run before the first QSettings or QStandardPaths use of the process.
+// run before the first QSettings or QStandardPaths use of the process. No
+// session bus either: the window never reaches the developer's own keyring.
 inline void isolateUserFolders(const QTemporaryDir& dir)
 {
     qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", (dir.path() + "/data").toLocal8Bit());
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
 // The wizard window's own control of that object name (not one of a dialog it owns).

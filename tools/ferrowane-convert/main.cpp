@@ -249,9 +249,10 @@ int main(int argc, char** argv)
 
     if (parser.isSet(job)) {
         // The job holds every option; the run's lines are echoed here as well.
+        // The window's stored options (its password among them) are not ours to change.
         ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);
         std::signal(SIGINT, onInterrupt);
-        const int status = runJobHeadless(parser.value(job), &log);
+        const int status = runJobHeadless(parser.value(job), &log, StoredOptions::Leave);
         log.finish();
         return status;
     }
