@@ -19,12 +19,11 @@
 #include "wizard/table_page.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
-#include <QTextStream>
-#include <QTimer>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTextStream>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>

@@ -126,7 +126,8 @@ TEST(JobFile, ReadingAFolderFails)
     EXPECT_FALSE(error.isEmpty());
 }
 
-TEST(HeadlessJob, NoTablesNamedWritesOnlyTheCompletionLines)
+// A job that converts nothing has not succeeded: each missing table is named.
+TEST(HeadlessJob, NoTableFoundFailsWithALinePerTable)
 {
     FERROWANE_MYSQL_ENV_OR_SKIP(env);
     ferrowane::testing::ScratchDatabase db(env, "job_none");
@@ -143,15 +144,12 @@ TEST(HeadlessJob, NoTablesNamedWritesOnlyTheCompletionLines)
                 .toUtf8());
     f.close();
     MemoryProgressLog echo;
-    EXPECT_EQ(runJobHeadless(jobPath, &echo), JobConverted);
+    EXPECT_EQ(runJobHeadless(jobPath, &echo), JobTableFailed);
     const QStringList log = crlfLines(dir.path() + "/none.log");
-    ASSERT_EQ(log.size(), 4);
+    ASSERT_EQ(log.size(), 3);
     EXPECT_TRUE(log[0].startsWith("Start time:"));
-    EXPECT_EQ(log[1], "Conversion is Completed");
-    EXPECT_EQ(log[2], "Wizard has migrated your MySQL database to Access successfully.");
-    EXPECT_TRUE(log[3].startsWith("The end time:"));
-    // The echo also got the last line, which is not in the file.
-    EXPECT_EQ(echo.lines().mid(0, 4).last(), log[3]);
-    EXPECT_EQ(echo.lines().last(), "Click 'Finish' to exit the wizard.");
-    EXPECT_TRUE(QFile::exists(dir.path() + "/n.mdb"));
+    EXPECT_EQ(log[1], "Table T is not in database job_none (names must match in letter case): not converted");
+    EXPECT_EQ(log[2], "No table to convert: the job selects no table of database job_none");
+    EXPECT_EQ(echo.lines(), log);
+    EXPECT_FALSE(QFile::exists(dir.path() + "/n.mdb"));
 }

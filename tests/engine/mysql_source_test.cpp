@@ -584,6 +584,7 @@ TEST(MySqlSource, EveryListedCharacterSetDecodes)
         {"ucs2", "\u00dcn\u00efc\u00f8d\u00e9 \u4e2d\u6587"},
         {"ujis", "\u65e5\u672c\u8a9e"},
         {"utf8", "\u00dcn\u00efc\u00f8d\u00e9 \u4e2d\u6587"},
+        {"utf8mb4", "\u00dcn\u00efc\u00f8d\u00e9 \u4e2d\u6587"},  // also an alias: no 4-byte character
     };
     const QStringList& names = characterSetNames();
     for (int position = 1; position < names.size(); ++position) {
@@ -682,6 +683,8 @@ TEST(MySqlSource, ReopeningLogsInAgainWithTheNewDatabase)
     MySqlConnection c;
     const DatabaseList dbs = listDatabases(c, env.remoteSettings(), "src_reopen_a");
     ASSERT_GE(dbs.selectedIndex, 0);
+    EXPECT_THROW(listTables(c), MySqlError);  // step 2 logs in without a database
+    openDatabase(c, env.remoteSettings(), dbs.names[dbs.selectedIndex], 0);
     EXPECT_EQ(listTables(c), QStringList({"only_a"}));
     openDatabase(c, env.remoteSettings(), "src_reopen_b", 0);
     EXPECT_EQ(c.params().database, "src_reopen_b");
