@@ -27,6 +27,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -122,6 +123,11 @@ void WizardWindow::buildWindow()
         m_unattendedStart->stop();
         goNext();
     });
+
+    // Alt with a letter is a mnemonic, also in a field (where Qt would take
+    // Alt+B and Alt+F as word moves on X11).
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->installEventFilter(this);
 
     // Wherever the focus is: F1 is Help, Esc the Close (or Stop) question.
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &WizardWindow::openHelp);
@@ -388,6 +394,16 @@ void WizardWindow::openHelp()
     m_helpWindow->showHelp(m_languageCode, m_texts.text(QStringLiteral("helptitle")),
                            m_texts.text(QStringLiteral("helponline")), m_helpUrl->text(),
                            m_texts.text(QStringLiteral("btcancel")));
+}
+
+bool WizardWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() == Qt::AltModifier && key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z)
+            return true;  // not accepted: the window's shortcuts get the key
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void WizardWindow::keyPressEvent(QKeyEvent* event)
