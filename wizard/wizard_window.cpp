@@ -89,6 +89,7 @@ void WizardWindow::buildWindow()
     m_pages = new QStackedWidget(this);
     m_pages->setObjectName(QStringLiteral("pg"));
     m_welcomePage = buildWelcomePage();
+    addLanguageChoice(m_welcomePage);
     m_connectionPage = new ConnectionPage;
     m_secondServerPage = new SecondServerPage;
     m_optionsPage = new OptionsPage;
@@ -172,15 +173,11 @@ QWidget* WizardWindow::buildSidePanel()
     return panel;
 }
 
-QWidget* WizardWindow::buildButtonBar()
+void WizardWindow::addLanguageChoice(QWidget* page)
 {
-    auto* barPanel = new QWidget(this);
-    barPanel->setObjectName(QStringLiteral("Panel3"));
-    auto* bar = new QHBoxLayout(barPanel);
-    bar->setContentsMargins(10, 8, 10, 10);
-    bar->setSpacing(6);
-    QLabel* languageLabel = makeLabel(barPanel, "labellanguage");
-    m_languageChoice = new QComboBox(barPanel);
+    // At the foot of the welcome page, where a person starts.
+    QLabel* languageLabel = makeLabel(page, "labellanguage");
+    m_languageChoice = new QComboBox(page);
     m_languageChoice->setObjectName(QStringLiteral("cblanguage"));
     // Each language by its own name, whatever the current one.
     m_languageChoice->addItem(QStringLiteral("English"), QStringLiteral("en"));
@@ -188,14 +185,26 @@ QWidget* WizardWindow::buildButtonBar()
     languageLabel->setBuddy(m_languageChoice);
     connect(m_languageChoice, &QComboBox::activated, this,
             [this](int index) { setLanguage(m_languageChoice->itemData(index).toString()); });
+    auto* row = new QHBoxLayout;
+    row->addWidget(languageLabel);
+    row->addWidget(m_languageChoice);
+    row->addStretch();
+    qobject_cast<QBoxLayout*>(page->layout())->addLayout(row);
+}
+
+QWidget* WizardWindow::buildButtonBar()
+{
+    auto* barPanel = new QWidget(this);
+    barPanel->setObjectName(QStringLiteral("Panel3"));
+    auto* bar = new QHBoxLayout(barPanel);
+    bar->setContentsMargins(10, 8, 10, 10);
+    bar->setSpacing(6);
     m_back = makeButton(barPanel, "btback", QStringLiteral("< &Back"));
     m_next = makeButton(barPanel, "btnext", QStringLiteral("&Next >"));
     m_close = makeButton(barPanel, "btcancel", QStringLiteral("&Close"));
     m_help = makeButton(barPanel, "bthelp", QStringLiteral("&Help"));
     // Enter presses it (keyPressEvent); drawn as the default button.
     m_next->setDefault(true);
-    bar->addWidget(languageLabel);
-    bar->addWidget(m_languageChoice);
     bar->addStretch();
     bar->addWidget(m_back);
     bar->addWidget(m_next);
