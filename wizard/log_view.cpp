@@ -113,13 +113,18 @@ void LogView::rowTotal(const QString& sourceTable, qint64 total)
     if (total < 0 || total > std::numeric_limits<int>::max()) {
         m_bar->setRange(0, 0);  // busy: the count is not known
     } else {
-        m_bar->setRange(0, int(total));
+        // An empty table is a bar with nothing to do, not a busy one.
+        m_bar->setRange(0, int(std::max<qint64>(total, 1)));
         m_bar->setValue(0);
+        if (total == 0)
+            m_bar->setFormat(sourceTable + QStringLiteral(": 0 / 0"));
     }
 }
 
 void LogView::transferEnded(const QString&, qint64 rowsWritten, qint64 valuesLost)
 {
+    if (m_tableTotal == 0)
+        m_bar->setValue(m_bar->maximum());
     m_tableRows = rowsWritten;
     m_rowsDone += rowsWritten;
     m_valuesLost += valuesLost;

@@ -72,12 +72,13 @@ void WindowTexts::apply(QWidget* window, const QString& code)
         if (w->property("ownText").toBool())
             continue;
         const QString name = w->objectName();
+        const QString caption = tableHas(table, name) ? tableText(table, name) : tableText(other, name);
         if (auto* label = qobject_cast<QLabel*>(w))
-            label->setText(tableText(table, name));
+            label->setText(caption);
         else if (auto* box = qobject_cast<QGroupBox*>(w))
-            box->setTitle(tableText(table, name));
+            box->setTitle(caption);
         else if (auto* check = qobject_cast<QCheckBox*>(w))
-            check->setText(tableText(table, name));
+            check->setText(caption);
         else if (auto* button = qobject_cast<QAbstractButton*>(w); button && tableHas(other, name))
             button->setText(tableText(other, name));
     }

@@ -18,8 +18,8 @@ class WindowTexts {
 public:
     WindowTexts();
 
-    // Applies the table of `code` ("en" or "cn") to the window's own controls;
-    // a label, group box or check box whose name is no key gets an empty
+    // Applies the tables of `code` ("en" or "cn") to the window's own controls;
+    // a label, group box or check box whose name is a key of neither gets an empty
     // caption (unless its "ownText" property is set: it writes its own text),
     // a push button or radio item keeps its caption. Any other code changes
     // nothing.

@@ -28,6 +28,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -90,6 +91,7 @@ void WizardWindow::buildWindow()
     m_pages = new QStackedWidget(this);
     m_pages->setObjectName(QStringLiteral("pg"));
     m_welcomePage = buildWelcomePage();
+    addLanguageChoice(m_welcomePage);
     m_connectionPage = new ConnectionPage;
     m_secondServerPage = new SecondServerPage;
     m_optionsPage = new OptionsPage;
@@ -124,6 +126,11 @@ void WizardWindow::buildWindow()
         m_unattendedStart->stop();
         goNext();
     });
+
+    // Alt with a letter is a mnemonic, also in a field (where Qt would take
+    // Alt+B and Alt+F as word moves on X11).
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->installEventFilter(this);
 
     // Wherever the focus is: F1 is Help, Esc the Close (or Stop) question.
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &WizardWindow::openHelp);
@@ -168,15 +175,11 @@ QWidget* WizardWindow::buildSidePanel()
     return panel;
 }
 
-QWidget* WizardWindow::buildButtonBar()
+void WizardWindow::addLanguageChoice(QWidget* page)
 {
-    auto* barPanel = new QWidget(this);
-    barPanel->setObjectName(QStringLiteral("Panel3"));
-    auto* bar = new QHBoxLayout(barPanel);
-    bar->setContentsMargins(10, 8, 10, 10);
-    bar->setSpacing(6);
-    QLabel* languageLabel = makeLabel(barPanel, "labellanguage");
-    m_languageChoice = new QComboBox(barPanel);
+    // At the foot of the welcome page, where a person starts.
+    QLabel* languageLabel = makeLabel(page, "labellanguage");
+    m_languageChoice = new QComboBox(page);
     m_languageChoice->setObjectName(QStringLiteral("cblanguage"));
     // Each language by its own name, whatever the current one.
     m_languageChoice->addItem(QStringLiteral("English"), QStringLiteral("en"));
@@ -184,14 +187,26 @@ QWidget* WizardWindow::buildButtonBar()
     languageLabel->setBuddy(m_languageChoice);
     connect(m_languageChoice, &QComboBox::activated, this,
             [this](int index) { setLanguage(m_languageChoice->itemData(index).toString()); });
+    auto* row = new QHBoxLayout;
+    row->addWidget(languageLabel);
+    row->addWidget(m_languageChoice);
+    row->addStretch();
+    qobject_cast<QBoxLayout*>(page->layout())->addLayout(row);
+}
+
+QWidget* WizardWindow::buildButtonBar()
+{
+    auto* barPanel = new QWidget(this);
+    barPanel->setObjectName(QStringLiteral("Panel3"));
+    auto* bar = new QHBoxLayout(barPanel);
+    bar->setContentsMargins(10, 8, 10, 10);
+    bar->setSpacing(6);
     m_back = makeButton(barPanel, "btback", QStringLiteral("< &Back"));
     m_next = makeButton(barPanel, "btnext", QStringLiteral("&Next >"));
     m_close = makeButton(barPanel, "btcancel", QStringLiteral("&Close"));
     m_help = makeButton(barPanel, "bthelp", QStringLiteral("&Help"));
     // Enter presses it (keyPressEvent); drawn as the default button.
     m_next->setDefault(true);
-    bar->addWidget(languageLabel);
-    bar->addWidget(m_languageChoice);
     bar->addStretch();
     bar->addWidget(m_back);
     bar->addWidget(m_next);
@@ -402,6 +417,16 @@ void WizardWindow::openHelp()
     m_helpWindow->showHelp(m_languageCode, m_texts.text(QStringLiteral("helptitle")),
                            m_texts.text(QStringLiteral("helponline")), m_helpUrl->text(),
                            m_texts.text(QStringLiteral("btcancel")));
+}
+
+bool WizardWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() == Qt::AltModifier && key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z)
+            return true;  // not accepted: the window's shortcuts get the key
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void WizardWindow::keyPressEvent(QKeyEvent* event)

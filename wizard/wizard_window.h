@@ -1,5 +1,5 @@
 // The wizard window: the side panel of steps, the stack of pages and the
-// button bar with the language choice; what Next and Back do on each step,
+// button bar; the language choice; what Next and Back do on each step,
 // Close, Stop and Help, the keyboard (Enter, Esc, F1), the window's start-up,
 // size and its close. The pages own their controls
 // (option_pages.h, table_page.h, log_page.h); the actions of the steps are in
@@ -166,11 +166,13 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildWindow();
     QWidget* buildSidePanel();
     QWidget* buildButtonBar();
+    void addLanguageChoice(QWidget* welcomePage);
     // Next or Finish, Close or Stop, as the step and the run have them.
     void showBarCaptions();
     void startUp();

@@ -248,7 +248,7 @@ void TestJobs::shortcutWindowWritesJobAndLauncher()
     bat.fill(sampleInput());
     QCOMPARE(wiztest::child<QLineEdit>(bat, "edtmysqlip")->text(), QStringLiteral("localhost"));
     QCOMPARE(wiztest::child<QLineEdit>(bat, "edtoracleexits")->text(), QStringLiteral("Skip"));
-    QCOMPARE(wiztest::child<QLineEdit>(bat, "edtmysqlpassword")->echoMode(), QLineEdit::Normal);
+    QCOMPARE(wiztest::child<QLineEdit>(bat, "edtmysqlpassword")->echoMode(), QLineEdit::Password);  // masked on screen
     wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->button(alltables)->click();
     bat.saveJobAndShortcut();
 

@@ -42,7 +42,8 @@ private:
             if (m_shots.isEmpty())
                 continue;
             QDir().mkpath(m_shots);
-            QVERIFY(form.grab().save(QDir(m_shots).filePath(name + suffix + ".png")));
+            // Full colour (a palette bands the side panel's gradient), packed hardest.
+            QVERIFY(form.grab().save(QDir(m_shots).filePath(name + suffix + ".png"), "PNG", 0));
         }
         form.resize(594, 425);
     }
