@@ -3,6 +3,7 @@
 #include "jet/bytes.h"
 #include "jet/data_page.h"
 #include "jet/error.h"
+#include "jet/file_io.h"
 #include "jet/header.h"
 #include "jet/index_key.h"
 #include "jet/index_tree.h"
@@ -93,9 +94,7 @@ std::vector<uint32_t> claimedPages(Pager& pager, const Format& f, const std::vec
 
 DateTime now()
 {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const std::tm tm = localTime(std::time(nullptr));
     return DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, 0};
 }
 

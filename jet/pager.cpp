@@ -71,11 +71,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 namespace jet {
 
@@ -137,7 +132,7 @@ enum class JournalState {
 JournalState readJournal(int jfd, JournalImage& j)
 {
     uint8_t head[kJournalHeader] = {};
-    ssize_t n = ::pread(jfd, head, kJournalHeader, 0);
+    long long n = readUpTo(jfd, head, kJournalHeader, 0);
     if (n <= 0 || std::all_of(head, head + n, [](uint8_t b) { return b == 0; }))
         return JournalState::Empty;
     if (size_t(n) < 8 || std::memcmp(head, kJournalMagic, 8) != 0)
@@ -188,10 +183,10 @@ JournalState readJournal(int jfd, JournalImage& j)
 Pager::~Pager()
 {
     if (journalFd_ >= 0) {
-        ::close(journalFd_);
+        closeFile(journalFd_);
         // A cleared journal goes; one holding a transaction stays for the
         // next writer to roll back.
-        if (!journalActive_ && state_ != State::Broken && ::unlink(journalPath_.c_str()) == 0) {
+        if (!journalActive_ && state_ != State::Broken && removeFile(journalPath_)) {
             try {
                 syncFolder(journalPath_);
             } catch (const Error&) {
@@ -199,7 +194,7 @@ Pager::~Pager()
         }
     }
     if (fd_ >= 0)
-        ::close(fd_);
+        closeFile(fd_);
 }
 
 void Pager::checkUsable() const
@@ -209,22 +204,13 @@ void Pager::checkUsable() const
                     "' could not be restored after a failed write; open it again to restore its last commit");
 }
 
-void Pager::lock(bool exclusive)
-{
-    if (::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK)
-            throw Error(ErrorKind::Busy, "The database '" + path_ + "' is in use by another program");
-        throw sysError("Cannot lock", path_, errno);
-    }
-}
-
 // Whether the file is the one the journal was written for, as its writer
 // left it: nothing but that writer changed the pages the journal names.
 bool Pager::belongsHere(const JournalImage& j) const
 {
-    struct stat st;
-    if (::fstat(fd_, &st) != 0 || j.pageSize != pageSize_ || j.device != uint64_t(st.st_dev) ||
-        j.inode != uint64_t(st.st_ino) || uint64_t(st.st_size) < uint64_t(j.originalCount) * pageSize_)
+    FileStatus st;
+    if (!fileStatus(fd_, st) || j.pageSize != pageSize_ || j.device != st.device || j.inode != st.inode ||
+        st.size < uint64_t(j.originalCount) * pageSize_)
         return false;
     auto writtenHere = [&](uint32_t page, uint64_t hash) {
         auto it = j.written.find(page);
@@ -245,7 +231,7 @@ bool Pager::belongsHere(const JournalImage& j) const
             return false;
     // Pages past the original end: ours, or never written (a crash can
     // leave zeros where the length grew before the data came).
-    const uint32_t whole = uint32_t(uint64_t(st.st_size) / pageSize_);
+    const uint32_t whole = uint32_t(st.size / pageSize_);
     for (uint32_t pg = j.originalCount; pg < whole; ++pg) {
         if (!fileHash(pg, h))
             return false;
@@ -264,7 +250,7 @@ void Pager::restore(int jfd, const JournalImage& j)
             throw sysError("Cannot read", journalPath_, errno ? errno : EIO);
         writeAll(fd_, page.data(), pageSize_, uint64_t(o.page) * pageSize_, path_);
     }
-    if (::ftruncate(fd_, off_t(uint64_t(j.originalCount) * pageSize_)) != 0)
+    if (!truncateFile(fd_, uint64_t(j.originalCount) * pageSize_))
         throw sysError("Cannot restore", path_, errno);
     syncFd(fd_, path_);
 }
@@ -273,13 +259,12 @@ void Pager::restore(int jfd, const JournalImage& j)
 void Pager::setAsideJournal()
 {
     std::string aside;
-    struct stat st;
     for (int n = 1; n < 1000; ++n) {
         aside = journalPath_ + "-unmatched" + (n > 1 ? "-" + std::to_string(n) : "");
-        if (::lstat(aside.c_str(), &st) != 0 && errno == ENOENT)
+        if (!pathExists(aside))
             break;
     }
-    if (::rename(journalPath_.c_str(), aside.c_str()) != 0)
+    if (!replaceFile(journalPath_, aside))
         throw sysError("Cannot set aside", journalPath_, errno);
     syncFolder(journalPath_);
 }
@@ -307,15 +292,15 @@ void Pager::recover()
         if (state == JournalState::Hot)
             restore(jfd, j);
     } catch (...) {
-        ::close(jfd);
+        closeFile(jfd);
         throw;
     }
-    ::close(jfd);
+    closeFile(jfd);
     if (state == JournalState::Foreign) {
         setAsideJournal();
         return;
     }
-    if (::unlink(journalPath_.c_str()) != 0 && errno != ENOENT)
+    if (!removeFile(journalPath_) && errno != ENOENT)
         throw sysError("Cannot remove", journalPath_, errno);
     syncFolder(journalPath_);
 }
@@ -336,7 +321,7 @@ void Pager::loadReaderOverlay()
         }
         pageCount_ = j.originalCount;
     }
-    ::close(jfd);
+    closeFile(jfd);
 }
 
 std::unique_ptr<Pager> Pager::open(const std::string& path, bool writable)
@@ -344,10 +329,7 @@ std::unique_ptr<Pager> Pager::open(const std::string& path, bool writable)
     std::unique_ptr<Pager> p(new Pager());
     p->path_ = path;
     p->state_ = writable ? State::Idle : State::Reader;
-    p->fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-    if (p->fd_ < 0)
-        throw sysError("Cannot open", path, errno);
-    p->lock(writable);
+    p->fd_ = openDatabaseFile(path, writable);
     // Every name of the file shares one journal.
     p->journalPath_ = realPath(path) + "-journal";
 
@@ -371,9 +353,9 @@ std::unique_ptr<Pager> Pager::open(const std::string& path, bool writable)
     } else {
         p->loadReaderOverlay();
     }
-    struct stat st;
+    FileStatus st;
     if (!p->pageCount_)
-        p->pageCount_ = ::fstat(p->fd_, &st) == 0 ? uint32_t(uint64_t(st.st_size) / p->pageSize_) : 0;
+        p->pageCount_ = fileStatus(p->fd_, st) ? uint32_t(st.size / p->pageSize_) : 0;
     if (p->pageCount_ < 2)
         throw Error(ErrorKind::Corrupt, "'" + path + "' is damaged: it is too short to be an Access database");
     p->committedCount_ = p->pageCount_;
@@ -383,7 +365,7 @@ std::unique_ptr<Pager> Pager::open(const std::string& path, bool writable)
 std::unique_ptr<Pager> Pager::create(const std::string& path, uint32_t pageSize,
                                      const std::vector<uint8_t>& image)
 {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = createNewFile(path);
     if (fd < 0)
         throw sysError("Cannot create", path, errno);
     try {
@@ -391,17 +373,17 @@ std::unique_ptr<Pager> Pager::create(const std::string& path, uint32_t pageSize,
         // name; applied to the new one it would bring the old one back.
         const std::string real = realPath(path);
         const std::string journal = real + "-journal";
-        if (::unlink(journal.c_str()) != 0 && errno != ENOENT)
+        if (!removeFile(journal) && errno != ENOENT)
             throw sysError("Cannot remove", journal, errno);
         writeAll(fd, image.data(), image.size(), 0, path);
         syncFd(fd, path);
         syncFolder(real);
     } catch (...) {
-        ::close(fd);
-        ::unlink(path.c_str());
+        closeFile(fd);
+        removeFile(path);
         throw;
     }
-    ::close(fd);
+    closeFile(fd);
     auto p = open(path, true);
     (void)pageSize;
     return p;
@@ -412,7 +394,7 @@ std::unique_ptr<Pager> Pager::create(const std::string& path, uint32_t pageSize,
 // not at the first change of a run.
 void Pager::createJournal()
 {
-    journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    journalFd_ = createJournalFile(journalPath_);
     if (journalFd_ < 0) {
         Error e = sysError("Cannot write in the folder of", path_, errno);
         throw Error(e.kind(), std::string(e.what()) + " (changes need a journal file beside the database)");
@@ -459,8 +441,8 @@ void Pager::ensureJournal()
         return;
     // What identifies the file: where it is, its length and its first page,
     // none of which this transaction has changed yet.
-    struct stat st;
-    if (::fstat(fd_, &st) != 0)
+    FileStatus st;
+    if (!fileStatus(fd_, st))
         throw sysError("Cannot read", path_, errno);
     std::vector<uint8_t> page0(pageSize_);
     if (!readAll(fd_, page0.data(), pageSize_, 0))
@@ -473,9 +455,9 @@ void Pager::ensureJournal()
     uint32_t next = journalNonce_ * 1103515245u + 12345u;
     journalNonce_ = next == journalNonce_ ? next + 1 : next;
     put32(head + 16, journalNonce_);
-    put64(head + 20, uint64_t(st.st_dev));
-    put64(head + 28, uint64_t(st.st_ino));
-    put64(head + 36, uint64_t(st.st_size));
+    put64(head + 20, st.device);
+    put64(head + 28, st.inode);
+    put64(head + 36, st.size);
     put64(head + 44, pageHash(page0.data(), pageSize_));
     put32(head + 60, checksum(head, 60, journalNonce_));
     writeAll(journalFd_, head, kJournalHeader, 0, journalPath_);
@@ -575,14 +557,14 @@ void Pager::writeDirtyPages()
     journalWrites(pages);
     syncJournal();
     // Consecutive pages go out in one call, straight from the cache.
-    std::vector<iovec> run;
+    std::vector<IoBuffer> run;
     size_t i = 0;
     while (i < pages.size()) {
         size_t j = i;
         run.clear();
         while (j < pages.size() && pages[j] == pages[i] + (j - i) && run.size() < 1024) {
             auto& cp = *cache_[pages[j]];
-            run.push_back(iovec{cp.data.data(), cp.data.size()});
+            run.push_back(IoBuffer{cp.data.data(), cp.data.size()});
             ++j;
         }
         writeAllVec(fd_, run, uint64_t(pages[i]) * pageSize_, path_);

@@ -92,7 +92,6 @@ private:
     void syncJournal();
     void writeDirtyPages();
     void finishJournal();
-    void lock(bool exclusive);
     void checkUsable() const;
     bool belongsHere(const JournalImage& j) const;
     void restore(int jfd, const JournalImage& j);

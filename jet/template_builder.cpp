@@ -5,6 +5,7 @@
 #include "jet/bytes.h"
 #include "jet/data_page.h"
 #include "jet/error.h"
+#include "jet/file_io.h"
 #include "jet/header.h"
 #include "jet/index_store.h"
 #include "jet/index_tree.h"
@@ -12,11 +13,9 @@
 #include "jet/table_def.h"
 #include "jet/usage_map.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <unistd.h>
 
 namespace jet {
 
@@ -299,10 +298,10 @@ struct TemplateBuilder {
 std::vector<uint8_t> Database::templateBytes(Version version)
 {
     const Format& f = formatFor(version);
-    char dir[] = "/tmp/jet-template-XXXXXX";
-    if (!mkdtemp(dir))
+    const std::string dir = makeTempFolder("jet-template");
+    if (dir.empty())
         throw Error(ErrorKind::Io, "Cannot create a temporary folder for a new database");
-    std::string path = std::string(dir) + "/new.mdb";
+    std::string path = dir + "/new.mdb";
     std::vector<uint8_t> bytes;
     try {
         // Page 0 and the global map page; everything else is built by the
@@ -327,16 +326,26 @@ std::vector<uint8_t> Database::templateBytes(Version version)
             TemplateBuilder::build(*db, version);
             db->commit();
         }
-        std::ifstream in(path, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        // Read back through the engine's own calls: the temporary folder's
+        // path may hold any character.
+        int fd = openDatabaseFile(path, false);
+        FileStatus st;
+        bool read = fileStatus(fd, st);
+        if (read) {
+            bytes.resize(st.size);
+            read = readAll(fd, bytes.data(), bytes.size(), 0);
+        }
+        closeFile(fd);
+        if (!read)
+            throw sysError("Cannot read", path, errno ? errno : EIO);
     } catch (...) {
-        ::unlink(path.c_str());
-        ::unlink((path + "-journal").c_str());
-        ::rmdir(dir);
+        removeFile(path);
+        removeFile(path + "-journal");
+        removeFolder(dir);
         throw;
     }
-    ::unlink(path.c_str());
-    ::rmdir(dir);
+    removeFile(path);
+    removeFolder(dir);
     // A new Access 97 file is 20 pages long: the two after the system
     // objects are free, and the global map already marks them so (every
     // bit past the last used page is set). The first allocations take them.

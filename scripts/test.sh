@@ -13,6 +13,11 @@ export FERROWANE_REQUIRE_MYSQL=1 QT_QPA_PLATFORM=offscreen
 
 ctest --test-dir "${FERROWANE_BUILD_DIR:-build}" --output-on-failure -j 2 --timeout 900 "$@"
 
+# The Jet engine on Windows: cross-built with MinGW-w64 and tested under Wine.
+windows_started=$SECONDS
+bash scripts/windows-build.sh
+echo "test: the Windows part took $((SECONDS - windows_started)) s"
+
 # The Debian package: built in its own Release build, unpacked and checked, lintian.
 bash scripts/package-test.sh
 

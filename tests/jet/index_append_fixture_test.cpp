@@ -104,6 +104,9 @@ Outcome appendAndVerify(const fs::path& source, int rowsPerTable)
     std::string dir = mkdtemp(buf);
     std::string path = dir + "/" + source.filename().string();
     fs::copy_file(source, path);
+    // The fixtures are read-only; their copy is written to (and removed, which
+    // Windows refuses for a read-only file).
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
     {
         auto db = Database::open(path);
         std::mt19937 rng(17);

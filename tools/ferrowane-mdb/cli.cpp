@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -195,7 +196,8 @@ int runImport(const Command& c, std::istream& stdinStream)
     std::ifstream file;
     std::istream* in = &stdinStream;
     if (c.tsvPath) {
-        file.open(*c.tsvPath, std::ios::binary);
+        // The name is UTF-8 on every platform (on Windows too, see main.cpp).
+        file.open(std::filesystem::path(std::u8string(c.tsvPath->begin(), c.tsvPath->end())), std::ios::binary);
         if (!file)
             throw jet::Error("Cannot open '" + *c.tsvPath + "'");
         in = &file;
