@@ -323,7 +323,7 @@ QList<ColumnPlan> planTable(const QList<SourceField>& fields, bool blobtotext, A
     QStringList names;
     for (const SourceField& f : fields)
         names.append(f.field);
-    const QStringList targets = targetColumnNames(names);
+    const QStringList targets = targetColumnNames(names, format);
     QList<ColumnPlan> plan;
     plan.reserve(fields.size());
     for (qsizetype i = 0; i < fields.size(); ++i) {
@@ -352,7 +352,7 @@ std::vector<ColumnPlan> planTransfer(const QList<SourceColumn>& columns, const Q
     QStringList names;
     for (const SourceColumn& c : columns)
         names.append(c.name);
-    const QStringList targets = targetColumnNames(names);
+    const QStringList targets = targetColumnNames(names, format);
 
     std::vector<ColumnPlan> plan(size_t(columns.size()));
     for (qsizetype i = 0; i < columns.size(); ++i) {

@@ -3,7 +3,10 @@
 #include "engine/access_provider.h"
 #include "engine/mysql_source.h"
 #include "engine/progress_log.h"
+#include "engine/row_transfer.h"
 #include "engine/type_map.h"
+
+#include "jet/database.h"
 
 namespace ferrowane {
 
@@ -24,28 +27,81 @@ ConversionRun::ConversionRun(MySqlConnection& source, AccessConnection& connecti
 {
 }
 
-QString ConversionRun::targetTableName(const QString& sourceTable)
+QStringList ConversionRun::targetTableNames(const QStringList& sourceTables, AccessFormat format)
 {
-    QString target = sourceTable;
-    if (sourceTable.size() > kMaxAccessNameLength || m_givenNames.contains(sourceTable.toCaseFolded())) {
-        // Access names ignore letter case: a name given earlier in this run
-        // is as taken as a table in the file, and is never dropped.
-        const QString stem = sourceTable.left(kMaxAccessNameLength - 4);
-        target.clear();
-        for (int n = 0; n <= 9999; ++n) {
-            const QString candidate = stem + QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0'));
-            if (m_givenNames.contains(candidate.toCaseFolded()))
-                continue;
-            if (!m_target.TargetTableExists(m_dataset, candidate)) {
-                target = candidate;
-                break;
-            }
-        }
-        if (target.isEmpty())
-            return target;
+    QStringList legal;
+    legal.reserve(sourceTables.size());
+    for (const QString& name : sourceTables)
+        legal.append(accessLegalName(name, format));
+    return distinctNames(legal, kMaxAccessNameLength, true);
+}
+
+namespace {
+
+QString keyLine(const QString& target, const QStringList& made)
+{
+    return QStringLiteral("Create keys of table ") + target
+           + (made.isEmpty() ? QString() : QStringLiteral(": ") + made.join(QStringLiteral(", ")));
+}
+
+}  // namespace
+
+bool ConversionRun::convertKeys(const QString& sourceTable, const QString& target, RunResult& result)
+{
+    QList<KeyStatement> keys;
+    try {
+        keys = m_target.ReadKeys(m_source, sourceTable, target, m_connection.format());
+    } catch (const MySqlError& e) {
+        if (isClientError(e))
+            throw;
+        m_log.appendLine(e.message());
+        m_log.appendLine(QString());
+        return false;
     }
-    m_givenNames.insert(target.toCaseFolded());
-    return target;
+    if (keys.isEmpty())
+        return true;
+
+    qint64 rows = 0;
+    try {
+        rows = m_connection.database().table(target.toStdString()).rowCount();
+    } catch (const std::exception&) {
+    }
+    bool allMade = true;
+    QStringList made;
+    QStringList problems;
+    m_log.appendLine(keyLine(target, made) + QStringLiteral("... "));
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        // Each key takes a while on a large table: a Stop is seen between them,
+        // and the keys made so far stay (each was committed by itself).
+        if (i > 0 && m_log.progressPoint(rows)) {
+            problems.append(operationAbortedText());
+            result.keysNotCreated += int(keys.size() - i);
+            allMade = false;
+            break;
+        }
+        const KeyStatement& key = keys.at(i);
+        const TargetOperations::KeyOutcome outcome = m_target.MakeKey(m_connection, key);
+        if (outcome.result != TargetOperations::KeyOutcome::NotMade)
+            made.append(key.name);
+        if (outcome.result == TargetOperations::KeyOutcome::MadePlain) {
+            problems.append(QStringLiteral("Key %1 of table %2 made as a plain index: %3")
+                                .arg(key.name, target, outcome.message));
+            ++result.keysMadePlain;
+        } else if (outcome.result == TargetOperations::KeyOutcome::NotMade) {
+            problems.append(QStringLiteral("Key %1 of table %2 not made: %3").arg(key.name, target, outcome.message));
+        }
+        if (outcome.result != TargetOperations::KeyOutcome::Made) {
+            ++result.keysNotCreated;
+            allMade = false;
+        }
+        m_log.replaceLastLine(keyLine(target, made) + QStringLiteral("... "));
+    }
+    if (allMade)
+        m_log.replaceLastLine(keyLine(target, made) + QStringLiteral("...Done"));
+    for (const QString& line : problems)
+        m_log.appendLine(line);
+    m_log.appendLine(QString());
+    return allMade;
 }
 
 RunResult ConversionRun::run(const ConversionSettings& settings, const QStringList& tables, const RunTexts& texts)
@@ -55,31 +111,41 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
     const bool skip = settings.processtable == int(ProcessTable::Skip);
     const bool convertIndexes = !settings.skipindex;
     m_log.clearStopRequest();
-    m_givenNames.clear();
 
     m_target.PrepareTargetFile(settings.accessfilename, settings.accessformat);
     m_dataset.close();
     m_connection.close();
     m_connection.setConnectionString(AccessConnection::connectionStringFor(settings.accessfilename));
     m_connection.open();
+    const AccessFormat format = m_connection.format();
 
-    for (const QString& item : tables) {
+    QStringList sourceTables;
+    for (const QString& item : tables)
+        sourceTables.append(settings.nameuppercase ? asciiUpper(item) : item);
+    const QStringList targets = targetTableNames(sourceTables, format);
+
+    for (qsizetype index = 0; index < sourceTables.size(); ++index) {
         if (m_log.stopRequested()) {
             m_log.clearStopRequest();
             result.stopped = true;
             return result;
         }
-        const QString sourceTable = settings.nameuppercase ? asciiUpper(item) : item;
-        const QString target = targetTableName(sourceTable);
+        const QString& sourceTable = sourceTables.at(index);
+        const QString& target = targets.at(index);
         if (target.isEmpty()) {
             m_log.appendLine(QStringLiteral("No free Access table name for %1").arg(sourceTable));
             m_log.appendLine(QString());
             ++result.failedTables;
             continue;
         }
+        if (accessLegalName(sourceTable, format) != sourceTable) {
+            m_log.appendLine(QStringLiteral("Table %1 is named %2 in the Access file").arg(sourceTable, target));
+            ++result.renamedNames;
+        }
         bool failed = false;
         const bool exists = m_target.TargetTableExists(m_dataset, target);
         m_dataset.close();
+        bool created = false;
         bool createFailed = false;
         bool ok = true;
         QString error;
@@ -114,29 +180,19 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
                 ok = false;
                 error = e.message();
             }
-            if (ok)
+            if (ok) {
                 m_log.replaceLastLine(QStringLiteral("Create table ") + target + QStringLiteral("...Done"));
-            else
-                m_log.appendLine(error);
-            createFailed = !ok;
-            if (convertIndexes && ok) {
-                bool keysOk = true;
-                QString keyError;
-                QStringList keyFailures;
-                try {
-                    m_target.ConvertIndexes(m_source, m_connection, sourceTable, target, keysOk, keyError,
-                                        &keyFailures);
-                } catch (const MySqlError& e) {
-                    if (isClientError(e))
-                        throw;
-                    keysOk = false;
-                    keyFailures.append(e.message());
+                for (const auto& [from, to] : m_target.lastRenamedColumns()) {
+                    m_log.appendLine(QStringLiteral("Column %1 of table %2 is named %3 in the Access file")
+                                         .arg(from, target, to));
+                    ++result.renamedNames;
                 }
-                for (const QString& message : keyFailures)
-                    m_log.appendLine(message);
-                failed = failed || !keysOk;
+            } else {
+                m_log.appendLine(error);
             }
             m_log.appendLine(QString());
+            createFailed = !ok;
+            created = ok;
             failed = failed || createFailed;
         }
         if (!settings.tabledefonly) {
@@ -159,6 +215,13 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
                     m_log.appendLine(columnLossLine(loss));
                 m_log.appendLine(QString());
             }
+        }
+        // Keys after the rows, on the tables this run made: each is built once
+        // from the stored rows, and one that Access cannot make costs no row.
+        // A Stop during the rows leaves the table as it is.
+        if (created && convertIndexes && !m_log.stopRequested()) {
+            if (!convertKeys(sourceTable, target, result))
+                failed = true;
         }
         if (failed)
             ++result.failedTables;

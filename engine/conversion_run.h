@@ -1,13 +1,13 @@
 // The conversion run (step 5 of the wizard): every selected table in order,
-// dropped, skipped, created, keyed and filled as the job says, each step
-// written to the progress log.
+// dropped, skipped, created, filled and then keyed as the job says, each
+// step written to the progress log. Keys come after the rows: each is built
+// once from the stored rows, and a key Access cannot make loses no row.
 #pragma once
 
 #include "engine/conversion_settings.h"
 #include "engine/row_transfer.h"
 #include "engine/target_operations.h"
 
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +31,12 @@ struct RunResult {
     bool stopped = false;     // left at the start of a table because of a Stop
     int failedTables = 0;     // tables with a failed drop, create, key or row step
     int convertedTables = 0;  // tables whose every step succeeded (skipped ones included)
+    // Keys of the source not made as it has them: not made at all, or a
+    // primary or unique key made as a plain index (keysMadePlain of them).
+    int keysNotCreated = 0;
+    int keysMadePlain = 0;
+    // Table and column names given their legal Access form (each logged).
+    int renamedNames = 0;
 };
 
 class ConversionRun {
@@ -48,21 +54,28 @@ public:
     // run with an exception.
     RunResult run(const ConversionSettings& settings, const QStringList& tables, const RunTexts& texts = RunTexts());
 
-    // The Access name of a table for this run: the source name, or for names
-    // over 60 characters and names already given earlier in this run (letter
-    // case aside) the first 56 characters and the first free number
-    // "0000".."9999". Empty when no number is free.
-    QString targetTableName(const QString& sourceTable);
+    // The Access names of a run's tables, in order: each source name's legal
+    // form; one over 60 characters, or equal (letter case aside) to another
+    // table's, gets its first 56 characters and a number "0000".."9999" by
+    // its place among the run's names, so that the same list always gives
+    // the same names and Overwrite, Merge and Skip act on them. Empty where
+    // no number is free.
+    static QStringList targetTableNames(const QStringList& sourceTables, AccessFormat format);
 
     TargetOperations& targetOperations() { return m_target; }
 
 private:
+    // The key step of a table that the run created and filled: each key made
+    // on its own (committed by itself), the log line naming those made so
+    // far. Relationships between tables can follow this step.
+    // Returns false when a key was not made as the source has it.
+    bool convertKeys(const QString& sourceTable, const QString& target, RunResult& result);
+
     MySqlConnection& m_source;
     AccessConnection& m_connection;
     AccessDataset& m_dataset;
     ProgressLog& m_log;
     TargetOperations m_target;
-    QSet<QString> m_givenNames;  // folded case
 };
 
 }  // namespace ferrowane

@@ -103,21 +103,22 @@ void TargetOperations::CreateTargetTable(MySqlConnection& source, AccessConnecti
 {
     ok = true;
     m_lastCreateStatement.clear();
+    m_lastRenamedColumns.clear();
     const QList<SourceField> fields = readFields(source, sourceTable);
     m_lastCreateStatement = createTableStatement(targetTable, fields, blobtotext, target.format(), m_timeAsText);
-    // A "]" would end a bracketed name early and change the statement around
-    // it; Access allows no such name anyway.
+    QStringList names;
+    for (const SourceField& f : fields)
+        names.append(f.field);
+    const QStringList targets = targetColumnNames(names, target.format());
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (accessLegalName(names.at(i), target.format()) != names.at(i))
+            m_lastRenamedColumns.append({names.at(i), targets.at(i)});
+    // The run gives only legal table names; a "]" would end the bracketed
+    // name early and change the statement around it.
     if (targetTable.contains(QLatin1Char(']'))) {
         error = QStringLiteral("The table name '%1' is invalid").arg(targetTable);
         ok = false;
         return;
-    }
-    for (const SourceField& f : fields) {
-        if (f.field.contains(QLatin1Char(']'))) {
-            error = QStringLiteral("The column name '%1' is invalid").arg(f.field);
-            ok = false;
-            return;
-        }
     }
     try {
         target.execute(m_lastCreateStatement);
@@ -127,48 +128,50 @@ void TargetOperations::CreateTargetTable(MySqlConnection& source, AccessConnecti
     }
 }
 
-void TargetOperations::ConvertIndexes(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
-                         const QString& targetTable, bool& ok, QString& error, QStringList* failures)
+QList<KeyStatement> TargetOperations::ReadKeys(MySqlConnection& source, const QString& sourceTable,
+                                               const QString& targetTable, AccessFormat format)
 {
-    ok = true;
     QStringList fieldNames;
     for (const SourceField& f : readFields(source, sourceTable))
         fieldNames.append(f.field);
 
     QList<IndexRow> rows;
-    {
-        MySqlResult r = source.query(showIndexStatement(sourceTable));
-        const int table = r.columnIndex(QStringLiteral("Table"));
-        const int key = r.columnIndex(QStringLiteral("Key_name"));
-        const int seq = r.columnIndex(QStringLiteral("Seq_in_index"));
-        const int column = r.columnIndex(QStringLiteral("Column_name"));
-        if (table < 0 || key < 0 || seq < 0 || column < 0)
-            throw MySqlError(QStringLiteral("The index list of %1 lacks a column").arg(sourceTable));
-        while (r.next()) {
-            IndexRow row{r.text(table), r.text(key), r.text(seq), r.text(column)};
-            // Same as for tables: a "]" in a name must not reach a statement.
-            if (row.keyName.contains(QLatin1Char(']')) || row.columnName.contains(QLatin1Char(']'))) {
-                if (row.seqInIndex.trimmed() == QLatin1String("1")) {
-                    error = QStringLiteral("The index name '%1' is invalid").arg(row.keyName);
-                    ok = false;
-                    if (failures)
-                        failures->append(error);
-                }
-                continue;
-            }
-            rows.append(row);
-        }
+    MySqlResult r = source.query(showIndexStatement(sourceTable));
+    const int table = r.columnIndex(QStringLiteral("Table"));
+    const int key = r.columnIndex(QStringLiteral("Key_name"));
+    const int seq = r.columnIndex(QStringLiteral("Seq_in_index"));
+    const int column = r.columnIndex(QStringLiteral("Column_name"));
+    const int nonUnique = r.columnIndex(QStringLiteral("Non_unique"));
+    if (table < 0 || key < 0 || seq < 0 || column < 0)
+        throw MySqlError(QStringLiteral("The index list of %1 lacks a column").arg(sourceTable));
+    while (r.next()) {
+        IndexRow row{r.text(table), r.text(key), r.text(seq), r.text(column)};
+        if (nonUnique >= 0)
+            row.nonUnique = r.text(nonUnique);
+        rows.append(row);
     }
-    for (const QString& statement : indexStatements(rows, sourceTable, targetTable, fieldNames)) {
-        try {
-            target.execute(statement);
-        } catch (const AccessError& e) {
-            error = e.message();
-            ok = false;
-            if (failures)
-                failures->append(e.message());
-        }
+    return indexStatements(rows, sourceTable, targetTable, fieldNames, format);
+}
+
+TargetOperations::KeyOutcome TargetOperations::MakeKey(AccessConnection& target, const KeyStatement& key)
+{
+    KeyOutcome outcome;
+    try {
+        target.execute(key.statement);
+        return outcome;
+    } catch (const AccessError& e) {
+        outcome.result = KeyOutcome::NotMade;
+        outcome.message = e.message();
     }
+    if (key.plainStatement.isEmpty())
+        return outcome;
+    try {
+        target.execute(key.plainStatement);
+        outcome.result = KeyOutcome::MadePlain;
+    } catch (const AccessError&) {
+        // The refusal of the key as asked says more than the plain one's.
+    }
+    return outcome;
 }
 
 }  // namespace ferrowane

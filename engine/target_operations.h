@@ -1,8 +1,11 @@
 // Operations on the Access target file: write it from a template, probe,
 // drop and create tables, make their keys. Keeps no state between calls but
-// the last create statement built.
+// what the last create built.
 #pragma once
 
+#include "engine/type_map.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -30,17 +33,30 @@ public:
     // "drop table [name]"; ok false and the provider's message on failure.
     void DropTargetTable(AccessConnection& command, const QString& name, bool& ok, QString& error);
 
-    // Reads the source table's columns and creates the Access table from them.
+    // Reads the source table's columns and creates the Access table from them
+    // (no keys: those come after the rows, from ReadKeys and MakeKey).
     // ok false with the provider's message when the statement is refused;
     // errors of the MySQL side pass on to the caller.
     void CreateTargetTable(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
                            const QString& targetTable, bool blobtotext, bool& ok, QString& error);
 
-    // Recreates the source table's primary key and other keys on the target
-    // table. Every key is tried; ok false with the last failure's message, and
-    // each failure's message in failures (when given).
-    void ConvertIndexes(MySqlConnection& source, AccessConnection& target, const QString& sourceTable,
-                        const QString& targetTable, bool& ok, QString& error, QStringList* failures = nullptr);
+    // The source table's primary key and other keys as statements for the
+    // target table, in the server's order. Errors of the MySQL side pass on.
+    QList<KeyStatement> ReadKeys(MySqlConnection& source, const QString& sourceTable, const QString& targetTable,
+                                 AccessFormat format);
+
+    // What became of one key.
+    struct KeyOutcome {
+        enum Result { Made, MadePlain, NotMade };
+        Result result = Made;
+        QString message;  // the provider's refusal, for MadePlain and NotMade
+    };
+    // Makes one key on a table that holds its rows, as a statement of its
+    // own (committed when no transaction is open). A primary or unique key
+    // that the provider refuses (Access compares texts without regard to
+    // letter case, so values the source keeps apart may be duplicates) is
+    // made as a plain index of the same name and columns instead.
+    KeyOutcome MakeKey(AccessConnection& target, const KeyStatement& key);
 
     // The create statement CreateTargetTable built last.
     const QString& lastCreateStatement() const { return m_lastCreateStatement; }
@@ -48,8 +64,13 @@ public:
     // Whether CreateTargetTable makes TIME columns text (the timetotext option).
     void setTimeAsText(bool on) { m_timeAsText = on; }
 
+    // Columns of that table whose names were given their legal form:
+    // (source name, target name).
+    const QList<QPair<QString, QString>>& lastRenamedColumns() const { return m_lastRenamedColumns; }
+
 private:
     QString m_lastCreateStatement;
+    QList<QPair<QString, QString>> m_lastRenamedColumns;
     bool m_timeAsText = false;
 };
 

@@ -13,6 +13,7 @@
 #include "jet/usage_map.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 
 namespace jet {
@@ -56,6 +57,56 @@ std::vector<std::uint8_t> storedRow(Database& db, std::uint32_t rowPointer)
                      std::uint32_t(bytes[3]) << 24;
     }
     throw Error("A row of the table points to a moved row that cannot be found");
+}
+
+// One value of a stored row as a message shows it: texts quoted and cut.
+std::string valueText(const Format& f, const ColumnDef& c, const RawField& rf)
+{
+    if (c.type == ColumnType::Boolean)
+        return rf.bit ? "Yes" : "No";
+    if (rf.null)
+        return "null";
+    if (c.isLongValue())
+        return "(long value)";
+    const Value v = decodeField(f, c, rf.data, rf.size);
+    switch (v.kind()) {
+    case Value::Kind::Null: return "null";
+    case Value::Kind::Bool: return v.asBool() ? "Yes" : "No";
+    case Value::Kind::Int: return std::to_string(v.asInt());
+    case Value::Kind::Double: {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.17g", v.asDouble());
+        return buf;
+    }
+    case Value::Kind::Date: return formatDateTime(v.asDate());
+    case Value::Kind::Bytes: {
+        static const char* hex = "0123456789ABCDEF";
+        std::string out = "0x";
+        for (std::size_t i = 0; i < v.str().size() && i < 32; ++i)
+            out += {hex[std::uint8_t(v.str()[i]) >> 4], hex[std::uint8_t(v.str()[i]) & 15]};
+        return out;
+    }
+    case Value::Kind::Text: {
+        std::u16string u = utf8ToUtf16(v.str());
+        const bool cut = u.size() > 40;
+        if (cut)
+            u.resize(40);
+        return quoted(utf16ToUtf8(u) + (cut ? "..." : ""));
+    }
+    default: return v.str();
+    }
+}
+
+// The key columns' values of a stored row: "'abc'" or "('abc', 12)".
+std::string keyValuesText(Database& db, const TableDef& def, const std::vector<std::size_t>& colPos,
+                          std::uint32_t rowPointer)
+{
+    const std::vector<std::uint8_t> bytes = storedRow(db, rowPointer);
+    const std::vector<RawField> raw = decodeRow(db.format(), def, bytes.data(), std::uint32_t(bytes.size()));
+    std::string out;
+    for (std::size_t k = 0; k < colPos.size(); ++k)
+        out += (k ? ", " : "") + valueText(db.format(), def.columns[colPos[k]], raw[colPos[k]]);
+    return colPos.size() > 1 ? "(" + out + ")" : out;
 }
 
 // Every page of a tree, root included.
@@ -249,9 +300,20 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
             }
             if (!same)
                 ++distinct;
-            else if ((spec.unique || spec.primary) && !isNullKey(k))
-                throw Error("The " + what + " " + quoted(spec.name) +
-                            " cannot be created: the table holds duplicate values in its columns");
+            else if ((spec.unique || spec.primary) && !isNullKey(k)) {
+                // Name the two values Access finds equal (letter case aside,
+                // for texts), so that the user can find the rows.
+                std::string values;
+                try {
+                    const IndexEntry a = entries.entry(i - 1), b = entries.entry(i);
+                    values = " (" + keyValuesText(db, def, colPos, a.dataPage << 8 | a.dataRow) + " and " +
+                             keyValuesText(db, def, colPos, b.dataPage << 8 | b.dataRow) + ")";
+                } catch (const std::exception&) {
+                }
+                throw Error(ErrorKind::Constraint, "The " + what + " " + quoted(spec.name) +
+                                                       " cannot be created: the table holds duplicate values in "
+                                                       "its columns" + values);
+            }
         }
     }
 

@@ -269,6 +269,49 @@ std::vector<std::string> mdbTables(const std::string& file, bool system)
     return names;
 }
 
+std::vector<SchemaIndex> mdbIndexes(const std::string& file, const std::string& table)
+{
+    // Lines such as: ALTER TABLE `t` ADD UNIQUE INDEX `n` (`a`, `b`);
+    //                ALTER TABLE `t` ADD PRIMARY KEY (`a`);
+    const std::string prefix = "ALTER TABLE `" + table + "` ADD ";
+    std::vector<SchemaIndex> out;
+    for (auto& line : splitLines(runChecked({"mdb-schema", "--indexes", "--no-relations", "-T", table, file,
+                                             "mysql"}))) {
+        if (line.rfind(prefix, 0) != 0)
+            continue;
+        std::string rest = line.substr(prefix.size());
+        SchemaIndex index;
+        if (rest.rfind("PRIMARY KEY ", 0) == 0) {
+            index.primary = index.unique = true;
+        } else {
+            if (rest.rfind("UNIQUE ", 0) == 0) {
+                index.unique = true;
+                rest = rest.substr(7);
+            }
+            if (rest.rfind("INDEX `", 0) != 0)
+                throw ReaderError("mdb-schema: cannot read " + line);
+            const size_t end = rest.find('`', 7);
+            if (end == std::string::npos)
+                throw ReaderError("mdb-schema: cannot read " + line);
+            index.name = rest.substr(7, end - 7);
+        }
+        const size_t open = rest.find('(');
+        const size_t close = rest.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close < open)
+            throw ReaderError("mdb-schema: cannot read " + line);
+        const std::string list = rest.substr(open + 1, close - open - 1);
+        for (size_t at = list.find('`'); at != std::string::npos; at = list.find('`', at)) {
+            const size_t end = list.find('`', at + 1);
+            if (end == std::string::npos)
+                break;
+            index.columns.push_back(list.substr(at + 1, end - at - 1));
+            at = end + 1;
+        }
+        out.push_back(std::move(index));
+    }
+    return out;
+}
+
 std::vector<SchemaTable> mdbSchema(const std::string& file, const std::string& table)
 {
     std::vector<std::string> argv{"mdb-schema", "--no-indexes", "--no-relations", "--not-null"};

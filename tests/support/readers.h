@@ -49,6 +49,15 @@ struct SchemaTable {
 // or the one table named).
 std::vector<SchemaTable> mdbSchema(const std::string& file, const std::string& table = {});
 
+struct SchemaIndex {
+    std::string name;  // empty for a primary key (mdb-schema names none)
+    bool primary = false;
+    bool unique = false;
+    std::vector<std::string> columns;
+};
+// The indexes of one table as `mdb-schema --indexes FILE mysql` lists them.
+std::vector<SchemaIndex> mdbIndexes(const std::string& file, const std::string& table);
+
 // `mdb-export` with settings that make the output exact to parse: tabs and
 // new lines inside text come escaped, NULL as \N, binary as hex. The values:
 //   text, memo   the text (UTF-8); mdbtools reads an empty text as NULL
