@@ -90,7 +90,8 @@ TEST(Journal, ReadersSeeTheLastCommitAndTheNextWriterRestoresIt)
         rs->setField("a", Value::integer(1));
         rs->post();
     }
-    // A writer that spills uncommitted pages into the file, then dies.
+    // A writer whose transaction outgrows the page cache dies before its
+    // commit.
     pid_t pid = fork();
     if (pid == 0) {
         auto db = Database::open(path);
