@@ -303,7 +303,9 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
                 dataset.postPrepared(row.row);
 
                 if (counter % 100 == 0) {
-                    if (counter % 5000 == 100) {
+                    // Every 5000 rows, and sooner when long rows fill the
+                    // page cache: the file only ever holds commits.
+                    if (counter % 5000 == 100 || connection.transactionIsLarge()) {
                         connection.commitTransaction();
                         connection.beginTransaction();
                         openTarget(dataset, targetTable);

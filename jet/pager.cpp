@@ -39,8 +39,10 @@
 //     committed page points at them, so a reader that follows links never
 //     meets them), flushes the file, then the pages below committedCount_,
 //     which link them in, read into memory beforehand so that they go out
-//     back to back; only a kill in those writes (lastCommitWindow()) leaves
-//     a mix for readers that ignore the journal, and the journal undoes it.
+//     back to back, those close together in one call with the unchanged
+//     pages between them; only a kill in those writes (lastCommitWindow())
+//     leaves a mix for readers that ignore the journal, and the journal
+//     undoes it.
 //  4. Pages at or past committedCount_ have no original: undoing them is
 //     cutting the file back to committedCount_ pages.
 //  5. Every page written into the file has its hash in the journal, flushed
@@ -125,6 +127,8 @@ constexpr size_t kJournalHeader = 64;
 constexpr uint32_t kRecordOriginal = 1;
 constexpr uint32_t kRecordWritten = 2;
 constexpr uint32_t kRecordSpilled = 3;
+// Linking pages at most this far apart are written in one call.
+constexpr uint32_t kLinkGap = 32;
 
 uint32_t checksum(const uint8_t* data, size_t n, uint32_t seed)
 {
@@ -655,11 +659,13 @@ void Pager::spillDirtyPages()
     state_ = State::Spilled;
 }
 
-// Writes `pages` (sorted) into the file, consecutive pages in one call; a
+// Writes `pages` (sorted) into the file, consecutive pages in one call (the
+// calls are counted); a
 // page not in the cache is read back from the journal's tail first, a run
 // at a time.
-void Pager::writePages(const std::vector<uint32_t>& pages)
+size_t Pager::writePages(const std::vector<uint32_t>& pages)
 {
+    size_t calls = 0;
     std::vector<iovec> run;
     std::vector<std::vector<uint8_t>> fromSpill;
     size_t i = 0;
@@ -680,8 +686,10 @@ void Pager::writePages(const std::vector<uint32_t>& pages)
             ++j;
         }
         writeAllVec(fd_, run, uint64_t(pages[i]) * pageSize_, path_);
+        ++calls;
         i = j;
     }
+    return calls;
 }
 
 // The commit's writes into the file, in the order of invariant 3.
@@ -701,7 +709,7 @@ void Pager::writeToFile()
     syncJournal();
 
     state_ = State::Writing;
-    window_ = CommitWindow{uint32_t(fresh.size()), uint32_t(linking.size()), 0};
+    window_ = CommitWindow{uint32_t(fresh.size()), uint32_t(linking.size()), 0, 0};
     writePages(fresh);
     if (linking.empty()) {
         syncFd(fd_, path_);
@@ -709,12 +717,21 @@ void Pager::writeToFile()
     }
     if (!fresh.empty())
         syncFd(fd_, path_);
-    // The linking pages that spilled come back into the cache, so that
-    // nothing but writes lies between the first and the last of them.
-    for (uint32_t page : linking)
+    // Linking pages a few pages apart go out in one call, the unchanged
+    // pages between them rewritten as they are: fewer calls, a shorter
+    // window. Every page of it comes into the cache first (the spilled ones
+    // from the journal), so that nothing but the writes lies in the window.
+    std::vector<uint32_t> span;
+    for (size_t k = 0; k < linking.size(); ++k) {
+        if (k > 0 && linking[k] - linking[k - 1] <= kLinkGap)
+            for (uint32_t between = linking[k - 1] + 1; between < linking[k]; ++between)
+                span.push_back(between);
+        span.push_back(linking[k]);
+    }
+    for (uint32_t page : span)
         load(page);
     const auto start = std::chrono::steady_clock::now();
-    writePages(linking);
+    window_.linkWrites = uint32_t(writePages(span));
     window_.linkMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     syncFd(fd_, path_);
 }

@@ -94,6 +94,7 @@ public:
     struct CommitWindow {
         uint32_t newPages = 0;
         uint32_t linkPages = 0;
+        uint32_t linkWrites = 0; // system calls, unchanged pages between included
         double linkMs = 0;
     };
     const CommitWindow& lastCommitWindow() const { return window_; }
@@ -120,7 +121,7 @@ private:
     void journalWrites(const std::vector<uint32_t>& pages);
     void syncJournal();
     void spillDirtyPages();
-    void writePages(const std::vector<uint32_t>& pages);
+    size_t writePages(const std::vector<uint32_t>& pages);
     void writeToFile();
     void finishJournal();
     void forgetTransaction();
