@@ -134,4 +134,9 @@ bool AccessConnection::inTransaction() const
     return m_db && m_db->inTransaction();
 }
 
+bool AccessConnection::transactionIsLarge() const
+{
+    return m_db && m_db->inTransaction() && m_db->transactionIsLarge();
+}
+
 }  // namespace ferrowane

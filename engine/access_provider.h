@@ -64,6 +64,9 @@ public:
     void commitTransaction();
     void rollbackTransaction();
     bool inTransaction() const;
+    // The open transaction is large enough that it should be committed now
+    // (before the engine keeps its pages in the journal until the commit).
+    bool transactionIsLarge() const;
 
     // Whether the file has a table of that name (letter case aside).
     bool hasTable(const QString& name);

@@ -302,12 +302,15 @@ void TransferRows(MySqlConnection& source, AccessConnection& connection, AccessD
                     lost[size_t(column)].lose(reason);
                 dataset.postPrepared(row.row);
 
+                // Every 5000 rows, and as soon as long rows fill a quarter
+                // of the page cache (pages beyond it wait for their commit
+                // in the journal).
+                if (counter % 5000 == 100 || connection.transactionIsLarge()) {
+                    connection.commitTransaction();
+                    connection.beginTransaction();
+                    openTarget(dataset, targetTable);
+                }
                 if (counter % 100 == 0) {
-                    if (counter % 5000 == 100) {
-                        connection.commitTransaction();
-                        connection.beginTransaction();
-                        openTarget(dataset, targetTable);
-                    }
                     log.replaceLastLine(progressLine(sourceTable, counter));
                     if (log.progressPoint(counter))
                         throw Aborted();

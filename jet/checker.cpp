@@ -133,6 +133,11 @@ CheckReport checkDatabase(const std::string& path)
 {
     auto pager = Pager::open(path, false);
     CheckReport report;
+    // Other programs read the file as it lies, not through the journal.
+    if (pager->needsRecovery())
+        report.problems.push_back("the file needs recovery: the journal of an unfinished commit lies beside it, and "
+                                  "other programs read the file half changed until ferrowane opens it for writing "
+                                  "(the rest of this check reads the last commit)");
     checking::Checker checker(*pager, report);
     try {
         checker.run();

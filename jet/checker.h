@@ -12,6 +12,9 @@
 //   - every long value's reference leads to rows of the right length, chains
 //     end and no long-value row is used twice;
 //   - every table row of the catalog points to a valid definition page;
+//   - a journal of an unfinished commit beside the file is a problem ("needs
+//     recovery"): the rest is checked as the last commit, which the next
+//     writer puts back;
 //   - every index holds exactly one entry per row (left out where it ignores
 //     nulls), with the key the row's values encode to, in order, with sound
 //     tree links, on pages of its own usage map.

@@ -681,6 +681,11 @@ void Database::commit()
     inTransaction_ = false;
 }
 
+bool Database::transactionIsLarge() const
+{
+    return pager_->pendingPages() * 4 >= pager_->cacheCap();
+}
+
 void Database::rollback()
 {
     pager_->rollback();

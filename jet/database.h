@@ -73,6 +73,10 @@ public:
     void commit();
     void rollback();
     bool inTransaction() const { return inTransaction_; }
+    // The open transaction holds a quarter of what the page cache keeps:
+    // a caller free to commit does so now, before its pages have to wait
+    // for the commit in the journal's tail.
+    bool transactionIsLarge() const;
     // Ends a statement outside a transaction by committing; inside one,
     // bounds the memory the pending changes take.
     void statementDone();

@@ -6,47 +6,65 @@
 //
 //   Reader   open(path, false): a shared lock. Pages come from the file, or,
 //            while a hot journal that belongs to the file is present, from the
-//            journal's originals. Nothing is ever written.
+//            journal's originals (needsRecovery()). Nothing is ever written.
 //   Idle     A writer with nothing pending: an exclusive lock, the file holds
 //            the last commit, the journal file is open with a cleared header.
 //   Changed  Pages are dirty in the cache; the journal may hold originals
-//            (journalActive_) but the file is untouched.
-//   Spilled  Pages of the open transaction may be in the file; only the
-//            journal can undo them.
-//   Broken   Undoing a spilled transaction failed: every call throws and the
-//            hot journal stays for the next open.
+//            (journalBegun_) but no header: the file is untouched.
+//   Spilled  As Changed, but pages of the transaction that outgrew the cache
+//            are in the journal's tail (spilled_) and are read back from there.
+//   Writing  commit() is writing the file; only the journal, hot since its
+//            header was flushed, can undo it.
+//   Broken   Undoing a failed commit failed: every call throws and the hot
+//            journal stays for the next open.
 //
 //   open(writable)    -> Idle, after recover() and createJournal(); or Reader
 //   write, allocate   Idle -> Changed
-//   releaseMemory     Changed -> Spilled, when it writes pages out
-//   commit            Changed, Spilled -> Idle; on failure as rollback
-//   rollback          Changed -> Idle; Spilled -> Idle, or Broken
+//   releaseMemory     Changed -> Spilled, when spillDirtyPages() moves pages out
+//   commit            Changed, Spilled -> Writing (writeToFile) -> Idle;
+//                     a failure before Writing is a rollback without undo
+//   rollback          Changed, Spilled -> Idle (forgetTransaction);
+//                     Writing -> Idle (restore), or Broken
 //
 // ---- Invariants ------------------------------------------------------------
 //
 //  1. A writer holds an exclusive lock on the file for its whole life, a
 //     reader a shared one: one writer at a time, never beside a reader.
-//  2. No byte of the file changes before the journal holds, flushed to disk,
-//     its header and the original of every page below committedCount_ that
-//     the write overwrites, and before the journal's name is flushed into
-//     its folder.
-//  3. Pages at or past committedCount_ have no original: undoing them is
+//  2. The file holds committed states only, as any reader reads it: no byte
+//     of it changes outside writeToFile(), and only after the journal holds,
+//     flushed to disk, its header, the original of every page below
+//     committedCount_ that the commit overwrites, and after the journal's
+//     name is flushed into its folder.
+//  3. writeToFile() writes the pages at or past committedCount_ first (no
+//     committed page points at them, so a reader that follows links never
+//     meets them), flushes the file, then the pages below committedCount_,
+//     which link them in, read into memory beforehand so that they go out
+//     back to back, those close together in one call with the unchanged
+//     pages between them; only a kill in those writes (lastCommitWindow())
+//     leaves a mix for readers that ignore the journal, and the journal
+//     undoes it.
+//  4. Pages at or past committedCount_ have no original: undoing them is
 //     cutting the file back to committedCount_ pages.
-//  4. Every page written into the file has its hash in the journal, flushed
+//  5. Every page written into the file has its hash in the journal, flushed
 //     before the write, so that recovery tells our pages from another
 //     program's.
-//  5. The commit point is the flush of the journal's cleared header, after
-//     the file's own flush. A journal without a valid header undoes nothing.
-//  6. journaled_ holds every page whose original is in this transaction's
-//     journal; a dirty page below committedCount_ is always in it.
-//  7. A journal is applied only to the file it was written for: the same
+//  6. The commit point is the flush of the journal's cleared header, after
+//     the file's own flush. A journal without a valid header undoes nothing;
+//     its header is written by commit only, so a writer killed before its
+//     commit leaves a journal that is removed, not applied.
+//  7. journaled_ holds every page whose original is in this transaction's
+//     journal; a dirty or spilled page below committedCount_ is always in it.
+//     A page in spilled_ and not dirty in the cache has its latest bytes in
+//     the journal's tail; a page at or past committedCount_ is always dirty
+//     in the cache or in spilled_.
+//  8. A journal is applied only to the file it was written for: the same
 //     device and inode, at least its original length, and page 0 and every
 //     page it names as the writer left them (original, or written by it).
 //     Any other journal is renamed aside: never applied, never deleted.
-//  8. The journal is never reached through a symbolic link and is named
+//  9. The journal is never reached through a symbolic link and is named
 //     after the file's real path; a writer writes only a journal it created
 //     itself (O_EXCL) and keeps open until it closes the file.
-//  9. Creating a file removes any journal under its name; the new file's
+// 10. Creating a file removes any journal under its name; the new file's
 //     contents and name are flushed before it is used.
 //
 // ---- The journal file --------------------------------------------------------
@@ -58,7 +76,11 @@
 //     transaction's number (an earlier transaction's records further on in
 //     the file never match):
 //     original  1, page number, the page's bytes as the last commit left them
-//     written   2, count, count x (page number, hash of the bytes written)
+//     spilled   3, page number, the page's bytes in the open transaction
+//               (rewritten in place when the page spills again; recovery
+//               skips them: the file never holds them before the commit)
+//     written   2, count, count x (page number, hash of the bytes written),
+//               the last record, written by commit just before the header
 
 #include "jet/pager.h"
 
@@ -67,6 +89,7 @@
 #include "jet/file_io.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -98,6 +121,9 @@ constexpr char kJournalMagic[8] = {'F', 'W', 'J', 'R', 'N', 'L', '0', '2'};
 constexpr size_t kJournalHeader = 64;
 constexpr uint32_t kRecordOriginal = 1;
 constexpr uint32_t kRecordWritten = 2;
+constexpr uint32_t kRecordSpilled = 3;
+// Linking pages at most this far apart are written in one call.
+constexpr uint32_t kLinkGap = 32;
 
 uint32_t checksum(const uint8_t* data, size_t n, uint32_t seed)
 {
@@ -157,7 +183,7 @@ JournalState readJournal(int jfd, JournalImage& j)
     while (readAll(jfd, rec.data(), 8, off)) {
         uint32_t kind = get32(rec.data());
         uint32_t arg = get32(rec.data() + 4);
-        size_t size = kind == kRecordOriginal ? 8 + j.pageSize + 4
+        size_t size = kind == kRecordOriginal || kind == kRecordSpilled ? 8 + j.pageSize + 4
                       : kind == kRecordWritten && arg <= (1u << 20) ? 8 + 12 * size_t(arg) + 4
                                                                    : 0;
         if (size == 0)
@@ -169,7 +195,7 @@ JournalState readJournal(int jfd, JournalImage& j)
         if (kind == kRecordOriginal) {
             if (seen.insert(arg).second)
                 j.originals.push_back({arg, off + 8, pageHash(rec.data() + 8, j.pageSize)});
-        } else {
+        } else if (kind == kRecordWritten) {
             for (uint32_t i = 0; i < arg; ++i)
                 j.written[get32(rec.data() + 8 + 12 * i)].push_back(get64(rec.data() + 12 + 12 * i));
         }
@@ -320,6 +346,7 @@ void Pager::loadReaderOverlay()
                 overlay_.emplace(o.page, std::move(page));
         }
         pageCount_ = j.originalCount;
+        recoveryPending_ = true;
     }
     closeFile(jfd);
 }
@@ -413,10 +440,14 @@ Pager::CachedPage& Pager::load(uint32_t page)
     auto cp = std::make_unique<CachedPage>();
     cp->data.resize(pageSize_);
     auto ov = overlay_.find(page);
-    if (ov != overlay_.end())
+    if (auto sp = spilled_.find(page); sp != spilled_.end()) {
+        if (!readAll(journalFd_, cp->data.data(), pageSize_, sp->second.offset + 8))
+            throw sysError("Cannot read", journalPath_, errno ? errno : EIO);
+    } else if (ov != overlay_.end()) {
         cp->data = ov->second;
-    else if (!readAll(fd_, cp->data.data(), pageSize_, uint64_t(page) * pageSize_))
+    } else if (!readAll(fd_, cp->data.data(), pageSize_, uint64_t(page) * pageSize_)) {
         throw sysError("Cannot read", path_, errno ? errno : EIO);
+    }
     auto& ref = *cp;
     cache_.emplace(page, std::move(cp));
     return ref;
@@ -434,13 +465,32 @@ void Pager::markChanged()
         state_ = State::Changed;
 }
 
-// Writes this transaction's header: the journal is hot from here on.
-void Pager::ensureJournal()
+size_t Pager::pendingPages() const
 {
-    if (journalActive_)
+    size_t n = dirty_.size();
+    for (const auto& [page, spill] : spilled_)
+        n += dirty_.count(page) ? 0 : 1;
+    return n;
+}
+
+// Starts this transaction's records. The header waits for the commit: until
+// then the journal is not hot, and a writer that dies leaves it to be removed.
+void Pager::beginJournal()
+{
+    if (journalBegun_)
         return;
-    // What identifies the file: where it is, its length and its first page,
-    // none of which this transaction has changed yet.
+    // A new number for every transaction, never the last one's.
+    uint32_t next = journalNonce_ * 1103515245u + 12345u;
+    journalNonce_ = next == journalNonce_ ? next + 1 : next;
+    journalEnd_ = kJournalHeader;
+    journalBegun_ = true;
+}
+
+// Makes the journal hot (once flushed): what identifies the file, where it
+// is, its length and its first page, none of which this transaction has
+// changed yet.
+void Pager::writeJournalHeader()
+{
     FileStatus st;
     if (!fileStatus(fd_, st))
         throw sysError("Cannot read", path_, errno);
@@ -451,9 +501,6 @@ void Pager::ensureJournal()
     std::memcpy(head, kJournalMagic, 8);
     put32(head + 8, pageSize_);
     put32(head + 12, committedCount_);
-    // A new number for every transaction, never the last one's.
-    uint32_t next = journalNonce_ * 1103515245u + 12345u;
-    journalNonce_ = next == journalNonce_ ? next + 1 : next;
     put32(head + 16, journalNonce_);
     put64(head + 20, st.device);
     put64(head + 28, st.inode);
@@ -461,7 +508,6 @@ void Pager::ensureJournal()
     put64(head + 44, pageHash(page0.data(), pageSize_));
     put32(head + 60, checksum(head, 60, journalNonce_));
     writeAll(journalFd_, head, kJournalHeader, 0, journalPath_);
-    journalEnd_ = kJournalHeader;
     journalActive_ = true;
     journalSynced_ = false;
 }
@@ -475,7 +521,7 @@ void Pager::appendJournal(const std::vector<uint8_t>& record)
 
 void Pager::journalOriginal(uint32_t page, const uint8_t* data)
 {
-    ensureJournal();
+    beginJournal();
     std::vector<uint8_t> rec(8 + pageSize_ + 4);
     put32(rec.data(), kRecordOriginal);
     put32(rec.data() + 4, page);
@@ -485,7 +531,8 @@ void Pager::journalOriginal(uint32_t page, const uint8_t* data)
     journaled_.insert(page);
 }
 
-// Records what is about to be written to the file (`pages`, from the cache).
+// Records what is about to be written to the file (`pages`, from the cache
+// or the journal's tail).
 void Pager::journalWrites(const std::vector<uint32_t>& pages)
 {
     std::vector<uint8_t> rec(8 + 12 * pages.size() + 4);
@@ -493,7 +540,11 @@ void Pager::journalWrites(const std::vector<uint32_t>& pages)
     put32(rec.data() + 4, uint32_t(pages.size()));
     for (size_t i = 0; i < pages.size(); ++i) {
         put32(rec.data() + 8 + 12 * i, pages[i]);
-        put64(rec.data() + 12 + 12 * i, pageHash(cache_[pages[i]]->data.data(), pageSize_));
+        auto c = cache_.find(pages[i]);
+        uint64_t hash = c != cache_.end() && (c->second->dirty || !spilled_.count(pages[i]))
+                            ? pageHash(c->second->data.data(), pageSize_)
+                            : spilled_.at(pages[i]).hash;
+        put64(rec.data() + 12 + 12 * i, hash);
     }
     put32(rec.data() + rec.size() - 4, checksum(rec.data(), rec.size() - 4, journalNonce_));
     appendJournal(rec);
@@ -546,33 +597,125 @@ void Pager::syncJournal()
     }
 }
 
-void Pager::writeDirtyPages()
+// Moves the dirty pages into the journal's tail (a page spilled before
+// keeps its record, rewritten in place) and drops them from the cache. The
+// file is not touched.
+void Pager::spillDirtyPages()
 {
-    // The journal (with the original length and the hashes of what is
-    // written) must be on disk before the file changes, also when only new
-    // pages are written.
+    beginJournal();
     std::vector<uint32_t> pages(dirty_.begin(), dirty_.end());
     std::sort(pages.begin(), pages.end());
-    ensureJournal();
-    journalWrites(pages);
-    syncJournal();
-    // Consecutive pages go out in one call, straight from the cache.
+    const size_t recSize = 8 + size_t(pageSize_) + 4;
+    std::vector<uint8_t> run;   // records appended back to back
+    uint64_t runAt = journalEnd_;
+    auto flushRun = [&] {
+        if (!run.empty())
+            writeAll(journalFd_, run.data(), run.size(), runAt, journalPath_);
+        run.clear();
+        runAt = journalEnd_;
+    };
+    std::vector<uint8_t> rec(recSize);
+    for (uint32_t page : pages) {
+        const uint8_t* data = cache_.at(page)->data.data();
+        put32(rec.data(), kRecordSpilled);
+        put32(rec.data() + 4, page);
+        std::memcpy(rec.data() + 8, data, pageSize_);
+        put32(rec.data() + 8 + pageSize_, checksum(rec.data(), 8 + pageSize_, journalNonce_));
+        const uint64_t hash = pageHash(data, pageSize_);
+        auto sp = spilled_.find(page);
+        if (sp != spilled_.end()) {
+            writeAll(journalFd_, rec.data(), recSize, sp->second.offset, journalPath_);
+            sp->second.hash = hash;
+        } else {
+            spilled_.emplace(page, Spill{journalEnd_, hash});
+            run.insert(run.end(), rec.begin(), rec.end());
+            journalEnd_ += recSize;
+            if (run.size() >= (1u << 20))
+                flushRun();
+        }
+        cache_.erase(page);
+    }
+    flushRun();
+    journalSynced_ = false;
+    dirty_.clear();
+    state_ = State::Spilled;
+}
+
+// Writes `pages` (sorted) into the file, consecutive pages in one call (the
+// calls are counted); a
+// page not in the cache is read back from the journal's tail first, a run
+// at a time.
+size_t Pager::writePages(const std::vector<uint32_t>& pages)
+{
+    size_t calls = 0;
     std::vector<IoBuffer> run;
+    std::vector<std::vector<uint8_t>> fromSpill;
     size_t i = 0;
     while (i < pages.size()) {
         size_t j = i;
         run.clear();
+        fromSpill.clear();
         while (j < pages.size() && pages[j] == pages[i] + (j - i) && run.size() < 1024) {
-            auto& cp = *cache_[pages[j]];
-            run.push_back(IoBuffer{cp.data.data(), cp.data.size()});
+            auto c = cache_.find(pages[j]);
+            if (c != cache_.end()) {
+                run.push_back(IoBuffer{c->second->data.data(), c->second->data.size()});
+            } else {
+                fromSpill.emplace_back(pageSize_);
+                if (!readAll(journalFd_, fromSpill.back().data(), pageSize_, spilled_.at(pages[j]).offset + 8))
+                    throw sysError("Cannot read", journalPath_, errno ? errno : EIO);
+                run.push_back(IoBuffer{fromSpill.back().data(), pageSize_});
+            }
             ++j;
         }
         writeAllVec(fd_, run, uint64_t(pages[i]) * pageSize_, path_);
-        for (size_t k = i; k < j; ++k)
-            cache_[pages[k]]->dirty = false;
+        ++calls;
         i = j;
     }
-    dirty_.clear();
+    return calls;
+}
+
+// The commit's writes into the file, in the order of invariant 3.
+void Pager::writeToFile()
+{
+    std::vector<uint32_t> pages(dirty_.begin(), dirty_.end());
+    for (const auto& [page, spill] : spilled_)
+        if (!dirty_.count(page))
+            pages.push_back(page);
+    std::sort(pages.begin(), pages.end());
+    const auto firstNew = std::lower_bound(pages.begin(), pages.end(), committedCount_);
+    std::vector<uint32_t> linking(pages.begin(), firstNew), fresh(firstNew, pages.end());
+
+    beginJournal();
+    journalWrites(pages);
+    writeJournalHeader();
+    syncJournal();
+
+    state_ = State::Writing;
+    window_ = CommitWindow{uint32_t(fresh.size()), uint32_t(linking.size()), 0, 0};
+    writePages(fresh);
+    if (linking.empty()) {
+        syncFd(fd_, path_);
+        return;
+    }
+    if (!fresh.empty())
+        syncFd(fd_, path_);
+    // Linking pages a few pages apart go out in one call, the unchanged
+    // pages between them rewritten as they are: fewer calls, a shorter
+    // window. Every page of it comes into the cache first (the spilled ones
+    // from the journal), so that nothing but the writes lies in the window.
+    std::vector<uint32_t> span;
+    for (size_t k = 0; k < linking.size(); ++k) {
+        if (k > 0 && linking[k] - linking[k - 1] <= kLinkGap)
+            for (uint32_t between = linking[k - 1] + 1; between < linking[k]; ++between)
+                span.push_back(between);
+        span.push_back(linking[k]);
+    }
+    for (uint32_t page : span)
+        load(page);
+    const auto start = std::chrono::steady_clock::now();
+    window_.linkWrites = uint32_t(writePages(span));
+    window_.linkMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    syncFd(fd_, path_);
 }
 
 void Pager::commit()
@@ -581,10 +724,7 @@ void Pager::commit()
     if (!dirty())
         return;
     try {
-        // From here on the file may hold pages of this transaction.
-        state_ = State::Spilled;
-        writeDirtyPages();
-        syncFd(fd_, path_);
+        writeToFile();
         finishJournal();
     } catch (...) {
         // The error that ended the commit is the one reported; a rollback
@@ -595,6 +735,10 @@ void Pager::commit()
         }
         throw;
     }
+    for (auto& [page, cp] : cache_)
+        cp->dirty = false;
+    dirty_.clear();
+    spilled_.clear();
     committedCount_ = pageCount_;
     state_ = State::Idle;
     trimClean();
@@ -610,47 +754,56 @@ void Pager::finishJournal()
         // records overwrite blocks it already has.
         static const uint8_t cleared[kJournalHeader] = {};
         writeAll(journalFd_, cleared, kJournalHeader, 0, journalPath_);
-        if (state_ == State::Spilled)
+        if (state_ == State::Writing)
             syncFd(journalFd_, journalPath_);
         journalActive_ = false;
     }
     journaled_.clear();
+    journalBegun_ = false;
     journalSynced_ = true;
     journalEnd_ = kJournalHeader;
+}
+
+// Drops the transaction from memory: its dirty pages, its spilled pages and
+// whatever the cache read back from them, its pages past the committed end.
+void Pager::forgetTransaction()
+{
+    for (uint32_t page : dirty_)
+        cache_.erase(page);
+    for (const auto& [page, spill] : spilled_)
+        cache_.erase(page);
+    dirty_.clear();
+    spilled_.clear();
+    journaled_.clear();
+    pageCount_ = committedCount_;
+    for (auto it = cache_.begin(); it != cache_.end();)
+        it = it->first >= committedCount_ ? cache_.erase(it) : std::next(it);
 }
 
 void Pager::rollback()
 {
     checkUsable();
-    for (uint32_t page : dirty_)
-        cache_.erase(page);
-    dirty_.clear();
-    if (state_ == State::Spilled) {
+    if (state_ == State::Writing) {
         // Pages already went to the file: put the originals back.
         cache_.clear();
         try {
-            if (journalActive_) {
-                syncJournal();
-                JournalImage j;
-                if (readJournal(journalFd_, j) != JournalState::Hot)
-                    throw Error(ErrorKind::Io, "Cannot read back the journal '" + journalPath_ + "'");
-                restore(journalFd_, j);
-            }
+            syncJournal();
+            JournalImage j;
+            if (readJournal(journalFd_, j) != JournalState::Hot)
+                throw Error(ErrorKind::Io, "Cannot read back the journal '" + journalPath_ + "'");
+            restore(journalFd_, j);
             finishJournal();
         } catch (...) {
             state_ = State::Broken;
             throw;
         }
     } else {
+        // The file is untouched; a header written before the failure goes.
         finishJournal();
     }
-    journaled_.clear();
-    pageCount_ = committedCount_;
+    forgetTransaction();
     if (state_ != State::Reader)
         state_ = State::Idle;
-    // Pages past the committed end may still be cached from this transaction.
-    for (auto it = cache_.begin(); it != cache_.end();)
-        it = it->first >= committedCount_ ? cache_.erase(it) : std::next(it);
 }
 
 void Pager::trimClean()
@@ -665,11 +818,10 @@ void Pager::releaseMemory()
 {
     if (cache_.size() <= cacheCap_)
         return;
-    if (!dirty_.empty()) {
-        state_ = State::Spilled;
-        writeDirtyPages();
-    }
-    cache_.clear();
+    for (auto it = cache_.begin(); it != cache_.end();)
+        it = it->second->dirty ? std::next(it) : cache_.erase(it);
+    if (dirty_.size() * 2 >= cacheCap_)
+        spillDirtyPages();
 }
 
 } // namespace jet

@@ -2,14 +2,18 @@
 // writers, and atomic commits through a rollback journal named after the
 // file's real path ("<real path>-journal").
 //
-// A page's original bytes go to the journal, and the journal is flushed to
-// disk, before the database file is overwritten; commit clears the journal's
-// header and flushes it (the file is kept for the next transaction and
-// removed on close). Opening a file whose journal is still present puts the
-// original pages back first, so a process killed or a machine stopped at any
-// moment leaves the last commit. A journal is applied only to the file it
-// was written for; any other is set aside. The states and the rules that keep
-// this true are written at the head of pager.cpp.
+// The database file holds committed states only: a transaction's pages stay
+// in the cache, or, when it outgrows the cache, in the journal's tail, until
+// its commit. A page's original bytes go to the journal, and the journal is
+// flushed to disk, before the commit overwrites the file; pages new to the
+// file go first, then, after a flush, the pages that link them in; clearing
+// the journal's header and flushing it ends the commit (the journal file is
+// kept for the next transaction and removed on close). Opening a file whose
+// journal is still present puts the original pages back first, so a process
+// killed or a machine stopped at any moment leaves the last commit. A journal
+// is applied only to the file it was written for; any other is set aside.
+// The states and the rules that keep this true are written at the head of
+// pager.cpp.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +33,7 @@ public:
     // rolls back a journal a crash left for this file (and sets aside one
     // that is not this file's), and keeps its own journal open until it
     // closes; a read-only one reads the original pages of this file's
-    // journal instead of the file's.
+    // journal instead of the file's (needsRecovery() tells it found one).
     static std::unique_ptr<Pager> open(const std::string& path, bool writable);
     // Creates a new file holding the given pages (fails if the file exists);
     // a journal left under the new file's name is removed.
@@ -60,16 +64,40 @@ public:
     void ensureRoom(uint32_t pages) const;
 
     bool dirty() const { return state_ == State::Changed || state_ == State::Spilled; }
+    // Pages the open transaction has changed or added.
+    size_t pendingPages() const;
+    // The cache's cap in pages: a transaction larger than half of it moves
+    // its pages into the journal's tail.
+    size_t cacheCap() const { return cacheCap_; }
+    void setCacheCap(size_t pages) { cacheCap_ = pages < 16 ? 16 : pages; }
     // Makes every change since the last commit durable.
     void commit();
     // Discards every change since the last commit.
     void rollback();
-    // Writes dirty pages out (journal first) and drops clean pages when the
-    // cache holds more than its cap. Call between operations only.
+    // When the cache holds more than its cap, drops clean pages and, if the
+    // transaction's own pages still fill half the cap, moves them into the
+    // journal's tail (never into the file). Call between operations only.
     void releaseMemory();
     // Drops clean cached pages when the cache holds more than its cap.
     // Pointers to clean pages become invalid.
     void trimClean();
+
+    // A reader found a journal of an unfinished commit that belongs to the
+    // file: it reads the last commit through it, other programs do not.
+    bool needsRecovery() const { return recoveryPending_; }
+
+    // What the last commit wrote: pages new to the file, then the pages
+    // already in it (those that link the new ones in), and the time from
+    // the first write into a page of the last commit to the end of the
+    // last one: the window in which a kill leaves a mix for readers that
+    // know nothing of the journal.
+    struct CommitWindow {
+        uint32_t newPages = 0;
+        uint32_t linkPages = 0;
+        uint32_t linkWrites = 0; // system calls, unchanged pages between included
+        double linkMs = 0;
+    };
+    const CommitWindow& lastCommitWindow() const { return window_; }
 
 private:
     // What the pager may do next; see pager.cpp.
@@ -77,21 +105,26 @@ private:
         Reader,  // read-only: a shared lock, never a change
         Idle,    // a writer between transactions: the file holds the last commit
         Changed, // changes in the cache only; the file is untouched
-        Spilled, // the file may hold pages of the open transaction
-        Broken,  // a rollback failed: the journal stays for the next open
+        Spilled, // some changed pages live in the journal's tail; the file is untouched
+        Writing, // commit is writing the file: only the journal can undo it
+        Broken,  // undoing a failed commit failed: the journal stays for the next open
     };
 
     Pager() = default;
     struct CachedPage;
     CachedPage& load(uint32_t page);
     void markChanged();
-    void ensureJournal();
+    void beginJournal();
+    void writeJournalHeader();
     void appendJournal(const std::vector<uint8_t>& record);
     void journalOriginal(uint32_t page, const uint8_t* data);
     void journalWrites(const std::vector<uint32_t>& pages);
     void syncJournal();
-    void writeDirtyPages();
+    void spillDirtyPages();
+    size_t writePages(const std::vector<uint32_t>& pages);
+    void writeToFile();
     void finishJournal();
+    void forgetTransaction();
     void checkUsable() const;
     bool belongsHere(const JournalImage& j) const;
     void restore(int jfd, const JournalImage& j);
@@ -110,9 +143,12 @@ private:
     uint32_t committedCount_ = 0; // pages in the file at the last commit
     uint64_t maxFileSize_ = 0;
     bool journalSynced_ = true;
-    bool journalActive_ = false;  // the journal holds this transaction's header
+    bool journalBegun_ = false;   // the journal holds records of this transaction
+    bool journalActive_ = false;  // ... and its header: it is hot
     uint64_t journalEnd_ = 0;     // where the next record goes
     uint32_t journalNonce_ = 0;   // number of the journal's transaction
+    bool recoveryPending_ = false;
+    CommitWindow window_;
 
     struct CachedPage {
         std::vector<uint8_t> data;
@@ -121,6 +157,13 @@ private:
     std::unordered_map<uint32_t, std::unique_ptr<CachedPage>> cache_;
     std::unordered_set<uint32_t> dirty_;
     std::unordered_set<uint32_t> journaled_;
+    // Pages of the open transaction whose bytes are in the journal's tail:
+    // where their record is and the hash of the bytes.
+    struct Spill {
+        uint64_t offset;
+        uint64_t hash;
+    };
+    std::unordered_map<uint32_t, Spill> spilled_;
     std::unordered_map<uint32_t, std::vector<uint8_t>> overlay_; // read-only view of a hot journal
     size_t cacheCap_ = 4096;      // pages
 };

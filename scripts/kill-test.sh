@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # The long kill test: ferrowane-convert killed (SIGKILL) at random moments of
-# a long conversion, 100 times by default; each file left behind is judged and
-# the same conversion is run again over it. The test command runs 10 kills.
+# a long conversion (several tables, keys, long rows), 100 times by default.
+# Each file left behind is judged first as it lies by the independent readers
+# (mdb-schema, mdb-export, mdb-reader), before any program of ours opens it
+# (our writer would apply the journal): each must hold exactly a committed
+# prefix of every table. Then check, our reading, and the same conversion run
+# again over it. The test command runs 10 kills.
 #   scripts/kill-test.sh [rounds] [seed]
 # Uses the server of FERROWANE_MYSQL_* when set, else starts a throwaway one.
 # FERROWANE_BUILD_DIR names the build folder (default build).

@@ -321,8 +321,13 @@ TEST(SpaceKill, KilledWhileReusingPagesLeavesACommittedState)
             auto db = Database::open(path);
             createFilled(*db, "X0", 200, 0);
         }
+        // The child tells of its first commit; the kill comes at a random
+        // moment after it, however busy the machine.
+        int committed[2];
+        ASSERT_EQ(::pipe(committed), 0);
         pid_t pid = fork();
         if (pid == 0) {
+            ::close(committed[0]);
             try {
                 auto db = Database::open(path);
                 for (int k = 1;; ++k) {
@@ -336,12 +341,18 @@ TEST(SpaceKill, KilledWhileReusingPagesLeavesACommittedState)
                         db->statementDone();
                     }
                     db->commit();
+                    if (k == 1 && ::write(committed[1], "c", 1) != 1)
+                        _exit(3);
                 }
             } catch (...) {
             }
             _exit(0);
         }
-        usleep(useconds_t(30000 + rng() % 250000));
+        ::close(committed[1]);
+        char c;
+        ASSERT_EQ(::read(committed[0], &c, 1), 1) << "round " << round << ": the writer ended before its first commit";
+        ::close(committed[0]);
+        usleep(useconds_t(rng() % 250000));
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         std::string name;

@@ -5,6 +5,7 @@
 #include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/pager.h"
 #include "jet/statement.h"
 #include "readers.h"
 
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,27 +44,60 @@ void createWithOneRow(const std::string& path)
     db->statementDone();
 }
 
-// A writer, opened through `path`, that dies (SIGKILL) in a transaction: with
-// `spill` after pages of it went into the file, else before any did.
-void crashInATransaction(const std::string& path, bool spill)
+std::string bytesOf(const std::string& path)
 {
-    const auto size = fs::file_size(path);
+    std::stringstream t;
+    t << std::ifstream(path, std::ios::binary).rdbuf();
+    return t.str();
+}
+
+enum class Crash {
+    Early,    // after its first row
+    Spilled,  // after pages went into the journal's tail (a small page cache)
+    InCommit, // while its commit writes the file's new pages
+};
+
+// A writer, opened through `path`, that dies in a transaction. Before its
+// commit the file is left byte for byte as its last commit; in the commit
+// (killed by the file-size limit while it extends the file) only pages past
+// the committed end are written, and the journal is hot: readers that know
+// nothing of it still see the last commit.
+void crashInATransaction(const std::string& path, Crash when)
+{
+    const std::string before = bytesOf(path);
+    const std::string journal = fs::canonical(path).string() + "-journal";
     pid_t pid = fork();
     if (pid == 0) {
         auto db = Database::open(path);
+        db->pager().setCacheCap(64);
         Table& t = db->table("T");
         db->begin();
         for (int i = 0; i < 1000000; ++i) {
             t.append({Value::integer(i), Value::text(std::string(90, 'q'))});
             db->statementDone();
-            if (!spill || (i % 1000 == 0 && fs::file_size(path) > size + (1 << 20)))
+            if (when == Crash::Early || (when == Crash::Spilled && i % 100 == 0 && fs::file_size(journal) > 200 * 4096))
                 break;
+            if (when == Crash::InCommit && db->pager().pendingPages() > 24) {
+                struct rlimit rl;
+                rl.rlim_cur = rl.rlim_max = before.size() + 8 * 4096;
+                if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
+                    _exit(3);
+                db->commit(); // SIGXFSZ ends it
+                _exit(4);
+            }
         }
         ::kill(getpid(), SIGKILL);
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended otherwise: " << status;
+    const std::string after = bytesOf(path);
+    if (when == Crash::InCommit) {
+        EXPECT_GT(after.size(), before.size());
+        EXPECT_TRUE(after.compare(0, before.size(), before) == 0) << "a committed page changed before the new ones";
+    } else {
+        EXPECT_TRUE(after == before) << "the file changed before a commit";
+    }
 }
 
 void expectSound(const std::string& path)
@@ -136,7 +171,7 @@ TEST(JournalSafety, ANewFileUnderACrashedOnesNameStartsEmpty)
     Scratch s;
     const std::string path = s.dir + "/new.mdb";
     createWithOneRow(path);
-    crashInATransaction(path, true);
+    crashInATransaction(path, Crash::InCommit);
     ASSERT_TRUE(fs::exists(path + "-journal"));
     fs::remove(path);
     Database::create(path, Version::Jet4);
@@ -153,7 +188,7 @@ TEST(JournalSafety, AFileChangedByAnotherProgramKeepsItsChanges)
     Scratch s;
     const std::string path = s.dir + "/changed.mdb";
     createWithOneRow(path);
-    crashInATransaction(path, false);
+    crashInATransaction(path, Crash::InCommit);
     ASSERT_TRUE(fs::exists(path + "-journal"));
     fs::rename(path + "-journal", s.dir + "/away");
     {
@@ -182,7 +217,7 @@ TEST(JournalSafety, EveryNameOfTheFileFindsItsJournal)
     const std::string real = s.dir + "/real.mdb", link = s.dir + "/link.mdb";
     createWithOneRow(real);
     fs::create_symlink(real, link);
-    crashInATransaction(link, true);
+    crashInATransaction(link, Crash::InCommit);
     {
         auto db = Database::open(real);
         EXPECT_EQ(db->table("T").readAll().size(), 1u);
@@ -227,4 +262,36 @@ TEST(JournalSafety, APlantedLinkIsNeverFollowed)
     EXPECT_EQ(victimText(), "precious");
     EXPECT_TRUE(fs::is_symlink(path + "-journal-unmatched"));
     expectSound(path);
+}
+
+// Whatever moment kills a writer, readers that know nothing of the journal
+// (mdbtools, mdb-reader) find the last commit in the file as it lies; only
+// a kill inside a commit leaves a hot journal, which check reports as
+// "needs recovery" and the next writer applies.
+TEST(JournalSafety, ReadersFindTheLastCommitWheneverAWriterDies)
+{
+    Scratch s;
+    for (Crash when : {Crash::Early, Crash::Spilled, Crash::InCommit}) {
+        const std::string path = s.dir + "/d" + std::to_string(int(when)) + ".mdb";
+        createWithOneRow(path);
+        crashInATransaction(path, when);
+        if (readers::mdbtoolsAvailable())
+            EXPECT_EQ(readers::mdbExport(path, "T").rows.size(), 1u);
+        if (readers::mdbReaderAvailable()) {
+            auto r = readers::mdbReader(path, {"T"});
+            ASSERT_NE(r.find("T"), nullptr);
+            EXPECT_EQ(r.find("T")->rows.size(), 1u);
+        }
+        auto report = checkDatabase(path);
+        if (when == Crash::InCommit) {
+            ASSERT_FALSE(report.ok());
+            EXPECT_NE(report.problems[0].find("needs recovery"), std::string::npos) << report.problems[0];
+            EXPECT_EQ(report.problems.size(), 1u) << report.problems.back();
+        } else {
+            EXPECT_TRUE(report.ok()) << report.problems[0];
+        }
+        EXPECT_EQ(Database::open(path)->table("T").readAll().size(), 1u);
+        EXPECT_FALSE(fs::exists(path + "-journal"));
+        expectSound(path);
+    }
 }

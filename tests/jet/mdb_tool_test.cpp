@@ -12,6 +12,8 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace mdbtool;
@@ -621,6 +623,65 @@ TEST(MdbToolImport, ABadLineLeavesTheTableAsItWas)
     ToolRun exists = tool({"create", db, "--format", "97"});
     EXPECT_EQ(exists.code, kExitFailure);
     EXPECT_EQ(tool({"dump", db, "T"}).out.substr(0, before.size()), before);
+}
+
+// An import larger than the page cache (which then keeps pages in the
+// journal's tail), killed before it ends: the file, read as it lies by the
+// readers that know nothing of the journal, is the old file byte for byte.
+TEST(MdbToolImport, AKilledImportShowsReadersTheOldFile)
+{
+    const std::string exe = std::string(FERROWANE_BINARY_DIR) + "/tools/ferrowane-mdb";
+    if (!std::filesystem::exists(exe))
+        GTEST_SKIP() << "ferrowane-mdb is not built";
+    TempDir dir;
+    const std::string db = dir.file("big.mdb");
+    ASSERT_EQ(tool({"create", db, "--format", "97"}).code, kExitOk);
+    ASSERT_EQ(tool({"exec", db, "Create table [T] (id int, m memo)"}).code, kExitOk);
+    ASSERT_EQ(tool({"import", db, "T"}, "1\tkept\n2\talso kept\n").code, kExitOk);
+    auto bytes = [](const std::string& path) {
+        std::ostringstream t;
+        t << std::ifstream(path, std::ios::binary).rdbuf();
+        return t.str();
+    };
+    const std::string before = bytes(db);
+
+    int in[2];
+    ASSERT_EQ(::pipe(in), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        ::dup2(in[0], 0);
+        ::close(in[0]);
+        ::close(in[1]);
+        ::execl(exe.c_str(), exe.c_str(), "import", db.c_str(), "T", (char*)nullptr);
+        _exit(127);
+    }
+    ::close(in[0]);
+    // 12 MB of rows, three times the 2,048 pages of 2 KB the cache's
+    // transaction may hold; standard input stays open, so the import waits.
+    const std::string memo(4000, 'm');
+    for (int i = 3; i < 3000; ++i) {
+        const std::string line = std::to_string(i) + "\t" + memo + "\n";
+        ASSERT_EQ(::write(in[1], line.data(), line.size()), ssize_t(line.size()));
+    }
+    const std::string journal = std::filesystem::canonical(db).string() + "-journal";
+    for (int wait = 0; wait < 6000; ++wait) {
+        std::error_code ec;
+        if (std::filesystem::file_size(journal, ec) > (4u << 20))
+            break;
+        ::usleep(10000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ::close(in[1]);
+    ASSERT_GT(std::filesystem::file_size(journal), 8u << 20) << "the import never outgrew the page cache";
+
+    EXPECT_TRUE(bytes(db) == before);
+    if (readers::mdbtoolsAvailable())
+        EXPECT_EQ(readers::mdbExport(db, "T").rows.size(), 2u);
+    if (readers::mdbReaderAvailable())
+        EXPECT_EQ(readers::mdbReader(db, {"T"}).find("T")->rows.size(), 2u);
+    EXPECT_EQ(tool({"check", db}).code, kExitOk);
+    EXPECT_EQ(tool({"dump", db, "T"}).out, "1\tkept\n2\talso kept\n");
 }
 
 TEST(MdbToolImport, Jet3RefusesCharactersItsCodePageCannotHold)
