@@ -165,7 +165,7 @@ int runJobHeadless(const QString& jobPath, ProgressLog* echo)
     storeSettings(state);
     if (!logSaved)
         return JobTableFailed;
-    return result.failedTables > 0 ? JobTableFailed : JobConverted;
+    return job.exitStatus();
 }
 
 }  // namespace ferrowane

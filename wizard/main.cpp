@@ -30,5 +30,6 @@ int main(int argc, char** argv)
     // The wizard, which makes its shortcut-file window after itself.
     ferrowane::WizardWindow window(arguments);
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    return status != 0 ? status : window.unattendedExitStatus();
 }

@@ -86,7 +86,9 @@ void WizardWindow::runConversion()
     log.flush();
     if (result.stopped)
         throw SilentAbort();
-    log.finishBar();
+    // After a Stop in the last table the bar stays where the Stop left it.
+    if (!result.stopRequested)
+        log.finishBar();
 }
 
 void WizardWindow::finish()

@@ -436,4 +436,9 @@ QStringList WizardWindow::logLines() const
     return m_logPage->log().lines();
 }
 
+int WizardWindow::unattendedExitStatus() const
+{
+    return m_unattended ? m_job->exitStatus() : 0;
+}
+
 }  // namespace ferrowane

@@ -59,6 +59,9 @@ public:
     bool stopRequested() const { return m_stopRequested; }
     bool unattended() const { return m_unattended; }
     QString jobPath() const { return m_arguments.value(0); }
+    // The program's exit status after an unattended run (ExitStatus of
+    // conversion_job.h); 0 when the window was used by hand.
+    int unattendedExitStatus() const;
 
     // Navigation and the button bar.
     void showStep(int step);
