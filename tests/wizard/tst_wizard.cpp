@@ -670,7 +670,7 @@ private slots:
         QCOMPARE(wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(1)->text(), QString("&Romote"));  // items stay English
         QCOMPARE(wiztest::control<QLabel>(form(), "nullaccessname")->text(), QString::fromUtf8("请输入Access文件名"));
         // The end of a run that did not all go through, and the TIME option.
-        QCOMPARE(wiztest::control<QCheckBox>(form(), "chktimetotext")->text(), QString::fromUtf8("转换TIME为文本(保留时长)"));
+        QCOMPARE(wiztest::control<QCheckBox>(form(), "chktimetotext")->text(), QString::fromUtf8("转换TIME为文本"));
         QCOMPARE(wiztest::control<QLabel>(form(), "endfinishedwith")->text(),
                  QString::fromUtf8("转换已结束，但有%1：请查看上面的记录"));
         QCOMPARE(wiztest::control<QLabel>(form(), "endvalueschanged")->text(), QString::fromUtf8("%1 个值被改变"));
