@@ -179,10 +179,12 @@ RunResult ConversionJob::run(const ConversionSettings& settings, const QStringLi
     const qsizetype linesBefore = d->log.lines().size();
     try {
         const RunResult result = run.run(settings, tables, texts);
-        if (result.stopped || d->log.stopRequested())
+        if (result.stopped || result.stopRequested || d->log.stopRequested())
             m_outcome = JobOutcome::Stopped;
+        else if (result.failedTables > 0 || result.keysNotCreated > 0)
+            m_outcome = JobOutcome::TableFailed;
         else
-            m_outcome = result.failedTables > 0 ? JobOutcome::TableFailed : JobOutcome::Converted;
+            m_outcome = result.valuesChanged > 0 ? JobOutcome::Changed : JobOutcome::Converted;
         return result;
     } catch (const std::exception& e) {
         m_outcome = d->log.lines().size() > linesBefore ? JobOutcome::Ended : JobOutcome::TargetFailed;
@@ -228,20 +230,30 @@ const QStringList& ConversionJob::lines() const
     return d->log.lines();
 }
 
+QString exitStatusHelp()
+{
+    return QStringLiteral(
+        "Exit status: 0 every table, key and value converted; 1 a table failed, a key could not be made, or the "
+        "run was stopped or ended by an error; 2 the conversion could not start; 3 every table and key made, "
+        "but values were not stored as they were (the \"Column\" lines of the log).");
+}
+
 int ConversionJob::exitStatus() const
 {
     switch (m_outcome) {
     case JobOutcome::Converted:
-        return m_tableMissing ? 1 : 0;
+        return m_tableMissing ? ExitFailed : ExitConverted;
+    case JobOutcome::Changed:
+        return m_tableMissing ? ExitFailed : ExitValuesChanged;
     case JobOutcome::Ended:
     case JobOutcome::Stopped:
     case JobOutcome::TableFailed:
-        return 1;
+        return ExitFailed;
     case JobOutcome::NotStarted:
     case JobOutcome::TargetFailed:
         break;
     }
-    return 2;
+    return ExitNotStarted;
 }
 
 MySqlConnection& ConversionJob::source()

@@ -29,9 +29,20 @@ enum class JobOutcome {
     TargetFailed,  // the run could not make or open the target file; no table was touched
     Ended,         // an error ended the run after it began on the tables
     Stopped,       // a Stop ended the run
-    TableFailed,   // the run went through, but a table failed
-    Converted,     // every table converted
+    TableFailed,   // the run went through, but a table failed or a key could not be made
+    Changed,       // every table and key made, but values were not stored as they were
+    Converted,     // every table converted, every value as it was
 };
+
+// The exit statuses of the command line and of unattended runs.
+enum ExitStatus {
+    ExitConverted = 0,      // every table, key and value went across
+    ExitFailed = 1,         // a table failed, a key was not made, a Stop or an error ended the run
+    ExitNotStarted = 2,     // the conversion could not start
+    ExitValuesChanged = 3,  // every table and key made, but values changed (the "Column" lines)
+};
+// The help text's account of them.
+QString exitStatusHelp();
 
 // A path with its extension (from the last dot of the file name on) replaced
 // by `extension` (given with its dot); a path without one gets it added.
@@ -107,9 +118,8 @@ public:
     JobOutcome outcome() const { return m_outcome; }
     // The message of the error that ended the run; empty when none did.
     QString failure() const { return m_failure; }
-    // The command line's status: 0 every table converted; 1 a table failed,
-    // a job's table was missing, the run was stopped or ended by an error;
-    // 2 it never began on a table.
+    // The command line's status, an ExitStatus; a job's table that the
+    // database does not have makes it ExitFailed.
     int exitStatus() const;
 
     MySqlConnection& source();

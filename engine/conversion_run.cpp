@@ -21,6 +21,24 @@ bool isClientError(const MySqlError& e)
 
 } // namespace
 
+QString endCaption(const RunResult& result, const RunTexts& texts)
+{
+    if (result.allWentThrough())
+        return texts.migrated;
+    QStringList counts;
+    auto count = [&](qint64 n, const QString& one, const QString& many) {
+        if (n > 0)
+            counts.append(n == 1 ? one : QString(many).replace(QLatin1String("%1"), QString::number(n)));
+    };
+    count(result.failedTables, texts.failedTable, texts.failedTables);
+    count(result.keysNotCreated, texts.keyNotCreated, texts.keysNotCreated);
+    count(result.valuesChanged, texts.valueChanged, texts.valuesChanged);
+    const QString joined = counts.join(texts.countSeparator);
+    if (result.stopRequested)
+        return counts.isEmpty() ? texts.stopped : QString(texts.stoppedWith).replace(QLatin1String("%1"), joined);
+    return QString(texts.finishedWith).replace(QLatin1String("%1"), joined);
+}
+
 ConversionRun::ConversionRun(MySqlConnection& source, AccessConnection& connection, AccessDataset& dataset,
                              ProgressLog& log)
     : m_source(source), m_connection(connection), m_dataset(dataset), m_log(log)
@@ -101,7 +119,7 @@ bool ConversionRun::convertKeys(const QString& sourceTable, const QString& targe
     for (const QString& line : problems)
         m_log.appendLine(line);
     m_log.appendLine(QString());
-    return allMade;
+    return true;
 }
 
 RunResult ConversionRun::run(const ConversionSettings& settings, const QStringList& tables, const RunTexts& texts)
@@ -111,6 +129,7 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
     const bool skip = settings.processtable == int(ProcessTable::Skip);
     const bool convertIndexes = !settings.skipindex;
     m_log.clearStopRequest();
+    m_target.setTimeAsText(settings.timetotext);
 
     m_target.PrepareTargetFile(settings.accessfilename, settings.accessformat);
     m_dataset.close();
@@ -128,6 +147,8 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
         if (m_log.stopRequested()) {
             m_log.clearStopRequest();
             result.stopped = true;
+            result.stopRequested = true;
+            m_log.appendLine(endCaption(result, texts));
             return result;
         }
         const QString& sourceTable = sourceTables.at(index);
@@ -211,14 +232,17 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
                     m_log.appendLine(error);
                     failed = true;
                 }
-                for (const ColumnLoss& loss : losses)
+                for (const ColumnLoss& loss : losses) {
                     m_log.appendLine(columnLossLine(loss));
+                    result.valuesChanged += loss.count;
+                }
                 m_log.appendLine(QString());
             }
         }
         // Keys after the rows, on the tables this run made: each is built once
         // from the stored rows, and one that Access cannot make costs no row.
         // A Stop during the rows leaves the table as it is.
+        // A key not made is counted apart (keysNotCreated): the table's rows are all there.
         if (created && convertIndexes && !m_log.stopRequested()) {
             if (!convertKeys(sourceTable, target, result))
                 failed = true;
@@ -229,11 +253,16 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
             ++result.convertedTables;
     }
 
-    m_log.appendLine(texts.completed);
-    m_log.appendLine(texts.migrated);
+    // A Stop in the last table's rows leaves the flag set for the front end.
+    result.stopRequested = m_log.stopRequested();
+    if (result.allWentThrough())
+        m_log.appendLine(texts.completed);
+    m_log.appendLine(endCaption(result, texts));
     if (beforeFinishLine)
         beforeFinishLine();
-    m_log.appendLine(texts.finish);
+    // After a Stop the wizard offers Close, not Finish.
+    if (!result.stopRequested)
+        m_log.appendLine(texts.finish);
     return result;
 }
 

@@ -21,15 +21,29 @@ class MySqlConnection;
 class ProgressLog;
 
 // The texts the run writes at its end; the window passes those of its language.
+// completed and migrated end a run where everything went through; a run
+// with failures, changed values or a Stop ends with one of the others, its
+// counts joined by countSeparator in place of %1.
 struct RunTexts {
     QString completed = QStringLiteral("Conversion is Completed");
     QString migrated = QStringLiteral("Wizard has migrated your MySQL database to Access successfully.");
     QString finish = QStringLiteral("Click 'Finish' to exit the wizard.");
+    QString finishedWith = QStringLiteral("Conversion finished with %1: see the lines above");
+    QString stopped = QStringLiteral("Conversion was stopped: see the lines above");
+    QString stoppedWith = QStringLiteral("Conversion was stopped, with %1: see the lines above");
+    QString failedTable = QStringLiteral("1 failed table");
+    QString failedTables = QStringLiteral("%1 failed tables");
+    QString keyNotCreated = QStringLiteral("1 key not created");
+    QString keysNotCreated = QStringLiteral("%1 keys not created");
+    QString valueChanged = QStringLiteral("1 value changed");
+    QString valuesChanged = QStringLiteral("%1 values changed");
+    QString countSeparator = QStringLiteral(", ");
 };
 
 struct RunResult {
     bool stopped = false;     // left at the start of a table because of a Stop
-    int failedTables = 0;     // tables with a failed drop, create, key or row step
+    bool stopRequested = false;  // a Stop ended the run, at a table's start or in its rows
+    int failedTables = 0;     // tables with a failed drop, create or row step
     int convertedTables = 0;  // tables whose every step succeeded (skipped ones included)
     // Keys of the source not made as it has them: not made at all, or a
     // primary or unique key made as a plain index (keysMadePlain of them).
@@ -37,7 +51,18 @@ struct RunResult {
     int keysMadePlain = 0;
     // Table and column names given their legal Access form (each logged).
     int renamedNames = 0;
+    qint64 valuesChanged = 0; // values not stored as they were (the "Column" lines)
+
+    bool allWentThrough() const
+    {
+        return !stopRequested && failedTables == 0 && keysNotCreated == 0 && valuesChanged == 0;
+    }
 };
+
+// The run's last caption: texts.migrated when everything went through, else
+// what did not, with its counts ("Conversion finished with 2 failed tables,
+// 1 key not created, 37 values changed: see the lines above").
+QString endCaption(const RunResult& result, const RunTexts& texts);
 
 class ConversionRun {
 public:
@@ -68,7 +93,8 @@ private:
     // The key step of a table that the run created and filled: each key made
     // on its own (committed by itself), the log line naming those made so
     // far. Relationships between tables can follow this step.
-    // Returns false when a key was not made as the source has it.
+    // Returns false when the source's keys could not be read; a key not
+    // made as the source has it is logged and counted in the result.
     bool convertKeys(const QString& sourceTable, const QString& target, RunResult& result);
 
     MySqlConnection& m_source;

@@ -183,8 +183,7 @@ int runJobHeadless(const QString& jobPath, ProgressLog* echo, StoredOptions stor
     storeSettings(state);
     if (!logSaved)
         return JobTableFailed;
-    // A failed table, or a table of the job that the database does not list.
-    return result.failedTables > 0 || job.exitStatus() != 0 ? JobTableFailed : JobConverted;
+    return job.exitStatus();
 }
 
 }  // namespace ferrowane

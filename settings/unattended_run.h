@@ -27,10 +27,11 @@ void addOffscreenFallback();
 
 // Exit statuses of a run without a window.
 enum JobExit {
-    JobConverted = 0,    // every table converted
-    JobTableFailed = 1,  // the run ended, but a table failed or a job's table was missing, or it was
-                         // ended by an error; or the job selects no table
-    JobNotStarted = 2,   // the job could not be read or applied, or a step before the run refused
+    JobConverted = ExitConverted,          // every table, key and value converted
+    JobTableFailed = ExitFailed,           // a table failed, a key was not made, a job's table was missing, the
+                                           // job selects no table, or a Stop or an error ended the run
+    JobNotStarted = ExitNotStarted,        // the job could not be read or applied, or a step before the run refused
+    JobValuesChanged = ExitValuesChanged,  // every table and key made, but values changed
 };
 
 

@@ -43,6 +43,23 @@ LogPage::LogPage(bool& stopRequested, LogView::Texts texts, QWidget* parent)
     m_finish = makeLabel(this, "Label32");
     for (QLabel* l : {m_completed, m_migrated, m_finish})
         l->hide();
+    const QList<QPair<const char*, QString RunTexts::*>> endCaptions = {
+        {"endfinishedwith", &RunTexts::finishedWith},
+        {"endstopped", &RunTexts::stopped},
+        {"endstoppedwith", &RunTexts::stoppedWith},
+        {"endfailedtable", &RunTexts::failedTable},
+        {"endfailedtables", &RunTexts::failedTables},
+        {"endkeynotcreated", &RunTexts::keyNotCreated},
+        {"endkeysnotcreated", &RunTexts::keysNotCreated},
+        {"endvaluechanged", &RunTexts::valueChanged},
+        {"endvalueschanged", &RunTexts::valuesChanged},
+        {"endcountseparator", &RunTexts::countSeparator},
+    };
+    for (const auto& [name, field] : endCaptions) {
+        QLabel* label = makeLabel(this, name);
+        label->hide();
+        m_endCaptions.append({label, field});
+    }
 
     m_log = std::make_unique<LogView>(view, bar, details, stopRequested, std::move(texts));
 }
@@ -55,6 +72,9 @@ RunTexts LogPage::completionTexts() const
     texts.completed = m_completed->text();
     texts.migrated = m_migrated->text();
     texts.finish = m_finish->text();
+    for (const auto& [label, field] : m_endCaptions)
+        if (!label->text().isEmpty())
+            texts.*field = label->text();
     return texts;
 }
 

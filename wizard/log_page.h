@@ -32,6 +32,8 @@ private:
     QLabel* m_completed = nullptr;
     QLabel* m_migrated = nullptr;
     QLabel* m_finish = nullptr;
+    // The captions of a run that did not all go through, by RunTexts field.
+    QList<QPair<QLabel*, QString RunTexts::*>> m_endCaptions;
     std::unique_ptr<LogView> m_log;
 };
 

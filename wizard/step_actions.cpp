@@ -198,7 +198,9 @@ void WizardWindow::runConversion()
     log.finishRun(result, stopped);
     if (stopped)
         throw SilentAbort();
-    log.finishBar();
+    // After a Stop in the last table the bar stays where the Stop left it.
+    if (!result.stopRequested)
+        log.finishBar();
 }
 
 void WizardWindow::finish()

@@ -98,6 +98,26 @@ TEST(ConvertCli, ExitCodes)
     EXPECT_TRUE(o.out.contains("Create table wide... \n")) << o.out.toStdString();
     EXPECT_TRUE(o.out.contains("Skip table wide\n"));
     EXPECT_TRUE(o.out.contains("Insert table good 0 Rows ...Done\n"));
+    EXPECT_TRUE(o.out.endsWith("Conversion finished with 1 failed table: see the lines above\n"
+                               "Click 'Finish' to exit the wizard.\n"))
+        << o.out.toStdString();
+
+    // Every table made, but a value changed: 3, and the caption says so. A
+    // duration kept as text with --time-to-text changes nothing: 0.
+    db.exec("create table times (t time)");
+    db.exec("insert into times values ('100:00:00')");
+    o = convert(login(env, db.name()) + QStringList{"--output", dir.filePath("t.mdb"), "--table", "times"},
+                env.password);
+    EXPECT_EQ(o.code, 3) << o.err.toStdString();
+    EXPECT_TRUE(o.out.contains("Conversion finished with 1 value changed: see the lines above\n"))
+        << o.out.toStdString();
+    o = convert(login(env, db.name())
+                    + QStringList{"--output", dir.filePath("t2.mdb"), "--table", "times", "--time-to-text"},
+                env.password);
+    EXPECT_EQ(o.code, 0) << o.out.toStdString();
+    auto times = jet::Database::open(dir.filePath("t2.mdb").toStdString(), false);
+    EXPECT_EQ(times->table("times").readAll().at(0).at(0).str(), "100:00:00");
+    times.reset();
 
     // Could not start: options, login, unknown table, target folder.
     EXPECT_EQ(convert(login(env, db.name()), env.password).code, 2);  // no --output
@@ -188,4 +208,5 @@ TEST(ConvertCli, PasswordOutOfTheProcessList)
     const QString text = QString::fromUtf8(help.readAllStandardOutput());
     EXPECT_TRUE(text.contains("--password-file")) << text.toStdString();
     EXPECT_TRUE(text.contains("MYSQL_PWD"));
+    EXPECT_TRUE(text.contains("3 every table and key made")) << text.toStdString();
 }

@@ -109,7 +109,7 @@ TEST_P(Keys, AKeyThatCannotBeMadeIsLoggedAfterTheRows)
               "key wide (a, b, c, d, e, f, g, h, i, j, k), key k3 (c))");
     f.db.exec("insert into t values (1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11)");
     const RunResult r = f.run({"t"});
-    EXPECT_EQ(r.failedTables, 1);
+    EXPECT_EQ(r.failedTables, 0);
     EXPECT_EQ(r.keysNotCreated, 1);
     EXPECT_EQ(r.keysMadePlain, 0);
     const QStringList lines = f.log.lines();

@@ -40,9 +40,9 @@ const Case kCases[] = {
     {"c_decwide", "decimal(30,5)", "1234567890123456789012345.12345", " double", " double",
      "1.2345678901234568e+24", "1.2345678901234568e+24"},
     {"c_year", "year", "2024", " int", " int", "2024", "2024"},
-    {"c_varchar", "varchar(50)", "'h\xC3\xA9llo'", " text(50)", " text(50)", "h\xC3\xA9llo", "h\xC3\xA9llo"},
-    {"c_varchar200", "varchar(200)", "'long'", " Memo", " Memo", "long", "long"},
-    {"c_char", "char(10)", "'abc'", " text(10)", " text(10)", "abc", "abc"},
+    {"c_varchar", "varchar(50)", "'h\xC3\xA9llo'", " text(50)", " text(100)", "h\xC3\xA9llo", "h\xC3\xA9llo"},
+    {"c_varchar200", "varchar(200)", "'long'", " text(200)", " text(255)", "long", "long"},
+    {"c_char", "char(10)", "'abc'", " text(10)", " text(20)", "abc", "abc"},
     {"c_tinytext", "tinytext", "'tt'", " text(255)", " text(255)", "tt", "tt"},
     {"c_text", "text", "'a\\r\\nb'", " Memo", " Memo", "a\r\nb", "a\r\nb"},
     {"c_blob", "blob", "x'00FF41'", " OleObject", " OleObject", "00FF41", "00FF41"},
@@ -130,9 +130,11 @@ TEST_P(TypeMapOnServer, EveryTypeConvertsAndReadsBack)
     }
     lines << "Column c_decwide: 1 value not stored as it was (first: 1234567890123456789012345.12345 is not exact "
              "as a double)"
+          << "Column c_zerodate: 1 value not stored as it was (first: 0000-00-00 is a zero date: stored as NULL)"
           << "Column c_olddate: 1 value not stored as it was (first: 0050-01-01 is before the year 100)"
-          << "";
-    EXPECT_EQ(f.log.lines(), lines + completion());
+          << "" << QStringLiteral("Conversion finished with %1 values changed: see the lines above").arg(jet4 ? 3 : 5)
+          << completion().last();
+    EXPECT_EQ(f.log.lines(), lines);
     EXPECT_EQ(r.failedTables, 0);
 
     // Our engine.
@@ -221,7 +223,11 @@ TEST_P(TypeMapOnServer, TextsAFileCannotHoldAreCountedNotLost)
     if (!jet4)
         lines << "Column s: 1 value not stored as it was (first: characters that code page 1252 lacks became \"?\")";
     lines << "";
-    EXPECT_EQ(f.log.lines(), lines + completion());
+    if (jet4)
+        lines << completion();
+    else
+        lines << "Conversion finished with 1 value changed: see the lines above" << completion().last();
+    EXPECT_EQ(f.log.lines(), lines);
     auto db = f.openTarget();
     const auto rows = db->table("t").readAll();
     ASSERT_EQ(rows.size(), 3u);

@@ -687,6 +687,11 @@ private slots:
         QCOMPARE(button("btcancel"), QString::fromUtf8("关闭"));
         QCOMPARE(wiztest::control<QButtonGroup>(form(), "accessmodeItems")->button(1)->text(), QString::fromUtf8("远程(&R)"));
         QCOMPARE(wiztest::control<QLabel>(form(), "nullaccessname")->text(), QString::fromUtf8("请输入Access文件名"));
+        // The end of a run that did not all go through, and the TIME option.
+        QCOMPARE(wiztest::control<QCheckBox>(form(), "chktimetotext")->text(), QString::fromUtf8("转换TIME为文本"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "endfinishedwith")->text(),
+                 QString::fromUtf8("转换已结束，但有%1：请查看上面的记录"));
+        QCOMPARE(wiztest::control<QLabel>(form(), "endvalueschanged")->text(), QString::fromUtf8("%1 个值被改变"));
 
         m_boxes->answers = {QMessageBox::No};
         form().confirmClose();
@@ -731,10 +736,10 @@ private slots:
 
     void languageTablesAreComplete()
     {
-        // 48 texts of the window and its messages, then the messages of the connection and job rules.
-        QCOMPARE(englishTable().size(), 50);
-        QCOMPARE(chineseTable().size(), 50);
-        for (int i = 0; i < 50; ++i)
+        // The texts of the window and its messages, the end captions, the messages of the connection and job rules.
+        QCOMPARE(englishTable().size(), 61);
+        QCOMPARE(chineseTable().size(), 61);
+        for (int i = 0; i < 61; ++i)
             QCOMPARE(englishTable()[i].first, chineseTable()[i].first);
         QCOMPARE(englishTable().first().first, QString("Label1"));
         QCOMPARE(englishTable()[47], qMakePair(QString("nullaccessname"), QString("Please input Access database name")));
@@ -755,7 +760,7 @@ private slots:
         QVERIFY(en.open(QIODevice::ReadOnly) && cn.open(QIODevice::ReadOnly));
         const QList<QByteArray> enLines = en.readAll().split('\n');
         QCOMPARE(enLines.first(), QByteArray("Label1=Welcome\r"));
-        QCOMPARE(enLines.size(), 51);  // 50 lines and the empty text after the last line end
+        QCOMPARE(enLines.size(), 62);  // 61 lines and the empty text after the last line end
         QVERIFY(cn.readAll().startsWith(QString::fromUtf8("Label1=欢迎\r\n").toUtf8()));
 
         QVERIFY(form().exportLabelCaptions(out.path()));
@@ -899,7 +904,8 @@ private slots:
         QVERIFY(wiztest::control<QPushButton>(form(), "btcancel")->isEnabled());
         const QStringList log = form().logLines();
         QVERIFY2(log.size() >= 4, qPrintable(log.join('|')));
-        QCOMPARE(log.mid(log.size() - 4), QStringList({"Operation aborted", "Operation aborted", "Operation aborted", ""}));
+        QCOMPARE(log.mid(log.size() - 5), QStringList({"Operation aborted", "Operation aborted", "Operation aborted", "",
+                                                        "Conversion was stopped, with 1 failed table: see the lines above"}));
         QVERIFY(!log.contains("Conversion is Completed"));
 
         // Close now asks the close question again.

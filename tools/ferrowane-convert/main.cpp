@@ -1,8 +1,8 @@
 // ferrowane-convert: the conversion without a window. Logs in the way the
 // wizard does, converts the chosen tables into an Access file and prints the
 // same progress log; a progress bar goes to standard error on a terminal.
-// Exit status: 0 every table converted, 1 a table failed (or the run was
-// stopped or ended by an error), 2 the conversion could not start.
+// Exit status: see exitStatusHelp() (0 all went across, 1 a failure or a
+// Stop, 2 could not start, 3 values changed).
 #include "engine/access_provider.h"
 #include "engine/conversion_job.h"
 #include "engine/conversion_settings.h"
@@ -188,9 +188,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(FERROWANE_VERSION);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Copies a MySQL database into an Access file (.mdb).\n"
-        "Exit status: 0 every table converted, 1 a table failed, 2 the conversion could not start.");
+    parser.setApplicationDescription(QStringLiteral("Copies a MySQL database into an Access file (.mdb).\n")
+                                     + exitStatusHelp());
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption host("host", "Server host name or address (remote mode); without it, local mode.", "name");
@@ -217,6 +216,8 @@ int main(int argc, char** argv)
     const QCommandLineOption skipIndexes("skip-indexes", "Create no primary keys and indexes.");
     const QCommandLineOption blobToText("blob-to-text", "Make BLOB columns Memo columns holding their text.");
     const QCommandLineOption uppercase("uppercase", "Upper-case table names, for the server and the file.");
+    const QCommandLineOption timeToText("time-to-text", "Make TIME columns text as the server writes them "
+                                                        "([-]h:mm:ss[.ffffff]), so that durations stay as they are.");
     const QCommandLineOption listTablesOption("list-tables", "Only print the database's tables, one per line.");
     const QCommandLineOption job("job", "Run a job file (.frwjob) as an unattended run; the log goes beside it.",
                                  "FILE");
@@ -227,7 +228,7 @@ int main(int argc, char** argv)
                                    "bytes");
     maxFileSize.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({host, socket, port, user, password, passwordFile, charset, database, table, output, format,
-                       existing, definitionsOnly, skipIndexes, blobToText, uppercase, listTablesOption, job, progressLines,
+                       existing, definitionsOnly, skipIndexes, blobToText, uppercase, timeToText, listTablesOption, job, progressLines,
                        maxFileSize});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), 2);
@@ -313,6 +314,7 @@ int main(int argc, char** argv)
         settings.skipindex = parser.isSet(skipIndexes);
         settings.blobtotext = parser.isSet(blobToText);
         settings.nameuppercase = parser.isSet(uppercase);
+        settings.timetotext = parser.isSet(timeToText);
     }
 
     ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);
