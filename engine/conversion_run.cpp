@@ -3,6 +3,7 @@
 #include "engine/access_provider.h"
 #include "engine/mysql_source.h"
 #include "engine/progress_log.h"
+#include "engine/schema_extras.h"
 #include "engine/type_map.h"
 
 namespace ferrowane {
@@ -63,6 +64,7 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
     m_connection.setConnectionString(AccessConnection::connectionStringFor(settings.accessfilename));
     m_connection.open();
 
+    QList<RunTable> created;  // for the schema step at the end
     for (const QString& item : tables) {
         if (m_log.stopRequested()) {
             m_log.clearStopRequest();
@@ -119,6 +121,8 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
             else
                 m_log.appendLine(error);
             createFailed = !ok;
+            if (ok)
+                created.append(RunTable{sourceTable, target});
             if (convertIndexes && ok) {
                 bool keysOk = true;
                 QString keyError;
@@ -165,6 +169,22 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
         else
             ++result.convertedTables;
     }
+
+    // After every table's rows and keys: the relationships need both sides.
+    bool schemaLogged = false;
+    try {
+        const SchemaExtrasResult extras = applySchemaExtras(m_source, m_connection, m_log, settings, created);
+        result.schemaFailures = extras.failures;
+        schemaLogged = extras.logged;
+    } catch (const MySqlError& e) {
+        if (isClientError(e))
+            throw;
+        m_log.appendLine(e.message());
+        ++result.schemaFailures;
+        schemaLogged = true;
+    }
+    if (schemaLogged)
+        m_log.appendLine(QString());
 
     m_log.appendLine(texts.completed);
     m_log.appendLine(texts.migrated);

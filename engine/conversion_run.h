@@ -31,6 +31,7 @@ struct RunResult {
     bool stopped = false;     // left at the start of a table because of a Stop
     int failedTables = 0;     // tables with a failed drop, create, key or row step
     int convertedTables = 0;  // tables whose every step succeeded (skipped ones included)
+    int schemaFailures = 0;   // AutoNumbers, property blocks and relationships that could not be made
 };
 
 class ConversionRun {

@@ -217,6 +217,11 @@ int main(int argc, char** argv)
     const QCommandLineOption skipIndexes("skip-indexes", "Create no primary keys and indexes.");
     const QCommandLineOption blobToText("blob-to-text", "Make BLOB columns Memo columns holding their text.");
     const QCommandLineOption uppercase("uppercase", "Upper-case table names, for the server and the file.");
+    const QCommandLineOption noAutonumber("no-autonumber", "Keep AUTO_INCREMENT columns plain numbers, not AutoNumbers.");
+    const QCommandLineOption noRequired("no-required", "Make no field required for NOT NULL.");
+    const QCommandLineOption noDefaults("no-defaults", "Carry over no column defaults.");
+    const QCommandLineOption noDescriptions("no-descriptions", "Carry over no table and column comments.");
+    const QCommandLineOption noRelationships("no-relationships", "Make no relationships from foreign keys.");
     const QCommandLineOption listTablesOption("list-tables", "Only print the database's tables, one per line.");
     const QCommandLineOption job("job", "Run a job file (.frwjob) as an unattended run; the log goes beside it.",
                                  "FILE");
@@ -227,7 +232,8 @@ int main(int argc, char** argv)
                                    "bytes");
     maxFileSize.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({host, socket, port, user, password, passwordFile, charset, database, table, output, format,
-                       existing, definitionsOnly, skipIndexes, blobToText, uppercase, listTablesOption, job, progressLines,
+                       existing, definitionsOnly, skipIndexes, blobToText, uppercase, noAutonumber, noRequired, noDefaults,
+                       noDescriptions, noRelationships, listTablesOption, job, progressLines,
                        maxFileSize});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), 2);
@@ -312,6 +318,11 @@ int main(int argc, char** argv)
         settings.skipindex = parser.isSet(skipIndexes);
         settings.blobtotext = parser.isSet(blobToText);
         settings.nameuppercase = parser.isSet(uppercase);
+        settings.autonumber = !parser.isSet(noAutonumber);
+        settings.required = !parser.isSet(noRequired);
+        settings.defaults = !parser.isSet(noDefaults);
+        settings.descriptions = !parser.isSet(noDescriptions);
+        settings.relationships = !parser.isSet(noRelationships);
     }
 
     ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);
