@@ -29,6 +29,12 @@ struct JobContent {
     bool blobtotext = false;
     int alltables = 1;
     QStringList tables;      // written only when alltables is 0
+    // The schema options; a job file without their keys has them off.
+    bool autonumber = false;
+    bool required = false;
+    bool defaults = false;
+    bool descriptions = false;
+    bool relationships = false;
 };
 
 // The lines of a job, without line ends.
@@ -91,6 +97,9 @@ public:
     virtual void setCharacterSet(const QString& name) = 0;
     virtual void setProcessTable(int position) = 0;
     virtual void setFlags(bool tabledefonly, bool nameuppercase, bool skipindex, bool blobtotext) = 0;
+    // AutoNumber, required, defaults, descriptions, relationships.
+    virtual void setSchemaOptions(bool autonumber, bool required, bool defaults, bool descriptions,
+                                  bool relationships) = 0;
 };
 
 // Copies the job into the sink key by key. A choice ("accessmode",
@@ -127,6 +136,15 @@ public:
         m_settings.nameuppercase = nameuppercase;
         m_settings.skipindex = skipindex;
         m_settings.blobtotext = blobtotext;
+    }
+    void setSchemaOptions(bool autonumber, bool required, bool defaults, bool descriptions,
+                          bool relationships) override
+    {
+        m_settings.autonumber = autonumber;
+        m_settings.required = required;
+        m_settings.defaults = defaults;
+        m_settings.descriptions = descriptions;
+        m_settings.relationships = relationships;
     }
 
     QString oracleh;

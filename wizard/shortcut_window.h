@@ -38,6 +38,8 @@ struct ShortcutInput {
     bool tabledefonly = false;
     bool skipindex = false;
     bool blobtotext = false;
+    // The schema options of the options page, saved with the job as they are.
+    bool autonumber = true, required = true, defaults = true, descriptions = true, relationships = true;
     QStringList selectedTables;
 };
 
@@ -89,6 +91,7 @@ private:
     QCheckBox* m_definitionsOnly = nullptr;
     QCheckBox* m_skipIndexes = nullptr;
     QCheckBox* m_blobToText = nullptr;
+    ShortcutInput m_schema;  // its schema options only
     QButtonGroup* m_tableChoice = nullptr;
     QListWidget* m_tables = nullptr;
     QPushButton* m_reselect = nullptr;

@@ -41,6 +41,11 @@ public:
         m_options.setSwitches(tabledefonly, skipindex, blobtotext);
         m_secondServer.setNamesUpperCase(nameuppercase);
     }
+    void setSchemaOptions(bool autonumber, bool required, bool defaults, bool descriptions,
+                          bool relationships) override
+    {
+        m_options.setSchemaOptions(autonumber, required, defaults, descriptions, relationships);
+    }
 
 private:
     ConnectionPage& m_connection;

@@ -213,10 +213,12 @@ void TestJobs::jobLinesInOrder()
     job.alltables = 0;
     job.tables = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
     const QStringList lines = jobLines(job);
-    QCOMPARE(lines.size(), 17);
+    QCOMPARE(lines.size(), 22);
     QCOMPARE(lines[14], QStringLiteral("tables1=a"));
+    QCOMPARE(lines[17], QStringLiteral("autonumber=0"));
+    QCOMPARE(lines[21], QStringLiteral("relationships=0"));
     job.alltables = 1;
-    QCOMPARE(jobLines(job).size(), 14);
+    QCOMPARE(jobLines(job).size(), 19);
 }
 
 void TestJobs::shortcutWindowWritesJobAndLauncher_data()
@@ -253,6 +255,7 @@ void TestJobs::shortcutWindowWritesJobAndLauncher()
         expected += "alltables=1\r\n";
     else
         expected += "alltables=0\r\ntables1=orders\r\ntables2=Order Lines\r\ntables3=x=y\r\n";
+    expected += "autonumber=1\r\nrequired=1\r\ndefaults=1\r\ndescriptions=1\r\nrelationships=1\r\n";
     const QString jobPath = folder + QStringLiteral("nightly.frwjob");
     QCOMPARE(readAll(jobPath), expected);
     QCOMPARE(QFile::permissions(jobPath) & 0x0077, QFileDevice::Permissions());  // nobody else reads the password
@@ -446,6 +449,15 @@ void TestJobs::applyStopsAtBadChoice()
     QVERIFY(t.nameuppercase);
     QVERIFY(!t.skipindex);
     QCOMPARE(all.oracleu, QStringLiteral("scott"));
+    // A job saved before the schema options has none of them; one with their keys has what they say.
+    QVERIFY(!t.autonumber && !t.required && !t.defaults && !t.descriptions && !t.relationships);
+    ConversionSettings v;
+    SettingsRecordSink schema(v);
+    QCOMPARE(ApplyJobSettings(JobFile::fromBytes("accessmode=0\r\naccessformat=0\r\nprocesstable=0\r\n"
+                                                 "autonumber=1\r\nrequired=0\r\ndefaults=1\r\nrelationships=1\r\n"),
+                              schema),
+             QString());
+    QVERIFY(v.autonumber && !v.required && v.defaults && !v.descriptions && v.relationships);
 
     ConversionSettings u;
     SettingsRecordSink missing(u);
