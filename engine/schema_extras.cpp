@@ -40,6 +40,7 @@ struct SourceColumnInfo {
 
 struct TableInfo {
     RunTable names;
+    QString serverName;  // as the server spells it (the run may have upper-cased it)
     QString comment;
     QList<SourceColumnInfo> columns;  // in table order
 };
@@ -82,12 +83,20 @@ TableInfo readTableInfo(MySqlConnection& source, const RunTable& t, bool mariaDb
 {
     TableInfo info;
     info.names = t;
+    // The name as the run gave it, else the one table whose name differs
+    // from it in letter case only.
+    const QString name = hexLiteral(t.source);
     {
         MySqlResult r = source.query(
-            QStringLiteral("SELECT COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE, COLUMN_DEFAULT, EXTRA, COLUMN_COMMENT "
-                           "FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() AND BINARY TABLE_NAME = ") +
-            hexLiteral(t.source) + QStringLiteral(" ORDER BY ORDINAL_POSITION"));
+            QStringLiteral("SELECT COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE, COLUMN_DEFAULT, EXTRA, COLUMN_COMMENT, TABLE_NAME "
+                           "FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = CONVERT(") +
+            name + QStringLiteral(" USING utf8mb4) ORDER BY BINARY TABLE_NAME = ") + name +
+            QStringLiteral(" DESC, TABLE_NAME, ORDINAL_POSITION"));
         while (r.next()) {
+            if (info.serverName.isEmpty())
+                info.serverName = r.text(6);
+            else if (r.text(6) != info.serverName)
+                break;
             SourceColumnInfo c;
             c.name = r.text(0);
             c.dataType = r.text(1).toLower();
@@ -98,10 +107,13 @@ TableInfo readTableInfo(MySqlConnection& source, const RunTable& t, bool mariaDb
             c.comment = r.text(5);
             info.columns.append(c);
         }
+        r.close();
     }
+    if (info.serverName.isEmpty())
+        return info;
     MySqlResult r = source.query(QStringLiteral("SELECT TABLE_COMMENT FROM information_schema.TABLES WHERE "
                                                 "TABLE_SCHEMA = DATABASE() AND BINARY TABLE_NAME = ") +
-                                 hexLiteral(t.source));
+                                 hexLiteral(info.serverName));
     if (r.next())
         info.comment = r.text(0);
     return info;
@@ -321,7 +333,7 @@ std::vector<jet::PropertyMap> SchemaStep::tableProperties(const TableInfo& t, je
     QSet<int> holdsEmpty;
     if (!probes.isEmpty()) {
         MySqlResult r = m_source.query(QStringLiteral("SELECT ") + probes.join(QStringLiteral(", ")) +
-                                       QStringLiteral(" FROM ") + quoteIdentifier(t.names.source));
+                                       QStringLiteral(" FROM ") + quoteIdentifier(t.serverName));
         if (r.next())
             for (int k = 0; k < textColumns.size(); ++k)
                 if (!r.isNull(k) && r.text(k) == QLatin1String("1"))
@@ -396,7 +408,7 @@ void SchemaStep::relationships(const QList<TableInfo>& infos)
 {
     QHash<QString, const TableInfo*> bySource;
     for (const TableInfo& t : infos)
-        bySource.insert(t.names.source, &t);
+        bySource.insert(t.serverName, &t);
     struct Key {
         QString table, constraint;
         bool operator<(const Key& o) const { return std::pair(table, constraint) < std::pair(o.table, o.constraint); }
@@ -448,7 +460,7 @@ void SchemaStep::relationships(const QList<TableInfo>& infos)
     std::vector<Key> runOrder;
     for (const TableInfo& t : infos)
         for (const Key& k : order)
-            if (k.table == t.names.source && bySource.contains(keys[k].referenced))
+            if (k.table == t.serverName && bySource.contains(keys[k].referenced))
                 runOrder.push_back(k);
     if (m_settings.skipindex && !runOrder.empty()) {
         // An enforced relationship stands on the tables' keys.

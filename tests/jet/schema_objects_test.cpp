@@ -97,6 +97,11 @@ TEST_P(SchemaObjects, PropertyBlocksReadBackByMdbtoolsAndKeepTheCatalogOrder)
     EXPECT_NE(schema.find("DEFAULT 'a \"\"b\"\"'"), std::string::npos) << schema;
     EXPECT_NE(schema.find("COMMENT ON COLUMN \"first\".\"name\" IS 'the name'"), std::string::npos) << schema;
     EXPECT_EQ(schema.find("\"note\"\t\t\tTEXT NOT NULL"), std::string::npos) << schema;
+    const std::string listing = run({std::string(FERROWANE_BINARY_DIR) + "/tools/ferrowane-mdb", "tables", "--schema", path_});
+    EXPECT_NE(listing.find("  COLUMN name: Text(20), required, zero length allowed, default \"a \"\"b\"\"\", "
+                           "description: the name\n"),
+              std::string::npos)
+        << listing;
 }
 
 TEST_P(SchemaObjects, AutoNumberGoesOnFromTheLargestValueAfterReopening)
@@ -191,6 +196,11 @@ TEST_P(SchemaObjects, RelationshipHasItsRowsAndBothIndexesAndGoesWithItsTable)
                   std::string::npos)
             << schema;
     }
+    const std::string listing = run({std::string(FERROWANE_BINARY_DIR) + "/tools/ferrowane-mdb", "tables", "--schema", path_});
+    EXPECT_NE(listing.find("  INDEX parentchild (parent_id): foreign key -> parent\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("RELATIONSHIP parentchild: child (parent_id) -> parent (id), enforced, cascade deletes\n"),
+              std::string::npos)
+        << listing;
     {
         auto db = Database::open(path_);
         db->dropTable("parent");
