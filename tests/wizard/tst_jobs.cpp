@@ -302,7 +302,10 @@ void TestJobs::shortcutWindowFromTheWizard()
     QCOMPARE(lines.mid(0, 3), QStringList({"accessmode=1", "mysqldatabase=Sales", "port=3310"}));
     QCOMPARE(lines[5], QStringLiteral("host=10.0.0.9"));
     QCOMPARE(lines[8], QStringLiteral("processtable=1"));
-    QCOMPARE(lines.mid(14), QStringList({"tables1=t2", "tables2=t1"}));
+    QCOMPARE(lines.mid(14, 2), QStringList({"tables1=t2", "tables2=t1"}));
+    // The options page's schema check boxes (on for a new job) go into the job.
+    QCOMPARE(lines.mid(16), QStringList({"autonumber=1", "required=1", "defaults=1", "descriptions=1",
+                                         "relationships=1"}));
 
     // "Create Shortcut File" on the table page opens the window's own shortcut window, filled.
     QString shownHost;
@@ -324,8 +327,8 @@ void TestJobs::selectedTablesWithEmptySelection()
     bat.fill(in);
     wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->button(0)->click();
     const QStringList lines = jobLines(bat.jobContent());
-    QCOMPARE(lines.size(), 14);
-    QCOMPARE(lines.last(), QStringLiteral("alltables=0"));
+    QCOMPARE(lines.size(), 19);
+    QCOMPARE(lines[13], QStringLiteral("alltables=0"));
 }
 
 void TestJobs::tableListShownOnlyForSelectedTables()
