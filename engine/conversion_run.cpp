@@ -4,6 +4,7 @@
 #include "engine/mysql_source.h"
 #include "engine/progress_log.h"
 #include "engine/row_transfer.h"
+#include "engine/schema_extras.h"
 #include "engine/type_map.h"
 
 #include "jet/database.h"
@@ -33,6 +34,7 @@ QString endCaption(const RunResult& result, const RunTexts& texts)
     count(result.failedTables, texts.failedTable, texts.failedTables);
     count(result.keysNotCreated, texts.keyNotCreated, texts.keysNotCreated);
     count(result.valuesChanged, texts.valueChanged, texts.valuesChanged);
+    count(result.schemaFailures, texts.schemaDetailNotMade, texts.schemaDetailsNotMade);
     const QString joined = counts.join(texts.countSeparator);
     if (result.stopRequested)
         return counts.isEmpty() ? texts.stopped : QString(texts.stoppedWith).replace(QLatin1String("%1"), joined);
@@ -143,6 +145,7 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
         sourceTables.append(settings.nameuppercase ? asciiUpper(item) : item);
     const QStringList targets = targetTableNames(sourceTables, format);
 
+    QList<RunTable> createdTables;  // for the schema step at the end
     for (qsizetype index = 0; index < sourceTables.size(); ++index) {
         if (m_log.stopRequested()) {
             m_log.clearStopRequest();
@@ -214,6 +217,8 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
             m_log.appendLine(QString());
             createFailed = !ok;
             created = ok;
+            if (ok)
+                createdTables.append(RunTable{sourceTable, target});
             failed = failed || createFailed;
         }
         if (!settings.tabledefonly) {
@@ -252,6 +257,22 @@ RunResult ConversionRun::run(const ConversionSettings& settings, const QStringLi
         else
             ++result.convertedTables;
     }
+
+    // After every table's rows and keys: the relationships need both sides.
+    bool schemaLogged = false;
+    try {
+        const SchemaExtrasResult extras = applySchemaExtras(m_source, m_connection, m_log, settings, createdTables);
+        result.schemaFailures = extras.failures;
+        schemaLogged = extras.logged;
+    } catch (const MySqlError& e) {
+        if (isClientError(e))
+            throw;
+        m_log.appendLine(e.message());
+        ++result.schemaFailures;
+        schemaLogged = true;
+    }
+    if (schemaLogged)
+        m_log.appendLine(QString());
 
     // A Stop in the last table's rows leaves the flag set for the front end.
     result.stopRequested = m_log.stopRequested();

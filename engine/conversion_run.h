@@ -37,6 +37,8 @@ struct RunTexts {
     QString keysNotCreated = QStringLiteral("%1 keys not created");
     QString valueChanged = QStringLiteral("1 value changed");
     QString valuesChanged = QStringLiteral("%1 values changed");
+    QString schemaDetailNotMade = QStringLiteral("1 schema detail not carried over");
+    QString schemaDetailsNotMade = QStringLiteral("%1 schema details not carried over");
     QString countSeparator = QStringLiteral(", ");
 };
 
@@ -52,10 +54,12 @@ struct RunResult {
     // Table and column names given their legal Access form (each logged).
     int renamedNames = 0;
     qint64 valuesChanged = 0; // values not stored as they were (the "Column" lines)
+    int schemaFailures = 0;   // AutoNumbers, property blocks and relationships that could not be made
 
     bool allWentThrough() const
     {
-        return !stopRequested && failedTables == 0 && keysNotCreated == 0 && valuesChanged == 0;
+        return !stopRequested && failedTables == 0 && keysNotCreated == 0 && valuesChanged == 0 &&
+               schemaFailures == 0;
     }
 };
 

@@ -28,6 +28,13 @@ struct ConversionSettings {
     int alltables = 1;             // job files only
     QStringList tables;            // job files only: the tables, in conversion order
     bool nameuppercase = false;
+    // What of the schema goes beyond types, keys and rows (schema_extras.h).
+    // New jobs have them on; job files without their keys have them off.
+    bool autonumber = true;        // AUTO_INCREMENT -> AutoNumber
+    bool required = true;          // NOT NULL -> Required (and AllowZeroLength for text)
+    bool defaults = true;          // DEFAULT -> DefaultValue
+    bool descriptions = true;      // comments -> Description
+    bool relationships = true;     // foreign keys -> relationships
 
     bool operator==(const ConversionSettings&) const = default;
 };

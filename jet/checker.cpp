@@ -141,6 +141,10 @@ CheckReport checkDatabase(const std::string& path)
     checking::Checker checker(*pager, report);
     try {
         checker.run();
+        if (report.ok()) {
+            pager.reset();
+            checking::checkRelationships(path, report);
+        }
     } catch (const Error& e) {
         report.problems.push_back(e.what());
     }

@@ -17,7 +17,11 @@
 //     writer puts back;
 //   - every index holds exactly one entry per row (left out where it ignores
 //     nulls), with the key the row's values encode to, in order, with sound
-//     tree links, on pages of its own usage map.
+//     tree links, on pages of its own usage map;
+//   - once the structure is sound: every relationship names tables and
+//     columns that exist, and an enforced one has its two foreign-key
+//     indexes, on its columns, pointing at each other; every foreign-key
+//     index points at a table and index that exist; property blocks read.
 #pragma once
 
 #include <cstdint>

@@ -105,6 +105,10 @@ struct IndexPlan {
 };
 using IndexPlans = std::vector<IndexPlan>;
 
+// Relationships, foreign-key indexes and property blocks, read through the
+// engine once the pages are known to be sound (checker_relationships.cpp).
+void checkRelationships(const std::string& path, CheckReport& report);
+
 class Checker {
 public:
     Checker(Pager& pager, CheckReport& report)

@@ -8,6 +8,7 @@
 #include "jet/index_key.h"
 #include "jet/index_tree.h"
 #include "jet/pager.h"
+#include "jet/relationships.h"
 #include "jet/table_def.h"
 #include "jet/text_codec.h"
 #include "jet/usage_map.h"
@@ -347,6 +348,9 @@ void Database::createTable(const std::string& name, const std::vector<ColumnSpec
 
 void Database::dropTable(const std::string& name)
 {
+    // Relationships go first: no other table may keep an index pointing at
+    // a table that is gone.
+    dropRelationshipsOf(*this, name);
     asStatement([&] { dropTableImpl(name); });
 }
 

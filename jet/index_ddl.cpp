@@ -180,7 +180,8 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
 
     if (spec.name.empty())
         throw Error("The " + what + " needs a name");
-    Database::checkName(spec.name, spec.primary ? "constraint" : "index");
+    if (!spec.foreignKey)
+        Database::checkName(spec.name, spec.primary ? "constraint" : "index");
     if (findLogical(def, spec.name))
         throw Error("The table " + quoted(table.name()) + " already has an index named " + quoted(spec.name));
     if (spec.columns.empty())
@@ -222,7 +223,9 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
     std::size_t shared = def.physicalIndexes.size();
     for (std::size_t i = 0; i < def.physicalIndexes.size(); ++i) {
         const PhysicalIndexDef& p = def.physicalIndexes[i];
-        if (p.flags != phys.flags || p.columns.size() != phys.columns.size())
+        if (p.columns.size() != phys.columns.size())
+            continue;
+        if (spec.foreignKey ? (spec.foreignKey->referencedSide && !(p.flags & kIndexUnique)) : p.flags != phys.flags)
             continue;
         bool same = true;
         for (std::size_t k = 0; k < p.columns.size(); ++k)
@@ -233,6 +236,10 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
             break;
         }
     }
+
+    if (spec.foreignKey && spec.foreignKey->referencedSide && shared == def.physicalIndexes.size())
+        throw Error("The table " + quoted(table.name()) + " has no unique index on the columns the relationship " +
+                    "refers to");
 
     // All checks on the rows come before anything is written.
     PackedEntries entries;
@@ -333,6 +340,15 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
     li.number = std::uint32_t(def.logicalIndexes.size());
     li.physicalIndex = std::uint32_t(shared);
     li.type = spec.primary ? kLogicalIndexPrimary : 0;
+    if (spec.foreignKey) {
+        const ForeignKeyLink& fk = *spec.foreignKey;
+        li.type = kLogicalIndexForeign;
+        li.relatedTableType = fk.referencedSide ? 1 : 2;
+        li.relatedIndex = fk.otherIndex;
+        li.relatedTablePage = fk.otherTablePage;
+        li.cascadeUpdates = fk.cascadeUpdates ? 1 : 0;
+        li.cascadeDeletes = fk.cascadeDeletes ? 1 : 0;
+    }
     def.logicalIndexes.push_back(li);
     db.updateTableDef(table.name(), def);
 }

@@ -8,6 +8,8 @@
 #include "jet/table_def.h"
 #include "jet/value.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,11 +20,25 @@ struct IndexColumnSpec {
     bool ascending = true;
 };
 
+// The link a foreign-key index keeps to the index on the other table of its
+// relationship (Access makes one on each side).
+struct ForeignKeyLink {
+    bool referencedSide = false;     // the table whose unique key is referred to
+    std::uint32_t otherIndex = 0;    // logical index number on the other table
+    std::uint32_t otherTablePage = 0;
+    bool cascadeUpdates = false;
+    bool cascadeDeletes = false;
+};
+
 struct IndexSpec {
     std::string name;
     std::vector<IndexColumnSpec> columns;
     bool unique = false;
     bool primary = false;  // also unique, and no column may be null
+    // A relationship's index: it shares the pages of an index on the same
+    // columns whatever that one's flags (the referenced side needs a unique
+    // one), and its name is the engine's own (".rB") or the relationship's.
+    std::optional<ForeignKeyLink> foreignKey;
 };
 
 // Most columns in one index and most indexes in one table.

@@ -29,6 +29,12 @@ QStringList jobLines(const JobContent& job)
         for (qsizetype i = 0; i < job.tables.size(); ++i)
             lines.append(QStringLiteral("tables%1=%2").arg(i + 1).arg(job.tables[i]));
     }
+    // Last, so that the lines older jobs have keep their places.
+    lines << QStringLiteral("autonumber=") + encodeFlag(job.autonumber)
+          << QStringLiteral("required=") + encodeFlag(job.required)
+          << QStringLiteral("defaults=") + encodeFlag(job.defaults)
+          << QStringLiteral("descriptions=") + encodeFlag(job.descriptions)
+          << QStringLiteral("relationships=") + encodeFlag(job.relationships);
     return lines;
 }
 
@@ -190,6 +196,12 @@ QString ApplyJobSettings(const JobFile& job, JobSettingsSink& sink)
                   decodeFlag(job.value(QStringLiteral("skipindex"))),
                   decodeFlag(job.value(QStringLiteral("blobtotext"))));
     sink.setTimeAsText(decodeFlag(job.value(QStringLiteral("timetotext"))));
+    // Missing keys read as off: jobs saved before these options convert as they did.
+    sink.setSchemaOptions(decodeFlag(job.value(QStringLiteral("autonumber"))),
+                          decodeFlag(job.value(QStringLiteral("required"))),
+                          decodeFlag(job.value(QStringLiteral("defaults"))),
+                          decodeFlag(job.value(QStringLiteral("descriptions"))),
+                          decodeFlag(job.value(QStringLiteral("relationships"))));
     return QString();
 }
 

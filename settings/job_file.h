@@ -30,6 +30,12 @@ struct JobContent {
     bool timetotext = false;  // written only when set: older jobs stay as they were
     int alltables = 1;
     QStringList tables;      // written only when alltables is 0
+    // The schema options; a job file without their keys has them off.
+    bool autonumber = false;
+    bool required = false;
+    bool defaults = false;
+    bool descriptions = false;
+    bool relationships = false;
 };
 
 // The lines of a job, without line ends.
@@ -94,6 +100,9 @@ public:
     virtual void setFlags(bool tabledefonly, bool nameuppercase, bool skipindex, bool blobtotext) = 0;
     // "timetotext": TIME columns as text; a job without the key clears it.
     virtual void setTimeAsText(bool on) = 0;
+    // AutoNumber, required, defaults, descriptions, relationships.
+    virtual void setSchemaOptions(bool autonumber, bool required, bool defaults, bool descriptions,
+                                  bool relationships) = 0;
 };
 
 // Copies the job into the sink key by key. A choice ("accessmode",
@@ -132,6 +141,15 @@ public:
         m_settings.blobtotext = blobtotext;
     }
     void setTimeAsText(bool on) override { m_settings.timetotext = on; }
+    void setSchemaOptions(bool autonumber, bool required, bool defaults, bool descriptions,
+                          bool relationships) override
+    {
+        m_settings.autonumber = autonumber;
+        m_settings.required = required;
+        m_settings.defaults = defaults;
+        m_settings.descriptions = descriptions;
+        m_settings.relationships = relationships;
+    }
 
     QString oracleh;
     QString oracleu;

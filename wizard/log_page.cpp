@@ -53,6 +53,8 @@ LogPage::LogPage(bool& stopRequested, LogView::Texts texts, QWidget* parent)
         {"endkeysnotcreated", &RunTexts::keysNotCreated},
         {"endvaluechanged", &RunTexts::valueChanged},
         {"endvalueschanged", &RunTexts::valuesChanged},
+        {"endschemadetailnotmade", &RunTexts::schemaDetailNotMade},
+        {"endschemadetailsnotmade", &RunTexts::schemaDetailsNotMade},
         {"endcountseparator", &RunTexts::countSeparator},
     };
     for (const auto& [name, field] : endCaptions) {

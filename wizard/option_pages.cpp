@@ -306,6 +306,16 @@ OptionsPage::OptionsPage(QWidget* parent)
     options->addWidget(m_skipIndexes);
     options->addWidget(m_blobToText);
     options->addWidget(m_timeToText);
+    // The schema beyond types, keys and rows; on for new jobs.
+    m_autonumber = makeCheck(this, "chkautonumber", QStringLiteral("AUTO_INCREMENT as AutoNumber"));
+    m_required = makeCheck(this, "chkrequired", QStringLiteral("NOT NULL as required"));
+    m_defaults = makeCheck(this, "chkdefaults", QStringLiteral("Column defaults"));
+    m_descriptions = makeCheck(this, "chkdescriptions", QStringLiteral("Comments as descriptions"));
+    m_relationships = makeCheck(this, "chkrelationships", QStringLiteral("Foreign keys as relationships"));
+    for (QCheckBox* box : {m_autonumber, m_required, m_defaults, m_descriptions, m_relationships}) {
+        box->setChecked(true);
+        options->addWidget(box);
+    }
     options->addStretch();
     middle->addLayout(options, 1);
     layout->addLayout(middle, 1);
@@ -357,6 +367,11 @@ void OptionsPage::readInto(ConversionSettings& s) const
     s.skipindex = m_skipIndexes->isChecked();
     s.blobtotext = m_blobToText->isChecked();
     s.timetotext = m_timeToText->isChecked();
+    s.autonumber = m_autonumber->isChecked();
+    s.required = m_required->isChecked();
+    s.defaults = m_defaults->isChecked();
+    s.descriptions = m_descriptions->isChecked();
+    s.relationships = m_relationships->isChecked();
 }
 
 QString OptionsPage::storedFolder() const
@@ -469,6 +484,13 @@ void OptionsPage::setSwitches(bool tabledefonly, bool skipindex, bool blobtotext
 void OptionsPage::setTimeAsText(bool on)
 {
     m_timeToText->setChecked(on);
+void OptionsPage::setSchemaOptions(bool autonumber, bool required, bool defaults, bool descriptions, bool relationships)
+{
+    m_autonumber->setChecked(autonumber);
+    m_required->setChecked(required);
+    m_defaults->setChecked(defaults);
+    m_descriptions->setChecked(descriptions);
+    m_relationships->setChecked(relationships);
 }
 
 }  // namespace ferrowane

@@ -134,6 +134,8 @@ public:
     void setProcessTable(int position);
     void setSwitches(bool tabledefonly, bool skipindex, bool blobtotext);
     void setTimeAsText(bool on);
+    // AutoNumber, required, defaults, descriptions, relationships.
+    void setSchemaOptions(bool autonumber, bool required, bool defaults, bool descriptions, bool relationships);
 
 private:
     QListWidget* m_databases = nullptr;
@@ -143,6 +145,11 @@ private:
     QCheckBox* m_skipIndexes = nullptr;
     QCheckBox* m_blobToText = nullptr;
     QCheckBox* m_timeToText = nullptr;  // off at every start: a job or a click sets it
+    QCheckBox* m_autonumber = nullptr;
+    QCheckBox* m_required = nullptr;
+    QCheckBox* m_defaults = nullptr;
+    QCheckBox* m_descriptions = nullptr;
+    QCheckBox* m_relationships = nullptr;
     QComboBox* m_accessFormat = nullptr;
     QLineEdit* m_accessFileName = nullptr;
     QPushButton* m_browse = nullptr;

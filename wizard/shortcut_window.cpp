@@ -50,6 +50,11 @@ ShortcutInput shortcutInputFrom(const WizardWindow& window)
     in.skipindex = s.skipindex;
     in.blobtotext = s.blobtotext;
     in.timetotext = s.timetotext;
+    in.autonumber = s.autonumber;
+    in.required = s.required;
+    in.defaults = s.defaults;
+    in.descriptions = s.descriptions;
+    in.relationships = s.relationships;
     in.selectedTables = s.tables;
     return in;
 }
@@ -172,6 +177,7 @@ void ShortcutWindow::fill(const ShortcutInput& in)
     m_accessmode = in.accessmode;
     m_hostText = in.host;
     m_processtable = in.processtable;
+    m_schema = in;
     m_host->setText(in.accessmode == 1 ? in.host : QStringLiteral("localhost"));
     m_database->setText(in.database);
     m_port->setText(in.port);
@@ -255,6 +261,11 @@ JobContent ShortcutWindow::jobContent() const
     job.skipindex = m_skipIndexes->isChecked();
     job.blobtotext = m_blobToText->isChecked();
     job.timetotext = m_timeToText;
+    job.autonumber = m_schema.autonumber;
+    job.required = m_schema.required;
+    job.defaults = m_schema.defaults;
+    job.descriptions = m_schema.descriptions;
+    job.relationships = m_schema.relationships;
     job.alltables = m_tableChoice->checkedId() == 0 ? 0 : 1;
     for (int i = 0; i < m_tables->count(); ++i)
         job.tables.append(m_tables->item(i)->text());

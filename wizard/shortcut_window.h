@@ -39,6 +39,8 @@ struct ShortcutInput {
     bool skipindex = false;
     bool blobtotext = false;
     bool timetotext = false;
+    // The schema options of the options page, saved with the job as they are.
+    bool autonumber = true, required = true, defaults = true, descriptions = true, relationships = true;
     QStringList selectedTables;
 };
 
@@ -96,6 +98,7 @@ private:
     QCheckBox* m_skipIndexes = nullptr;
     QCheckBox* m_blobToText = nullptr;
     bool m_timeToText = false;  // the wizard's option, carried into the job as it is
+    ShortcutInput m_schema;  // its schema options only
     QButtonGroup* m_tableChoice = nullptr;
     QListWidget* m_tables = nullptr;
     QPushButton* m_reselect = nullptr;

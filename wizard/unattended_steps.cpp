@@ -42,6 +42,11 @@ public:
         m_secondServer.setNamesUpperCase(nameuppercase);
     }
     void setTimeAsText(bool on) override { m_options.setTimeAsText(on); }
+    void setSchemaOptions(bool autonumber, bool required, bool defaults, bool descriptions,
+                          bool relationships) override
+    {
+        m_options.setSchemaOptions(autonumber, required, defaults, descriptions, relationships);
+    }
 
 private:
     ConnectionPage& m_connection;

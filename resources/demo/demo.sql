@@ -1,5 +1,7 @@
 -- A small sample shop for the demo: varied column types, accents and CJK text,
--- dates, a blob, a text, primary keys, indexes and a table name that needs quoting.
+-- dates, a blob, a text, primary keys, indexes and a table name that needs quoting;
+-- auto-increment keys, NOT NULL columns, defaults, comments and foreign keys with
+-- cascades (one of them a SET NULL, which Access has no form for).
 SET NAMES utf8mb4;
 DROP DATABASE IF EXISTS ferrowane_demo;
 CREATE DATABASE ferrowane_demo CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci;
@@ -7,19 +9,23 @@ USE ferrowane_demo;
 
 CREATE TABLE customers (
   id INT NOT NULL AUTO_INCREMENT PRIMARY KEY,
-  name VARCHAR(100) NOT NULL,
-  city VARCHAR(60),
+  name VARCHAR(100) NOT NULL COMMENT 'Full name, as written on invoices',
+  city VARCHAR(60) DEFAULT 'Köln',
   email VARCHAR(120),
-  credit_limit DECIMAL(10,2) DEFAULT 0.00,
-  joined DATE,
+  credit_limit DECIMAL(10,2) DEFAULT 0.00 COMMENT 'In euros',
+  joined DATE DEFAULT '2019-01-01',
   notes TEXT,
+  referred_by INT NULL COMMENT 'The customer who brought this one',
   KEY by_name (name),
-  UNIQUE KEY by_email (email)
-) ENGINE=InnoDB;
+  UNIQUE KEY by_email (email),
+  CONSTRAINT referrer FOREIGN KEY (referred_by) REFERENCES customers (id) ON DELETE SET NULL
+) ENGINE=InnoDB COMMENT='People who buy from the shop';
 
 INSERT INTO customers (name, city, email, credit_limit, joined, notes) VALUES
-  ('Zoë Brontë', 'Besançon', 'zoe@example.org', 1500.00, '2019-03-14', 'Prefers invoices by post.'),
-  ('Jürgen Groß', 'Köln', 'juergen@example.de', 250.50, '2020-11-02', NULL),
+  ('Zoë Brontë', 'Besançon', 'zoe@example.org', 1500.00, '2019-03-14', 'Prefers invoices by post.');
+INSERT INTO customers (name, city, email, credit_limit, joined, notes, referred_by) VALUES
+  ('Jürgen Groß', 'Köln', 'juergen@example.de', 250.50, '2020-11-02', NULL, 1);
+INSERT INTO customers (name, city, email, credit_limit, joined, notes) VALUES
   ('山田 太郎', '東京', 'taro@example.jp', 99999.99, '2021-07-30', '日本語のメモ: 配送は午前中'),
   ('Łucja Żółkiewska', 'Łódź', 'lucja@example.pl', 0.00, '2022-01-01', 'Nowy klient'),
   ('Σωκράτης Παππάς', 'Αθήνα', NULL, -10.25, '2023-05-05', 'Ελληνικά και €'),
@@ -32,8 +38,8 @@ CREATE TABLE products (
   price DECIMAL(12,4) NOT NULL,
   weight_kg DOUBLE,
   in_stock TINYINT(1) NOT NULL DEFAULT 1,
-  stock SMALLINT UNSIGNED,
-  added DATETIME,
+  stock SMALLINT UNSIGNED DEFAULT 0,
+  added DATETIME DEFAULT CURRENT_TIMESTAMP,
   photo BLOB,
   UNIQUE KEY by_code (code)
 ) ENGINE=InnoDB;
@@ -45,13 +51,14 @@ INSERT INTO products VALUES
   (4, 'POT-100', 'Théière émaillée', 39.0000, 1.1, 1, 12, '2024-02-29 00:00:00', NULL);
 
 CREATE TABLE orders (
-  id BIGINT NOT NULL PRIMARY KEY,
+  id BIGINT NOT NULL AUTO_INCREMENT PRIMARY KEY,
   customer_id INT NOT NULL,
-  ordered_at DATETIME NOT NULL,
+  ordered_at DATETIME NOT NULL DEFAULT CURRENT_TIMESTAMP,
   shipped DATE,
-  total DECIMAL(12,2) NOT NULL,
-  KEY by_customer (customer_id, ordered_at)
-) ENGINE=InnoDB;
+  total DECIMAL(12,2) NOT NULL DEFAULT 0,
+  KEY by_customer (customer_id, ordered_at),
+  CONSTRAINT ordered_by FOREIGN KEY (customer_id) REFERENCES customers (id) ON UPDATE CASCADE
+) ENGINE=InnoDB COMMENT='One row per order';
 
 INSERT INTO orders VALUES
   (1001, 1, '2024-01-05 10:00:00', '2024-01-06', 37.50),
@@ -66,7 +73,9 @@ CREATE TABLE `order lines` (
   quantity INT NOT NULL,
   unit_price DECIMAL(12,4) NOT NULL,
   PRIMARY KEY (order_id, line),
-  KEY by_product (product_id)
+  KEY by_product (product_id),
+  CONSTRAINT line_of FOREIGN KEY (order_id) REFERENCES orders (id) ON UPDATE CASCADE ON DELETE CASCADE,
+  CONSTRAINT line_product FOREIGN KEY (product_id) REFERENCES products (id)
 ) ENGINE=InnoDB;
 
 INSERT INTO `order lines` VALUES

@@ -2,6 +2,7 @@
 #include "tools/ferrowane-mdb/cli.cpp"
 #include "tools/ferrowane-mdb/tsv.cpp"
 #include "tools/ferrowane-mdb/values.cpp"
+#include "tools/ferrowane-mdb/schema_listing.cpp"
 
 #include <gtest/gtest.h>
 #include "fixtures.h"

@@ -220,10 +220,12 @@ void TestJobs::jobLinesInOrder()
     job.alltables = 0;
     job.tables = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
     const QStringList lines = jobLines(job);
-    QCOMPARE(lines.size(), 17);
+    QCOMPARE(lines.size(), 22);
     QCOMPARE(lines[14], QStringLiteral("tables1=a"));
+    QCOMPARE(lines[17], QStringLiteral("autonumber=0"));
+    QCOMPARE(lines[21], QStringLiteral("relationships=0"));
     job.alltables = 1;
-    QCOMPARE(jobLines(job).size(), 14);
+    QCOMPARE(jobLines(job).size(), 19);
 }
 
 void TestJobs::shortcutWindowWritesJobAndLauncher_data()
@@ -260,6 +262,7 @@ void TestJobs::shortcutWindowWritesJobAndLauncher()
         expected += "alltables=1\r\n";
     else
         expected += "alltables=0\r\ntables1=orders\r\ntables2=Order Lines\r\ntables3=x=y\r\n";
+    expected += "autonumber=1\r\nrequired=1\r\ndefaults=1\r\ndescriptions=1\r\nrelationships=1\r\n";
     const QString jobPath = folder + QStringLiteral("nightly.frwjob");
     QCOMPARE(readAll(jobPath), expected);
     QCOMPARE(QFile::permissions(jobPath) & 0x0077, QFileDevice::Permissions());  // nobody else reads the password
@@ -306,7 +309,10 @@ void TestJobs::shortcutWindowFromTheWizard()
     QCOMPARE(lines.mid(0, 3), QStringList({"accessmode=1", "mysqldatabase=Sales", "port=3310"}));
     QCOMPARE(lines[5], QStringLiteral("host=10.0.0.9"));
     QCOMPARE(lines[8], QStringLiteral("processtable=1"));
-    QCOMPARE(lines.mid(14), QStringList({"tables1=t2", "tables2=t1"}));
+    QCOMPARE(lines.mid(14, 2), QStringList({"tables1=t2", "tables2=t1"}));
+    // The options page's schema check boxes (on for a new job) go into the job.
+    QCOMPARE(lines.mid(16), QStringList({"autonumber=1", "required=1", "defaults=1", "descriptions=1",
+                                         "relationships=1"}));
 
     // "Create Shortcut File" on the table page opens the window's own shortcut window, filled.
     QString shownHost;
@@ -328,8 +334,8 @@ void TestJobs::selectedTablesWithEmptySelection()
     bat.fill(in);
     wiztest::child<QButtonGroup>(bat, "rgselecttableItems")->button(0)->click();
     const QStringList lines = jobLines(bat.jobContent());
-    QCOMPARE(lines.size(), 14);
-    QCOMPARE(lines.last(), QStringLiteral("alltables=0"));
+    QCOMPARE(lines.size(), 19);
+    QCOMPARE(lines[13], QStringLiteral("alltables=0"));
 }
 
 void TestJobs::tableListShownOnlyForSelectedTables()
@@ -519,6 +525,15 @@ void TestJobs::applyStopsAtBadChoice()
     QVERIFY(t.nameuppercase);
     QVERIFY(!t.skipindex);
     QCOMPARE(all.oracleu, QStringLiteral("scott"));
+    // A job saved before the schema options has none of them; one with their keys has what they say.
+    QVERIFY(!t.autonumber && !t.required && !t.defaults && !t.descriptions && !t.relationships);
+    ConversionSettings v;
+    SettingsRecordSink schema(v);
+    QCOMPARE(ApplyJobSettings(JobFile::fromBytes("accessmode=0\r\naccessformat=0\r\nprocesstable=0\r\n"
+                                                 "autonumber=1\r\nrequired=0\r\ndefaults=1\r\nrelationships=1\r\n"),
+                              schema),
+             QString());
+    QVERIFY(v.autonumber && !v.required && v.defaults && !v.descriptions && v.relationships);
 
     ConversionSettings u;
     SettingsRecordSink missing(u);

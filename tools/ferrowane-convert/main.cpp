@@ -218,6 +218,11 @@ int main(int argc, char** argv)
     const QCommandLineOption uppercase("uppercase", "Upper-case table names, for the server and the file.");
     const QCommandLineOption timeToText("time-to-text", "Make TIME columns text as the server writes them "
                                                         "([-]h:mm:ss[.ffffff]), so that durations stay as they are.");
+    const QCommandLineOption noAutonumber("no-autonumber", "Keep AUTO_INCREMENT columns plain numbers, not AutoNumbers.");
+    const QCommandLineOption noRequired("no-required", "Make no field required for NOT NULL.");
+    const QCommandLineOption noDefaults("no-defaults", "Carry over no column defaults.");
+    const QCommandLineOption noDescriptions("no-descriptions", "Carry over no table and column comments.");
+    const QCommandLineOption noRelationships("no-relationships", "Make no relationships from foreign keys.");
     const QCommandLineOption listTablesOption("list-tables", "Only print the database's tables, one per line.");
     const QCommandLineOption job("job", "Run a job file (.frwjob) as an unattended run; the log goes beside it.",
                                  "FILE");
@@ -228,7 +233,8 @@ int main(int argc, char** argv)
                                    "bytes");
     maxFileSize.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({host, socket, port, user, password, passwordFile, charset, database, table, output, format,
-                       existing, definitionsOnly, skipIndexes, blobToText, uppercase, timeToText, listTablesOption, job, progressLines,
+                       existing, definitionsOnly, skipIndexes, blobToText, uppercase, timeToText, noAutonumber, noRequired, noDefaults,
+                       noDescriptions, noRelationships, listTablesOption, job, progressLines,
                        maxFileSize});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), 2);
@@ -315,6 +321,11 @@ int main(int argc, char** argv)
         settings.blobtotext = parser.isSet(blobToText);
         settings.nameuppercase = parser.isSet(uppercase);
         settings.timetotext = parser.isSet(timeToText);
+        settings.autonumber = !parser.isSet(noAutonumber);
+        settings.required = !parser.isSet(noRequired);
+        settings.defaults = !parser.isSet(noDefaults);
+        settings.descriptions = !parser.isSet(noDescriptions);
+        settings.relationships = !parser.isSet(noRelationships);
     }
 
     ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);

@@ -6,6 +6,7 @@
 #include "jet/error.h"
 #include "jet/row_set.h"
 #include "jet/statement.h"
+#include "schema_listing.h"
 #include "tsv.h"
 #include "values.h"
 
@@ -25,7 +26,9 @@ const char* usageText()
            "  create FILE --format 97|2000   make a new empty database (Access 97 or 2000)\n"
            "  exec FILE STATEMENT            run one statement\n"
            "  import FILE TABLE [TSV]        append the rows of a TSV file (standard input when none)\n"
-           "  tables FILE                    list the user tables\n"
+           "  tables FILE [--schema]         list the user tables; with --schema each column's type,\n"
+           "                                 size, AutoNumber, required, default and description,\n"
+           "                                 each index and each relationship\n"
            "  dump FILE TABLE                write the table's rows as TSV\n"
            "  check FILE                     verify the file's structure\n"
            "TSV: one row per line, fields in table order separated by tabs, no header;\n"
@@ -49,6 +52,7 @@ Command parseCommand(const std::vector<std::string>& args)
     // Options may stand anywhere after the command; "--" ends them.
     std::vector<std::string> positional;
     std::optional<std::string> format;
+    bool schema = false;
     bool optionsDone = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -66,6 +70,10 @@ Command parseCommand(const std::vector<std::string>& args)
             } else {
                 format = a.substr(9);
             }
+        } else if (!optionsDone && a == "--schema") {
+            if (name != "tables")
+                throw UsageError{"--schema belongs to tables only"};
+            schema = true;
         } else if (!optionsDone && a.size() > 1 && a[0] == '-' && a != "-") {
             throw UsageError{"unknown option " + a};
         } else {
@@ -100,8 +108,9 @@ Command parseCommand(const std::vector<std::string>& args)
         if (positional.size() == 3 && positional[2] != "-")
             c.tsvPath = positional[2];
     } else if (name == "tables") {
-        expect(1, 1, "tables FILE");
+        expect(1, 1, "tables FILE [--schema]");
         c.kind = Command::Kind::Tables;
+        c.schema = schema;
     } else if (name == "dump") {
         expect(2, 2, "dump FILE TABLE");
         c.kind = Command::Kind::Dump;
@@ -136,6 +145,10 @@ int runCheck(const Command& c, std::ostream& out, std::ostream& err)
 int runTables(const Command& c, std::ostream& out)
 {
     auto db = jet::Database::open(c.file, false);
+    if (c.schema) {
+        printSchema(*db, out);
+        return kExitOk;
+    }
     for (const auto& name : db->tableNames())
         out << name << "\n";
     return kExitOk;

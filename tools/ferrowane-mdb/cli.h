@@ -20,6 +20,7 @@ struct Command {
     std::string statement;
     std::optional<std::string> tsvPath;  // import: standard input when absent
     int format = 0;                      // create: 97 or 2000
+    bool schema = false;                 // tables: columns, indexes and relationships too
 };
 
 struct UsageError {

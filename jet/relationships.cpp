@@ -1,0 +1,400 @@
+#include "jet/relationships.h"
+
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/index_ddl.h"
+#include "jet/row_key.h"
+#include "jet/text_codec.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_set>
+
+namespace jet {
+
+namespace {
+
+constexpr const char* kRelationshipTable = "MSysRelationships";
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+struct RelationColumns {
+    int name = -1, grbit = -1, count = -1, position = -1, object = -1, column = -1, refObject = -1, refColumn = -1;
+};
+
+RelationColumns relationColumns(const TableDef& d)
+{
+    RelationColumns c;
+    for (size_t i = 0; i < d.columns.size(); ++i) {
+        const std::string& n = d.columns[i].name;
+        if (sameName(n, "szRelationship")) c.name = int(i);
+        else if (sameName(n, "grbit")) c.grbit = int(i);
+        else if (sameName(n, "ccolumn")) c.count = int(i);
+        else if (sameName(n, "icolumn")) c.position = int(i);
+        else if (sameName(n, "szObject")) c.object = int(i);
+        else if (sameName(n, "szColumn")) c.column = int(i);
+        else if (sameName(n, "szReferencedObject")) c.refObject = int(i);
+        else if (sameName(n, "szReferencedColumn")) c.refColumn = int(i);
+    }
+    if (std::min({c.name, c.grbit, c.count, c.position, c.object, c.column, c.refObject, c.refColumn}) < 0)
+        throw Error(ErrorKind::Corrupt, "The table of relationships lacks a column");
+    return c;
+}
+
+std::string textAt(const std::vector<Value>& v, int i)
+{
+    return v[size_t(i)].isNull() ? std::string() : v[size_t(i)].str();
+}
+
+// Columns of a table by name, in the order given; throws when one is missing.
+std::vector<const ColumnDef*> columnsOf(const Table& t, const std::vector<std::string>& names)
+{
+    std::vector<const ColumnDef*> out;
+    for (const auto& n : names) {
+        const ColumnDef* c = t.def().findColumn(n);
+        if (!c)
+            throw Error("The table " + quoted(t.name()) + " has no column " + quoted(n));
+        out.push_back(c);
+    }
+    return out;
+}
+
+// A unique physical index on exactly these columns, in this order.
+bool hasUniqueIndexOn(const TableDef& d, const std::vector<const ColumnDef*>& cols)
+{
+    for (const auto& p : d.physicalIndexes) {
+        if (!(p.flags & kIndexUnique) || p.columns.size() != cols.size())
+            continue;
+        bool same = true;
+        for (size_t k = 0; k < cols.size(); ++k)
+            same = same && p.columns[k].columnNumber == cols[k]->number;
+        if (same)
+            return true;
+    }
+    return false;
+}
+
+bool indexNameTaken(const TableDef& d, const std::string& name)
+{
+    return std::any_of(d.logicalIndexes.begin(), d.logicalIndexes.end(),
+                       [&](const LogicalIndexDef& li) { return sameName(li.name, name); });
+}
+
+// The keys of the referenced rows, then every referring row looked up.
+void checkIntegrity(Database& db, Table& referenced, const std::vector<const ColumnDef*>& refCols, Table& referring,
+                    const std::vector<const ColumnDef*>& fkCols)
+{
+    const Format& f = db.format();
+    std::unordered_set<std::string> keys;
+    std::vector<uint8_t> key;
+    auto slots = [](const Table& t, const std::vector<const ColumnDef*>& cols) {
+        std::vector<size_t> s;
+        for (const ColumnDef* c : cols)
+            s.push_back(size_t(c - t.def().columns.data()));
+        return s;
+    };
+    const std::vector<size_t> refSlots = slots(referenced, refCols);
+    const std::vector<size_t> fkSlots = slots(referring, fkCols);
+    RowKeyEncoder refEncoder(f, referenced.name());
+    referenced.scan([&](const std::vector<Value>& v, uint32_t) {
+        key.clear();
+        for (size_t k = 0; k < refCols.size(); ++k)
+            refEncoder.appendColumn(key, *refCols[k], true, &v[refSlots[k]], nullptr);
+        keys.emplace(key.begin(), key.end());
+        return true;
+    });
+    RowKeyEncoder fkEncoder(f, referring.name());
+    uint64_t orphans = 0;
+    referring.scan([&](const std::vector<Value>& v, uint32_t) {
+        key.clear();
+        for (size_t k = 0; k < fkCols.size(); ++k) {
+            if (v[fkSlots[k]].isNull())
+                return true;
+            fkEncoder.appendColumn(key, *refCols[k], true, &v[fkSlots[k]], nullptr);
+        }
+        if (!keys.count(std::string(key.begin(), key.end())))
+            ++orphans;
+        return true;
+    });
+    if (orphans)
+        throw Error(std::to_string(orphans) + " row" + (orphans == 1 ? "" : "s") + " of " + quoted(referring.name()) +
+                    " refer to no row of " + quoted(referenced.name()));
+}
+
+template <class Fn> void asOneStatement(Database& db, Fn&& fn)
+{
+    const bool outer = db.inTransaction();
+    if (!outer)
+        db.begin();
+    try {
+        fn();
+        if (!outer)
+            db.commit();
+        else
+            db.statementDone();
+    } catch (...) {
+        if (!outer)
+            db.rollback();
+        throw;
+    }
+}
+
+void createRelationshipImpl(Database& db, const Relationship& r)
+{
+    if (r.referencedColumns.empty() || r.referencedColumns.size() != r.referringColumns.size())
+        throw Error("The relationship " + quoted(r.name) + " needs as many referring columns as referenced ones");
+    if (r.referencedColumns.size() > kMaxIndexColumns)
+        throw Error("The relationship " + quoted(r.name) + " has more than " + std::to_string(kMaxIndexColumns) +
+                    " columns");
+    if (!r.enforced && (r.cascadeUpdates || r.cascadeDeletes))
+        throw Error("The relationship " + quoted(r.name) + " cascades without enforcing integrity");
+    Database::checkName(r.name, "relationship");
+    Table& referenced = db.table(r.referencedTable);
+    Table& referring = db.table(r.referringTable);
+    const bool selfReference = &referenced == &referring;
+    const auto refCols = columnsOf(referenced, r.referencedColumns);
+    const auto fkCols = columnsOf(referring, r.referringColumns);
+    for (size_t k = 0; k < refCols.size(); ++k)
+        if (refCols[k]->type != fkCols[k]->type)
+            throw Error("The columns " + quoted(fkCols[k]->name) + " and " + quoted(refCols[k]->name) +
+                        " of the relationship " + quoted(r.name) + " differ in type");
+    for (const auto& existing : readRelationships(db))
+        if (sameName(existing.name, r.name))
+            throw Error("A relationship named " + quoted(r.name) + " already exists");
+
+    std::string primaryIndexName;
+    if (r.enforced) {
+        if (!hasUniqueIndexOn(referenced.def(), refCols))
+            throw Error("The table " + quoted(referenced.name()) + " has no unique index on the columns the "
+                        "relationship " + quoted(r.name) + " refers to");
+        if (indexNameTaken(referring.def(), r.name))
+            throw Error("The table " + quoted(referring.name()) + " already has an index named " + quoted(r.name));
+        if (referenced.def().logicalIndexes.size() + 1 + (selfReference ? 1 : 0) > kMaxTableIndexes ||
+            referring.def().logicalIndexes.size() + 1 > kMaxTableIndexes)
+            throw Error("The relationship " + quoted(r.name) + " needs more indexes than a table may have");
+        referenced.flushIndexes();
+        referring.flushIndexes();
+        checkIntegrity(db, referenced, refCols, referring, fkCols);
+        // Access names the referenced side's index ".rB", ".rC", ...
+        for (char c = 'B';; ++c) {
+            if (c == '[')
+                c = 'a';
+            if (c > 'z')
+                throw Error("The table " + quoted(referenced.name()) + " has no free name for a relationship index");
+            primaryIndexName = std::string(".r") + c;
+            if (!indexNameTaken(referenced.def(), primaryIndexName))
+                break;
+        }
+    }
+
+    uint32_t flags = 0;
+    Relationship stored = r;
+    stored.oneToOne = hasUniqueIndexOn(referring.def(), fkCols);
+    flags = stored.flags();
+
+    Table& rel = db.table(kRelationshipTable);
+    const RelationColumns rc = relationColumns(rel.def());
+    for (size_t k = 0; k < refCols.size(); ++k) {
+        std::vector<Value> row(rel.def().columns.size());
+        row[size_t(rc.name)] = Value::text(r.name);
+        row[size_t(rc.grbit)] = Value::integer(int32_t(flags));
+        row[size_t(rc.count)] = Value::integer(int64_t(refCols.size()));
+        row[size_t(rc.position)] = Value::integer(int64_t(k));
+        row[size_t(rc.object)] = Value::text(referring.name());
+        row[size_t(rc.column)] = Value::text(fkCols[k]->name);
+        row[size_t(rc.refObject)] = Value::text(referenced.name());
+        row[size_t(rc.refColumn)] = Value::text(refCols[k]->name);
+        rel.append(row);
+    }
+    rel.flushHeader();
+    if (!r.enforced)
+        return;
+
+    // Each side's index names the other's by number: the referenced side's
+    // comes first, and on one table the referring side's follows it.
+    const uint32_t primaryNumber = uint32_t(referenced.def().logicalIndexes.size());
+    const uint32_t referringNumber = selfReference ? primaryNumber + 1 : uint32_t(referring.def().logicalIndexes.size());
+    const uint32_t referencedPage = referenced.def().page;
+    const uint32_t referringPage = referring.def().page;
+    const std::string referencedName = referenced.name();
+    const std::string referringName = referring.name();
+
+    IndexSpec primary;
+    primary.name = primaryIndexName;
+    primary.unique = true;
+    for (const ColumnDef* c : refCols)
+        primary.columns.push_back({c->name, true});
+    primary.foreignKey = ForeignKeyLink{true, referringNumber, referringPage, r.cascadeUpdates, r.cascadeDeletes};
+    createIndex(db, referencedName, primary);
+
+    IndexSpec secondary;
+    secondary.name = r.name;
+    for (const ColumnDef* c : fkCols)
+        secondary.columns.push_back({c->name, true});
+    secondary.foreignKey = ForeignKeyLink{false, primaryNumber, referencedPage, r.cascadeUpdates, r.cascadeDeletes};
+    createIndex(db, referringName, secondary);
+}
+
+// Drops one logical index; dropping renumbers the table's indexes, so the
+// other tables' foreign-key indexes that name them by number follow.
+void dropLinkedIndex(Database& db, const std::string& tableName, const LogicalIndexDef& li)
+{
+    const uint32_t page = db.table(tableName).def().page;
+    std::map<uint32_t, std::string> oldNames;
+    for (const auto& l : db.table(tableName).def().logicalIndexes)
+        oldNames[l.number] = l.name;
+    dropIndex(db, tableName, li.name);
+    std::map<std::string, uint32_t> newNumbers;
+    for (const auto& l : db.table(tableName).def().logicalIndexes)
+        newNumbers[l.name] = l.number;
+    for (const auto& other : db.tableNames(true)) {
+        TableDef d = db.table(other).def();
+        bool changed = false;
+        for (auto& l : d.logicalIndexes) {
+            if (l.type != kLogicalIndexForeign || l.relatedTablePage != page)
+                continue;
+            auto name = oldNames.find(l.relatedIndex);
+            if (name == oldNames.end())
+                continue;
+            auto number = newNumbers.find(name->second);
+            if (number != newNumbers.end() && number->second != l.relatedIndex) {
+                l.relatedIndex = number->second;
+                changed = true;
+            }
+        }
+        if (changed)
+            db.updateTableDef(other, d);
+    }
+}
+
+}  // namespace
+
+uint32_t Relationship::flags() const
+{
+    uint32_t f = 0;
+    if (!enforced)
+        f |= kRelationNotEnforced;
+    if (cascadeUpdates)
+        f |= kRelationCascadeUpdates;
+    if (cascadeDeletes)
+        f |= kRelationCascadeDeletes;
+    if (oneToOne)
+        f |= kRelationOneToOne;
+    return f;
+}
+
+std::string relationshipName(Database& db, const std::string& referencedTable, const std::string& referringTable)
+{
+    const std::string a = db.table(referencedTable).name();
+    const std::string b = db.table(referringTable).name();
+    const TableDef& referring = db.table(referringTable).def();
+    const std::vector<Relationship> existing = readRelationships(db);
+    auto taken = [&](const std::string& n) {
+        return indexNameTaken(referring, n) ||
+               std::any_of(existing.begin(), existing.end(), [&](const Relationship& r) { return sameName(r.name, n); });
+    };
+    auto cut = [](const std::string& s, size_t chars) {
+        std::u16string u = utf8ToUtf16(s);
+        if (u.size() > chars)
+            u.resize(chars);
+        if (!u.empty() && u.back() >= 0xD800 && u.back() < 0xDC00)
+            u.pop_back();
+        return utf16ToUtf8(u);
+    };
+    std::string name = cut(a + b, 64);
+    for (int n = 1; taken(name) && n < 100000; ++n) {
+        const std::string suffix = std::to_string(n);
+        name = cut(a + b, 64 - suffix.size()) + suffix;
+    }
+    return name;
+}
+
+void createRelationship(Database& db, const Relationship& r)
+{
+    asOneStatement(db, [&] { createRelationshipImpl(db, r); });
+}
+
+std::vector<Relationship> readRelationships(Database& db)
+{
+    std::vector<Relationship> out;
+    if (!db.hasTable(kRelationshipTable))
+        return out;
+    Table& rel = db.table(kRelationshipTable);
+    const RelationColumns rc = relationColumns(rel.def());
+    struct Part {
+        int64_t position;
+        std::string column, refColumn;
+    };
+    std::vector<std::vector<Part>> parts;
+    rel.scan([&](const std::vector<Value>& v, uint32_t) {
+        const std::string name = textAt(v, rc.name);
+        auto it = std::find_if(out.begin(), out.end(), [&](const Relationship& r) { return r.name == name; });
+        if (it == out.end()) {
+            Relationship r;
+            r.name = name;
+            r.referringTable = textAt(v, rc.object);
+            r.referencedTable = textAt(v, rc.refObject);
+            const uint32_t g = v[size_t(rc.grbit)].isNull() ? 0 : uint32_t(v[size_t(rc.grbit)].asInt());
+            r.enforced = !(g & kRelationNotEnforced);
+            r.cascadeUpdates = g & kRelationCascadeUpdates;
+            r.cascadeDeletes = g & kRelationCascadeDeletes;
+            r.oneToOne = g & kRelationOneToOne;
+            out.push_back(r);
+            parts.emplace_back();
+            it = out.end() - 1;
+        }
+        parts[size_t(it - out.begin())].push_back(
+            {v[size_t(rc.position)].isNull() ? 0 : v[size_t(rc.position)].asInt(), textAt(v, rc.column),
+             textAt(v, rc.refColumn)});
+        return true;
+    });
+    for (size_t i = 0; i < out.size(); ++i) {
+        std::stable_sort(parts[i].begin(), parts[i].end(),
+                         [](const Part& a, const Part& b) { return a.position < b.position; });
+        for (const Part& p : parts[i]) {
+            out[i].referringColumns.push_back(p.column);
+            out[i].referencedColumns.push_back(p.refColumn);
+        }
+    }
+    return out;
+}
+
+void dropRelationshipsOf(Database& db, const std::string& tableName)
+{
+    if (!db.hasTable(kRelationshipTable) || !db.hasTable(tableName))
+        return;
+    Table& rel = db.table(kRelationshipTable);
+    if (rel.rowCount() == 0)
+        return;
+    asOneStatement(db, [&] {
+        const std::string table = db.table(tableName).name();
+        const uint32_t page = db.table(tableName).def().page;
+        const RelationColumns rc = relationColumns(rel.def());
+        std::vector<std::pair<uint32_t, std::vector<Value>>> rows;
+        rel.scan([&](const std::vector<Value>& v, uint32_t ptr) {
+            if (sameName(textAt(v, rc.object), table) || sameName(textAt(v, rc.refObject), table))
+                rows.emplace_back(ptr, v);
+            return true;
+        });
+        for (const auto& [ptr, v] : rows)
+            rel.removeRow(ptr, v);
+        rel.flushHeader();
+        // The other tables' indexes that point at this one.
+        for (const auto& other : db.tableNames(true)) {
+            if (sameName(other, table))
+                continue;
+            for (;;) {
+                const TableDef& d = db.table(other).def();
+                auto it = std::find_if(d.logicalIndexes.begin(), d.logicalIndexes.end(), [&](const LogicalIndexDef& l) {
+                    return l.type == kLogicalIndexForeign && l.relatedTablePage == page;
+                });
+                if (it == d.logicalIndexes.end())
+                    break;
+                const LogicalIndexDef li = *it;
+                dropLinkedIndex(db, other, li);
+            }
+        }
+    });
+}
+
+}  // namespace jet
