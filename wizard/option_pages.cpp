@@ -307,11 +307,11 @@ OptionsPage::OptionsPage(QWidget* parent)
     options->addWidget(m_blobToText);
     options->addWidget(m_timeToText);
     // The schema beyond types, keys and rows; on for new jobs.
-    m_autonumber = makeCheck(this, "chkautonumber", QStringLiteral("AUTO_INCREMENT as AutoNumber"));
-    m_required = makeCheck(this, "chkrequired", QStringLiteral("NOT NULL as required"));
-    m_defaults = makeCheck(this, "chkdefaults", QStringLiteral("Column defaults"));
-    m_descriptions = makeCheck(this, "chkdescriptions", QStringLiteral("Comments as descriptions"));
-    m_relationships = makeCheck(this, "chkrelationships", QStringLiteral("Foreign keys as relationships"));
+    m_autonumber = makeCheck(this, "chkautonumber");
+    m_required = makeCheck(this, "chkrequired");
+    m_defaults = makeCheck(this, "chkdefaults");
+    m_descriptions = makeCheck(this, "chkdescriptions");
+    m_relationships = makeCheck(this, "chkrelationships");
     for (QCheckBox* box : {m_autonumber, m_required, m_defaults, m_descriptions, m_relationships}) {
         box->setChecked(true);
         options->addWidget(box);
@@ -484,6 +484,8 @@ void OptionsPage::setSwitches(bool tabledefonly, bool skipindex, bool blobtotext
 void OptionsPage::setTimeAsText(bool on)
 {
     m_timeToText->setChecked(on);
+}
+
 void OptionsPage::setSchemaOptions(bool autonumber, bool required, bool defaults, bool descriptions, bool relationships)
 {
     m_autonumber->setChecked(autonumber);

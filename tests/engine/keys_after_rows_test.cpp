@@ -51,7 +51,7 @@ TEST_P(KeysAfterRows, KeysAccessCannotMakeCostNoRow)
     const std::string log = lines.join('\n').toStdString();
     EXPECT_EQ(r.keysNotCreated, 2) << log;
     EXPECT_EQ(r.keysMadePlain, 2) << log;
-    EXPECT_EQ(r.failedTables, 1) << log;
+    EXPECT_EQ(r.failedTables, 0) << log;  // every row is there; the keys are counted apart
 
     // Rows first, then the key line naming every index that exists.
     ASSERT_GE(lines.size(), 8) << log;
@@ -147,7 +147,8 @@ TEST_P(KeysAfterRows, AStopBetweenKeysKeepsRowsAndKeysMade)
     EXPECT_TRUE(r.stopped);
     EXPECT_EQ(r.keysNotCreated, 1);
     EXPECT_EQ(f.log.lines(), (QStringList{"Create table s...Done", "", "Insert table s 3 Rows ...Done", "",
-                                          "Create keys of table s: PRIMARYs1... ", "Operation aborted", ""}));
+                                          "Create keys of table s: PRIMARYs1... ", "Operation aborted", "",
+                                          "Conversion was stopped, with 1 key not created: see the lines above"}));
     const std::string file = f.settings.accessfilename.toStdString();
     EXPECT_TRUE(jet::checkDatabase(file).ok());
     if (!readers::mdbtoolsAvailable())

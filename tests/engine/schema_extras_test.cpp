@@ -86,8 +86,12 @@ TEST_P(SchemaExtras, EveryOptionReachesTheFileAsAccessStoresIt)
     const std::string schema = readers::runProcess({"mdb-schema", "--not-null", "--comments", "--relations", "--no-indexes",
                                                     file, "mysql"})
                                    .out;
-    EXPECT_NE(schema.find("`name`\t\t\tvarchar (20) NOT NULL"), std::string::npos) << schema;
-    EXPECT_NE(schema.find("`code`\t\t\tvarchar (5) NOT NULL"), std::string::npos) << schema;
+    // Jet 4 gives utf8mb4 columns twice their characters in UTF-16 units.
+    const bool jet4 = GetParam() == 1;
+    EXPECT_NE(schema.find(jet4 ? "`name`\t\t\tvarchar (40) NOT NULL" : "`name`\t\t\tvarchar (20) NOT NULL"),
+              std::string::npos) << schema;
+    EXPECT_NE(schema.find(jet4 ? "`code`\t\t\tvarchar (10) NOT NULL" : "`code`\t\t\tvarchar (5) NOT NULL"),
+              std::string::npos) << schema;
     EXPECT_NE(schema.find("FOREIGN KEY (`parent_id`) REFERENCES `parent`(`id`) ON UPDATE CASCADE;"), std::string::npos)
         << schema;
     const std::string comments = readers::runProcess({"mdb-schema", "--comments", "-T", "parent", file, "postgres"}).out;

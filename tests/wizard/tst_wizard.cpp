@@ -742,7 +742,7 @@ private slots:
         for (int i = 0; i < 68; ++i)
             QCOMPARE(englishTable()[i].first, chineseTable()[i].first);
         QCOMPARE(englishTable().first().first, QString("Label1"));
-        QCOMPARE(englishTable()[47], qMakePair(QString("nullaccessname"), QString("Please input Access database name")));
+        QVERIFY(englishTable().contains(qMakePair(QString("nullaccessname"), QString("Please input Access database name"))));
         QCOMPARE(englishTable().last().first, QString("samelauncherpath"));
         // The other texts: the same keys in the same order, none left empty.
         QCOMPARE(englishOtherTexts().size(), chineseOtherTexts().size());
@@ -1032,7 +1032,7 @@ private slots:
         QVERIFY(!form().connecting());
         QVERIFY(!QApplication::overrideCursor());
         checkButtons(true, "Next >", true, true, true);
-        QCOMPARE(wiztest::control<QPushButton>(form(), "btcancel")->text(), QString("Close"));
+        QCOMPARE(plainCaption(wiztest::control<QPushButton>(form(), "btcancel")->text()), QString("Close"));
 
         // Usable again: a login to the real server goes through.
         WIZ_REQUIRE_MYSQL(m_env);
