@@ -297,28 +297,35 @@ OptionsPage::OptionsPage(QWidget* parent)
                                     {QStringLiteral("Overwrite"), QStringLiteral("Merge"), QStringLiteral("Skip")},
                                     Qt::Vertical, m_processTableItems);
     options->addWidget(m_processTable);
+    options->addStretch();
+    middle->addLayout(options, 1);
+    layout->addLayout(middle, 1);
+
+    // The switches in two columns under the list: the conversion's own on
+    // the left, the schema beyond types, keys and rows (on for new jobs) on
+    // the right.
     m_definitionsOnly = makeCheck(this, "chktabledefi");
     m_skipIndexes = makeCheck(this, "chkskipindex");
     m_blobToText = makeCheck(this, "chkblobtotext");
     m_timeToText = makeCheck(this, "chktimetotext");
-    options->addSpacing(4);
-    options->addWidget(m_definitionsOnly);
-    options->addWidget(m_skipIndexes);
-    options->addWidget(m_blobToText);
-    options->addWidget(m_timeToText);
-    // The schema beyond types, keys and rows; on for new jobs.
     m_autonumber = makeCheck(this, "chkautonumber");
     m_required = makeCheck(this, "chkrequired");
     m_defaults = makeCheck(this, "chkdefaults");
     m_descriptions = makeCheck(this, "chkdescriptions");
     m_relationships = makeCheck(this, "chkrelationships");
+    auto* switches = new QGridLayout;
+    switches->setVerticalSpacing(2);
+    switches->setHorizontalSpacing(10);
+    int row = 0;
+    for (QCheckBox* box : {m_definitionsOnly, m_skipIndexes, m_blobToText, m_timeToText})
+        switches->addWidget(box, row++, 0);
+    row = 0;
     for (QCheckBox* box : {m_autonumber, m_required, m_defaults, m_descriptions, m_relationships}) {
         box->setChecked(true);
-        options->addWidget(box);
+        switches->addWidget(box, row++, 1);
     }
-    options->addStretch();
-    middle->addLayout(options, 1);
-    layout->addLayout(middle, 1);
+    switches->setColumnStretch(1, 1);
+    layout->addLayout(switches);
 
     auto* target = new QGridLayout;
     target->setVerticalSpacing(4);
