@@ -2,7 +2,7 @@
 // Jet 4 and a new Jet 3 file through the row-set interface the converter
 // uses, committing every 5000 rows, and prints speed, memory and density.
 #include "jet/data_page.h"
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/pager.h"
 #include "jet/row_set.h"
 #include "jet/statement.h"
@@ -65,8 +65,8 @@ static void run(Version v, long rows, const std::string& path, long batch)
     auto pages = t.dataPages();
     uint64_t used = 0;
     for (uint32_t p : pages) {
-        used += f.pageSize - data_page::freeSpace(f, db->pager().read(p));
-        db->pager().trimClean();
+        used += f.pageSize - data_page::freeSpace(f, internals(*db).pager().read(p));
+        internals(*db).pager().trimClean();
     }
     double fill = pages.empty() ? 0 : double(used) / (double(pages.size()) * f.pageSize);
     auto size = std::filesystem::file_size(path);

@@ -6,7 +6,7 @@
 // the transaction grows large), then builds an index, and prints per kind of
 // work the commits, the pages they wrote, the longest window and the share of
 // the run's time that lies inside windows (the chance a random kill hits one).
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/pager.h"
 #include "jet/statement.h"
 #include "jet/table.h"
@@ -56,7 +56,7 @@ void run(Version v, long rows, const std::string& path)
     execute(*db, "Create table [long] ([id] int , [t] memo)");
     execute(*db, "alter table [long]  add constraint [pk] primary key ([id])");
     execute(*db, "Create table [short] ([id] int , [s] text(40) , [d] double)");
-    Pager& pager = db->pager();
+    Pager& pager = internals(*db).pager();
     const std::string text(5600, 'x');
 
     auto append = [&](const char* table, long count, auto row) {

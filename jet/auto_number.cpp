@@ -1,6 +1,6 @@
 #include "jet/auto_number.h"
 
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/text_codec.h"
 
@@ -41,7 +41,7 @@ void makeAutoNumber(Database& db, const std::string& tableName, const std::strin
         TableDef& d = table.mutableDef();
         d.columns[slot].flags |= kColAutoNumber;
         d.nextAutoNumber = last;
-        db.updateTableDef(table);
+        internals(db).updateTableDef(table);
         if (!outer)
             db.commit();
         else

@@ -81,31 +81,21 @@ public:
     // bounds the memory the pending changes take.
     void statementDone();
 
-    // ---- Internal to jet/ (tables, indexes, the template builder) and to
-    // ferrowane-mdb and the tests of jet/: callers of the engine use
-    // only what stands above, with tables, row sets and prepared rows.
-
-    Pager& pager() { return *pager_; }
-    // Page allocation for every structure of the file.
-    uint32_t allocatePage();
-    // Marks a page free again.
-    void freePage(uint32_t page);
-    // Adds a row to a page of usage-map rows; returns its row pointer.
-    uint32_t addMapRow(uint32_t& mapPage, const std::vector<uint8_t>& row);
-
-    const std::vector<CatalogEntry>& catalog();
-
-    // Rewrites a table's definition pages from table.def() (after its
-    // indexes changed, for example).
-    void updateTableDef(Table& table);
-    void updateTableDef(const std::string& table, const TableDef& def);
-    // The bytes of a table definition spread over its pages.
-    std::vector<uint8_t> readDefinition(uint32_t page);
-
     // Checks a table name against Access's rules; throws "invalid name".
     static void checkName(const std::string& name, const char* what);
 
 private:
+    // Reached from outside the class only through DatabaseInternals
+    // (database_int.h).
+    Pager& pager() { return *pager_; }
+    uint32_t allocatePage();
+    void freePage(uint32_t page);
+    uint32_t addMapRow(uint32_t& mapPage, const std::vector<uint8_t>& row);
+    const std::vector<CatalogEntry>& catalog();
+    void updateTableDef(Table& table);
+    void updateTableDef(const std::string& table, const TableDef& def);
+    std::vector<uint8_t> readDefinition(uint32_t page);
+
     Database() = default;
     void loadCatalog();
     void createTableImpl(const std::string& name, const std::vector<ColumnSpec>& columns);
@@ -116,6 +106,7 @@ private:
     void buildTemplate(Version version);
     Table& openTable(const CatalogEntry& e);
     friend class Table;
+    friend class DatabaseInternals;
     friend struct TemplateBuilder;
 
     std::unique_ptr<Pager> pager_;

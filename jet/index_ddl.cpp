@@ -1,3 +1,4 @@
+#include "jet/database_int.h"
 #include "jet/index_ddl.h"
 
 #include "jet/data_page.h"
@@ -46,9 +47,9 @@ std::vector<std::uint8_t> storedRow(Database& db, std::uint32_t rowPointer)
 {
     const Format& f = db.format();
     for (int hop = 0; hop < 4; ++hop) {
-        const std::uint8_t* page = db.pager().read(rowPointer >> 8);
+        const std::uint8_t* page = internals(db).pager().read(rowPointer >> 8);
         std::uint16_t raw = data_page::rowOffsetRaw(f, page, std::uint16_t(rowPointer & 0xFF));
-        std::vector<std::uint8_t> bytes = readRowAt(db.pager(), f, rowPointer);
+        std::vector<std::uint8_t> bytes = readRowAt(internals(db).pager(), f, rowPointer);
         if (!(raw & kRowOverflow))
             return bytes;
         if (bytes.size() < 4)
@@ -326,7 +327,7 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
 
     if (shared == def.physicalIndexes.size()) {
         std::uint32_t mapPage = def.ownedMap >> 8;
-        phys.usageMap = db.addMapRow(mapPage, UsageMap::emptyRow(f));
+        phys.usageMap = internals(db).addMapRow(mapPage, UsageMap::emptyRow(f));
         IndexStore store(db, phys.usageMap);
         phys.firstPage = IndexTree::createEmpty(store, def.page);
         IndexTree tree(store, def.page, phys.firstPage, spec.name);
@@ -350,7 +351,7 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
         li.cascadeDeletes = fk.cascadeDeletes ? 1 : 0;
     }
     def.logicalIndexes.push_back(li);
-    db.updateTableDef(table.name(), def);
+    internals(db).updateTableDef(table.name(), def);
 }
 
 void dropIndexImpl(Database& db, const std::string& tableName, const std::string& name)
@@ -379,7 +380,7 @@ void dropIndexImpl(Database& db, const std::string& tableName, const std::string
             if (l.physicalIndex > phys)
                 --l.physicalIndex;
     }
-    db.updateTableDef(table.name(), def);
+    internals(db).updateTableDef(table.name(), def);
 }
 
 // ---------------------------------------------------------------------------

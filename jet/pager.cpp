@@ -67,26 +67,14 @@
 // 10. Creating a file removes any journal under its name; the new file's
 //     contents and name are flushed before it is used.
 //
-// ---- The journal file --------------------------------------------------------
-//
-//   header, 64 bytes: "FWJRNL02", page size, original page count, the
-//     transaction's number, device, inode, original length in bytes, hash of
-//     page 0, 4 bytes unused, checksum of the bytes before it
-//   records from byte 64, each ending in a checksum seeded with the
-//     transaction's number (an earlier transaction's records further on in
-//     the file never match):
-//     original  1, page number, the page's bytes as the last commit left them
-//     spilled   3, page number, the page's bytes in the open transaction
-//               (rewritten in place when the page spills again; recovery
-//               skips them: the file never holds them before the commit)
-//     written   2, count, count x (page number, hash of the bytes written),
-//               the last record, written by commit just before the header
+// The journal file's layout is in journal_format.h.
 
 #include "jet/pager.h"
 
 #include "jet/bytes.h"
 #include "jet/error.h"
 #include "jet/file_io.h"
+#include "jet/journal_format.h"
 
 #include <algorithm>
 #include <chrono>
@@ -97,112 +85,10 @@
 
 namespace jet {
 
-// A journal as read back: its header and where its records are.
-struct JournalImage {
-    uint32_t pageSize = 0;
-    uint32_t originalCount = 0;
-    uint32_t nonce = 0;
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    uint64_t originalSize = 0;
-    uint64_t page0Hash = 0;
-    struct Original {
-        uint32_t page;
-        uint64_t offset; // of the page's bytes in the journal
-        uint64_t hash;
-    };
-    std::vector<Original> originals;                            // the first of each page
-    std::unordered_map<uint32_t, std::vector<uint64_t>> written; // page -> hashes written
-};
-
 namespace {
 
-constexpr char kJournalMagic[8] = {'F', 'W', 'J', 'R', 'N', 'L', '0', '2'};
-constexpr size_t kJournalHeader = 64;
-constexpr uint32_t kRecordOriginal = 1;
-constexpr uint32_t kRecordWritten = 2;
-constexpr uint32_t kRecordSpilled = 3;
 // Linking pages at most this far apart are written in one call.
 constexpr uint32_t kLinkGap = 32;
-
-uint32_t checksum(const uint8_t* data, size_t n, uint32_t seed)
-{
-    uint32_t h = 2166136261u ^ seed;
-    for (size_t i = 0; i < n; ++i)
-        h = (h ^ data[i]) * 16777619u;
-    return h;
-}
-
-// Names a page's contents (not against an adversary): 8 bytes a step.
-uint64_t pageHash(const uint8_t* data, size_t n)
-{
-    uint64_t h = 14695981039346656037ull;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, data + i, 8);
-        h = (h ^ w) * 1099511628211ull;
-        h ^= h >> 29;
-    }
-    for (; i < n; ++i)
-        h = (h ^ data[i]) * 1099511628211ull;
-    return h;
-}
-
-enum class JournalState {
-    Empty,   // cleared, or cut before its first flush: the file was never touched
-    Foreign, // not a journal this engine wrote: never applied
-    Hot,     // a transaction to undo, if it belongs to the file
-};
-
-JournalState readJournal(int jfd, JournalImage& j)
-{
-    uint8_t head[kJournalHeader] = {};
-    long long n = readUpTo(jfd, head, kJournalHeader, 0);
-    if (n <= 0 || std::all_of(head, head + n, [](uint8_t b) { return b == 0; }))
-        return JournalState::Empty;
-    if (size_t(n) < 8 || std::memcmp(head, kJournalMagic, 8) != 0)
-        return JournalState::Foreign;
-    if (size_t(n) < kJournalHeader)
-        return JournalState::Empty;
-    j.nonce = get32(head + 16);
-    if (get32(head + 60) != checksum(head, 60, j.nonce))
-        return JournalState::Empty;
-    j.pageSize = get32(head + 8);
-    j.originalCount = get32(head + 12);
-    j.device = get64(head + 20);
-    j.inode = get64(head + 28);
-    j.originalSize = get64(head + 36);
-    j.page0Hash = get64(head + 44);
-    if (j.pageSize != 2048 && j.pageSize != 4096)
-        return JournalState::Foreign;
-
-    uint64_t off = kJournalHeader;
-    std::vector<uint8_t> rec(8 + j.pageSize + 4);
-    std::unordered_set<uint32_t> seen;
-    while (readAll(jfd, rec.data(), 8, off)) {
-        uint32_t kind = get32(rec.data());
-        uint32_t arg = get32(rec.data() + 4);
-        size_t size = kind == kRecordOriginal || kind == kRecordSpilled ? 8 + j.pageSize + 4
-                      : kind == kRecordWritten && arg <= (1u << 20) ? 8 + 12 * size_t(arg) + 4
-                                                                   : 0;
-        if (size == 0)
-            break;
-        rec.resize(std::max(rec.size(), size));
-        if (!readAll(jfd, rec.data(), size, off) ||
-            get32(rec.data() + size - 4) != checksum(rec.data(), size - 4, j.nonce))
-            break;
-        if (kind == kRecordOriginal) {
-            if (seen.insert(arg).second)
-                j.originals.push_back({arg, off + 8, pageHash(rec.data() + 8, j.pageSize)});
-        } else if (kind == kRecordWritten) {
-            for (uint32_t i = 0; i < arg; ++i)
-                j.written[get32(rec.data() + 8 + 12 * i)].push_back(get64(rec.data() + 12 + 12 * i));
-        }
-        off += size;
-    }
-    return JournalState::Hot;
-}
 
 } // namespace
 

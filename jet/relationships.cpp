@@ -1,6 +1,6 @@
 #include "jet/relationships.h"
 
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/index_ddl.h"
 #include "jet/row_key.h"
@@ -263,7 +263,7 @@ void dropLinkedIndex(Database& db, const std::string& tableName, const LogicalIn
             }
         }
         if (changed)
-            db.updateTableDef(other, d);
+            internals(db).updateTableDef(other, d);
     }
 }
 

@@ -1,7 +1,7 @@
 // Appending rows to one table through the row set of a query.
 #include "jet/row_set.h"
 
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/field_codec.h"
 #include "jet/pager.h"
@@ -88,7 +88,7 @@ void RowSet::post()
     } catch (...) {
         // Outside a transaction a refused row must not leave its first
         // pages for the next commit.
-        if (!db_.inTransaction() && db_.pager().dirty()) {
+        if (!db_.inTransaction() && internals(db_).pager().dirty()) {
             try {
                 db_.rollback();
             } catch (...) {

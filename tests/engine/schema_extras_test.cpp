@@ -101,8 +101,9 @@ TEST_P(SchemaExtras, EveryOptionReachesTheFileAsAccessStoresIt)
     auto db = jet::Database::open(file, false);
     const auto maps = jet::readTableProperties(*db, "parent");
     for (const auto& m : maps)
-        if (m.name == "code" || m.name == "name")
+        if (m.name == "code" || m.name == "name") {
             EXPECT_EQ(m.find(jet::kPropAllowZeroLength)->value.asBool(), m.name == "code");
+        }
 }
 
 TEST_P(SchemaExtras, AJobWithoutTheOptionsWritesNoneOfIt)

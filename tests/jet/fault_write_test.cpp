@@ -2,7 +2,7 @@
 // transaction, and a folder without room for the journal. The file must
 // keep its last commit, open cleanly and read in other readers.
 #include "jet/checker.h"
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/pager.h"
 #include "jet/row_set.h"
@@ -80,11 +80,11 @@ TEST(SizeLimit, FailedCreateTableLeavesNothingBehind)
     auto db = Database::open(path);
     execute(*db, "Create table [T] ([a] int , [m] memo)");
     // Room for the definition page but not for its usage-map page.
-    db->pager().setMaxFileSize(uint64_t(db->pager().pageCount() + 1) * db->pager().pageSize());
+    internals(*db).pager().setMaxFileSize(uint64_t(internals(*db).pager().pageCount() + 1) * internals(*db).pager().pageSize());
     EXPECT_THROW(execute(*db, "Create table [U] ([a] int , [m] memo)"), Error);
-    EXPECT_FALSE(db->pager().dirty());
+    EXPECT_FALSE(internals(*db).pager().dirty());
     EXPECT_FALSE(db->hasTable("U"));
-    db->pager().setMaxFileSize(1ull << 31);
+    internals(*db).pager().setMaxFileSize(1ull << 31);
     auto rs = openQuery(*db, "select * from [T] where 1=0");
     appendRows(*rs, 0, 3, 10);
     db.reset();

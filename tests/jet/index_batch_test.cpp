@@ -4,7 +4,7 @@
 // composite keys, a process that ends without committing. Real files of
 // both formats; our check and the independent readers judge the result.
 #include "jet/checker.h"
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/index_ddl.h"
 #include "jet/index_store.h"
@@ -83,8 +83,9 @@ void expectCheckPasses(const std::string& path)
 
 void expectReadersSeeRows(const std::string& path, const std::string& table, std::size_t rows)
 {
-    if (readers::mdbtoolsAvailable())
+    if (readers::mdbtoolsAvailable()) {
         EXPECT_EQ(readers::mdbExport(path, table).rows.size(), rows);
+    }
     if (readers::mdbReaderAvailable()) {
         readers::ReaderResult r = readers::mdbReader(path, {table});
         ASSERT_NE(r.find(table), nullptr);
@@ -331,7 +332,7 @@ TEST_P(IndexBatch, SizeLimitRefusesRowsBeforeWaitingEntriesRunOutOfRoom)
     {
         auto db = Database::open(path());
         makeTable(*db);
-        db->pager().setMaxFileSize(std::uint64_t(db->pager().pageCount() + 120) * db->pager().pageSize());
+        internals(*db).pager().setMaxFileSize(std::uint64_t(internals(*db).pager().pageCount() + 120) * internals(*db).pager().pageSize());
         Table& t = db->table("t");
         std::vector<int> ids(20000);
         std::iota(ids.begin(), ids.end(), 0);

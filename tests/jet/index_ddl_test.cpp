@@ -149,8 +149,9 @@ TEST_P(IndexDdl, KeysMadeAfterLoadingRowsThenKeptCurrent)
     }
     expectCheckPasses(file.path());
     // The independent readers still read every row of the indexed table.
-    if (readers::mdbtoolsAvailable())
+    if (readers::mdbtoolsAvailable()) {
         EXPECT_EQ(readers::mdbExport(file.path(), "orders").rows.size(), 7000u);
+    }
     if (readers::mdbReaderAvailable()) {
         readers::ReaderResult r = readers::mdbReader(file.path(), {"orders"});
         ASSERT_NE(r.find("orders"), nullptr);

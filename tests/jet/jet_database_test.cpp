@@ -154,8 +154,9 @@ TEST_P(BothFormats, EveryTypeAndEdgeValueReadsBack)
         }
         EXPECT_THROW(rs->setField("x", Value::text(std::string(256, 'a'))), Error);
         EXPECT_THROW(rs->setField("nope", Value::integer(1)), Error);
-        if (!jet4)
+        if (!jet4) {
             EXPECT_THROW(rs->setField("x", Value::text("\xE6\x97\xA5")), Error); // not in code page 1252
+        }
         rs->cancel();
         db->commit();
     }
@@ -205,8 +206,9 @@ TEST_P(BothFormats, EveryTypeAndEdgeValueReadsBack)
     EXPECT_TRUE(rows[3][col("y")].asBool());
     EXPECT_FALSE(rows[2][col("y")].asBool());
     for (size_t i = 1; i < rows[4].size(); ++i)
-        if (t.def().columnsInOrder()[i]->type != ColumnType::Boolean)
+        if (t.def().columnsInOrder()[i]->type != ColumnType::Boolean) {
             EXPECT_TRUE(rows[4][i].isNull()) << i;
+        }
 
     if (readers::mdbtoolsAvailable()) {
         auto ex = readers::mdbExport(path, "All Types");
@@ -271,8 +273,9 @@ TEST_P(BothFormats, StatementsAndErrors)
     EXPECT_EQ(db->table("MSysACEs").rowCount(), 16u);
     execute(*db, "Create table [T1] ([a] int)");
     EXPECT_EQ(db->tableNames(), std::vector<std::string>{"T1"});
-    if (readers::mdbtoolsAvailable())
+    if (readers::mdbtoolsAvailable()) {
         EXPECT_EQ(readers::mdbTables(path), std::vector<std::string>{"T1"});
+    }
     db.reset();
     auto report = checkDatabase(path);
     EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
@@ -325,8 +328,9 @@ TEST(Fixtures, AppendToAccessMadeTables)
         auto db = Database::open(path, false);
         for (const auto& [name, n] : before) {
             EXPECT_EQ(db->table(name).readAll().size(), n) << name;
-            if (readers::mdbtoolsAvailable())
+            if (readers::mdbtoolsAvailable()) {
                 EXPECT_EQ(readers::mdbExport(path, name).rows.size(), n) << name;
+            }
         }
     }
 }
@@ -424,8 +428,9 @@ TEST(Files, KilledWriterLeavesACommittedState)
         db.reset();
         auto report = checkDatabase(path);
         EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
-        if (readers::mdbtoolsAvailable())
+        if (readers::mdbtoolsAvailable()) {
             EXPECT_EQ(readers::mdbExport(path, "T").rows.size(), n);
+        }
     }
 }
 
@@ -470,8 +475,9 @@ TEST(Fixtures, AppendToIndexedAccessTables)
         auto db = Database::open(path, false);
         for (const auto& [name, n] : expected) {
             EXPECT_EQ(db->table(name).readAll().size(), n) << name;
-            if (readers::mdbtoolsAvailable())
+            if (readers::mdbtoolsAvailable()) {
                 EXPECT_EQ(readers::mdbExport(path, name).rows.size(), n) << name;
+            }
         }
     }
 }

@@ -3,7 +3,7 @@
 // writer, commits that fail on a full disk or the system's file-size limit,
 // counters, conversions of source values.
 #include "jet/checker.h"
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/pager.h"
 #include "jet/row_set.h"
@@ -53,7 +53,7 @@ TEST(Limits, FullFileEndsTheWriteAndStaysValid)
     {
         auto db = Database::open(path);
         execute(*db, "Create table [T] ([a] int , [m] memo)");
-        db->pager().setMaxFileSize(uint64_t(db->pager().pageCount() + 40) * db->pager().pageSize());
+        internals(*db).pager().setMaxFileSize(uint64_t(internals(*db).pager().pageCount() + 40) * internals(*db).pager().pageSize());
         auto rs = openQuery(*db, "select * from [T] where 1=0");
         db->begin();
         try {
@@ -73,8 +73,9 @@ TEST(Limits, FullFileEndsTheWriteAndStaysValid)
     EXPECT_GT(posted, 10u);
     auto db = Database::open(path, false);
     EXPECT_EQ(db->table("T").readAll().size(), posted);
-    if (readers::mdbtoolsAvailable())
+    if (readers::mdbtoolsAvailable()) {
         EXPECT_EQ(readers::mdbExport(path, "T").rows.size(), posted);
+    }
 }
 
 TEST(Journal, ReadersSeeTheLastCommitAndTheNextWriterRestoresIt)
@@ -208,8 +209,9 @@ TEST(Definitions, WideTableSpansSeveralPages)
         ASSERT_EQ(rows.size(), 3u);
         EXPECT_EQ(rows[2][254].asInt(), 254 * 2);
         EXPECT_EQ(rows[2][253].str(), "v2");
-        if (readers::mdbtoolsAvailable())
+        if (readers::mdbtoolsAvailable()) {
             EXPECT_EQ(readers::mdbExport(path, "Wide").rows.size(), 3u);
+        }
         if (readers::mdbReaderAvailable()) {
             auto r = readers::mdbReader(path, {"Wide"});
             ASSERT_NE(r.find("Wide"), nullptr);
@@ -416,8 +418,9 @@ void expectLastCommit(const std::string& path, int committed)
     EXPECT_FALSE(fs::exists(path + "-journal"));
     auto report = checkDatabase(path);
     EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
-    if (readers::mdbtoolsAvailable())
+    if (readers::mdbtoolsAvailable()) {
         EXPECT_EQ(int(readers::mdbExport(path, "T").rows.size()), committed);
+    }
     if (readers::mdbReaderAvailable()) {
         auto r = readers::mdbReader(path, {"T"});
         ASSERT_NE(r.find("T"), nullptr);
@@ -556,7 +559,7 @@ TEST_P(FailedWrites, FormatLimitEndsAWriteAndFreedPagesGoOnUnderIt)
     std::string message;
     {
         auto db = Database::open(path);
-        db->pager().setMaxFileSize(limit);
+        internals(*db).pager().setMaxFileSize(limit);
         Table& t = db->table("T");
         while (message.empty()) {
             try {
@@ -572,16 +575,16 @@ TEST_P(FailedWrites, FormatLimitEndsAWriteAndFreedPagesGoOnUnderIt)
         }
         EXPECT_NE(message.find("size limit"), std::string::npos) << message;
         EXPECT_EQ(int(t.readAll().size()), committed);
-        EXPECT_LE(db->pager().pageCount() * uint64_t(db->pager().pageSize()), limit);
+        EXPECT_LE(internals(*db).pager().pageCount() * uint64_t(internals(*db).pager().pageSize()), limit);
         // The old table's pages take the next rows without growing the file.
         execute(*db, "drop table [Old]");
-        uint32_t pages = db->pager().pageCount();
+        uint32_t pages = internals(*db).pager().pageCount();
         db->begin();
         for (int i = 0; i < 100; ++i)
             t.append({Value::integer(committed + i), Value::text("y"), Value::text(std::string(800, 'y'))});
         db->commit();
         committed += 100;
-        EXPECT_EQ(db->pager().pageCount(), pages);
+        EXPECT_EQ(internals(*db).pager().pageCount(), pages);
     }
     EXPECT_GT(committed, 125);
     expectLastCommit(path, committed);
@@ -611,8 +614,8 @@ TEST(Errors, KindsTellWhatFailed)
     EXPECT_EQ(kindOf([&] { execute(*db, "Create table [T] ([a] int)"); }), ErrorKind::Constraint);
     EXPECT_EQ(kindOf([&] { execute(*db, "Create tabel [U]"); }), ErrorKind::Invalid);
     EXPECT_EQ(kindOf([&] { Database::open(path); }), ErrorKind::Busy);
-    db->pager().setMaxFileSize(uint64_t(db->pager().pageCount()) * db->pager().pageSize());
-    EXPECT_EQ(kindOf([&] { db->pager().ensureRoom(1); }), ErrorKind::Full);
+    internals(*db).pager().setMaxFileSize(uint64_t(internals(*db).pager().pageCount()) * internals(*db).pager().pageSize());
+    EXPECT_EQ(kindOf([&] { internals(*db).pager().ensureRoom(1); }), ErrorKind::Full);
     EXPECT_EQ(kindOf([&] { Database::open(junk, false); }), ErrorKind::Unsupported);
     EXPECT_EQ(kindOf([&] { Database::open(s.dir + "/missing.mdb", false); }), ErrorKind::Io);
 }

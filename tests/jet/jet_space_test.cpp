@@ -4,7 +4,7 @@
 #include "jet/bytes.h"
 #include "jet/checker.h"
 #include "jet/data_page.h"
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/pager.h"
 #include "jet/statement.h"
@@ -75,15 +75,16 @@ uint64_t sizeOf(const std::string& path) { return fs::file_size(path); }
 // Kind of the global map row: 0 inline, 1 reference.
 int globalMapKind(Database& db)
 {
-    const uint8_t* p1 = db.pager().read(1);
+    const uint8_t* p1 = internals(db).pager().read(1);
     return p1[data_page::rowBounds(db.format(), p1, 0).first];
 }
 
 void expectReadersSee(const std::string& path, const std::map<std::string, size_t>& counts)
 {
-    if (readers::mdbtoolsAvailable())
+    if (readers::mdbtoolsAvailable()) {
         for (const auto& [name, n] : counts)
             EXPECT_EQ(readers::mdbExport(path, name).rows.size(), n) << "mdb-export " << name;
+    }
     if (readers::mdbReaderAvailable()) {
         std::vector<std::string> names;
         for (const auto& [name, n] : counts)
@@ -111,12 +112,13 @@ TEST_P(SpaceBoth, TemplateHasTheSizeOfANewAccessFile)
     EXPECT_CLEAN(path);
     {
         auto db = Database::open(path);
-        EXPECT_EQ(db->pager().pageCount(), jet4 ? 16u : 20u);
+        EXPECT_EQ(internals(*db).pager().pageCount(), jet4 ? 16u : 20u);
         execute(*db, "Create table [T] ([a] long, [b] text(20))");
         // The free pages at the end of the Access 97 file come first.
         uint32_t tdef = db->table("T").def().page;
-        if (!jet4)
+        if (!jet4) {
             EXPECT_EQ(tdef, 18u);
+        }
         Table& t = db->table("T");
         for (int i = 0; i < 500; ++i)
             t.append({Value::integer(i), Value::text("x" + std::to_string(i))});
@@ -172,7 +174,7 @@ TEST_P(SpaceBoth, FreePagesStayFreeOnceTheFileOutgrowsTheMapWindow)
         createFilled(*db, "Small", 300, 1);
         EXPECT_EQ(globalMapKind(*db), 0);
         createFilled(*db, "Big", 9000, 2);
-        EXPECT_GT(db->pager().pageCount(), GetParam() == Version::Jet4 ? 512u : 1024u);
+        EXPECT_GT(internals(*db).pager().pageCount(), GetParam() == Version::Jet4 ? 512u : 1024u);
         EXPECT_EQ(globalMapKind(*db), 1);
         execute(*db, "drop table [Small]");
         grown = sizeOf(path);
@@ -274,9 +276,9 @@ TEST(SpaceFixtures, DroppedTablesOfAccessFilesAreReused)
             ReaderCounts seen = readerCounts(path, names);
             {
                 auto db = Database::open(path);
-                pagesBefore = db->pager().pageCount();
+                pagesBefore = internals(*db).pager().pageCount();
                 execute(*db, "drop table [" + names[0] + "]");
-                EXPECT_EQ(db->pager().pageCount(), pagesBefore) << path;
+                EXPECT_EQ(internals(*db).pager().pageCount(), pagesBefore) << path;
                 createFilled(*db, "Reused", 40, 5);
                 // Its definition took a page that was free.
                 EXPECT_LT(db->table("Reused").def().page, pagesBefore) << path;
@@ -296,10 +298,12 @@ TEST(SpaceFixtures, DroppedTablesOfAccessFilesAreReused)
             names.push_back("Reused");
             ReaderCounts after = readerCounts(path, names);
             for (const auto& n : names) {
-                if (readers::mdbtoolsAvailable())
+                if (readers::mdbtoolsAvailable()) {
                     EXPECT_EQ(after.mdbtools[n], n == "Reused" ? 40 : seen.mdbtools[n]) << path << " mdb-export " << n;
-                if (readers::mdbReaderAvailable())
+                }
+                if (readers::mdbReaderAvailable()) {
                     EXPECT_EQ(after.mdbReader[n], n == "Reused" ? 40 : seen.mdbReader[n]) << path << " mdb-reader " << n;
+                }
             }
         }
     EXPECT_GT(tried, 15);
@@ -365,8 +369,9 @@ TEST(SpaceKill, KilledWhileReusingPagesLeavesACommittedState)
             EXPECT_EQ(db->table(name).readAll().size(), 200u) << "round " << round;
         }
         EXPECT_CLEAN(path);
-        if (readers::mdbtoolsAvailable())
+        if (readers::mdbtoolsAvailable()) {
             EXPECT_EQ(readers::mdbExport(path, name).rows.size(), 200u) << "round " << round;
+        }
     }
     EXPECT_GT(advanced, 0) << "no writer got past its first drop";
 }

@@ -3,7 +3,7 @@
 // written for (a file created anew, changed by another program, reached by
 // another name), never through a planted symbolic link.
 #include "jet/checker.h"
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/pager.h"
 #include "jet/statement.h"
@@ -69,7 +69,7 @@ void crashInATransaction(const std::string& path, Crash when)
     pid_t pid = fork();
     if (pid == 0) {
         auto db = Database::open(path);
-        db->pager().setCacheCap(64);
+        internals(*db).pager().setCacheCap(64);
         Table& t = db->table("T");
         db->begin();
         for (int i = 0; i < 1000000; ++i) {
@@ -77,7 +77,7 @@ void crashInATransaction(const std::string& path, Crash when)
             db->statementDone();
             if (when == Crash::Early || (when == Crash::Spilled && i % 100 == 0 && fs::file_size(journal) > 200 * 4096))
                 break;
-            if (when == Crash::InCommit && db->pager().pendingPages() > 24) {
+            if (when == Crash::InCommit && internals(*db).pager().pendingPages() > 24) {
                 struct rlimit rl;
                 rl.rlim_cur = rl.rlim_max = before.size() + 8 * 4096;
                 if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
@@ -275,8 +275,9 @@ TEST(JournalSafety, ReadersFindTheLastCommitWheneverAWriterDies)
         const std::string path = s.dir + "/d" + std::to_string(int(when)) + ".mdb";
         createWithOneRow(path);
         crashInATransaction(path, when);
-        if (readers::mdbtoolsAvailable())
+        if (readers::mdbtoolsAvailable()) {
             EXPECT_EQ(readers::mdbExport(path, "T").rows.size(), 1u);
+        }
         if (readers::mdbReaderAvailable()) {
             auto r = readers::mdbReader(path, {"T"});
             ASSERT_NE(r.find("T"), nullptr);

@@ -504,11 +504,13 @@ void expectSameThroughReaders(const std::string& file, const Edge& e, bool jet4)
                 // part; mdbtools shows none before that day.
                 bool early = *want < "1899-12-30";
                 bool timed = want->substr(11) != "00:00:00";
-                if (!(early && timed))
+                if (!(early && timed)) {
                     EXPECT_EQ(readers::isoToTsvDate(*a), *want);
+                }
                 // ... nor after about the year 4600.
-                if (!early && *want < "4000")
+                if (!early && *want < "4000") {
                     EXPECT_EQ(b, want);
+                }
             } else if (jet4 && c == 8) {
                 EXPECT_EQ(normalizeDecimal(*a), normalizeDecimal(*want));
                 ASSERT_TRUE(b);
@@ -677,10 +679,12 @@ TEST(MdbToolImport, AKilledImportShowsReadersTheOldFile)
     ASSERT_GT(std::filesystem::file_size(journal), 8u << 20) << "the import never outgrew the page cache";
 
     EXPECT_TRUE(bytes(db) == before);
-    if (readers::mdbtoolsAvailable())
+    if (readers::mdbtoolsAvailable()) {
         EXPECT_EQ(readers::mdbExport(db, "T").rows.size(), 2u);
-    if (readers::mdbReaderAvailable())
+    }
+    if (readers::mdbReaderAvailable()) {
         EXPECT_EQ(readers::mdbReader(db, {"T"}).find("T")->rows.size(), 2u);
+    }
     EXPECT_EQ(tool({"check", db}).code, kExitOk);
     EXPECT_EQ(tool({"dump", db, "T"}).out, "1\tkept\n2\talso kept\n");
 }

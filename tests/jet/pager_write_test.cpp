@@ -1,7 +1,7 @@
 // Commits that write long runs of consecutive pages: the write is split into
 // several vectored calls and every page must still land at its own offset.
 #include "jet/checker.h"
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/pager.h"
 #include "jet/row_set.h"
 #include "jet/statement.h"
@@ -33,7 +33,7 @@ void writeAndReadBack(Version version, int rows)
     {
         auto db = Database::open(path.string());
         execute(*db, "Create table [T] ([a] int , [m] memo)");
-        pagesBefore = db->pager().pageCount();
+        pagesBefore = internals(*db).pager().pageCount();
         auto rs = openQuery(*db, "select * from [T] where 1=0");
         db->begin();
         for (int i = 0; i < rows; ++i) {
@@ -43,7 +43,7 @@ void writeAndReadBack(Version version, int rows)
             rs->post();
         }
         db->commit();
-        pagesAfter = db->pager().pageCount();
+        pagesAfter = internals(*db).pager().pageCount();
     }
     // More new pages than one vectored write takes.
     EXPECT_GT(pagesAfter - pagesBefore, 1100u);
