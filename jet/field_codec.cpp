@@ -22,26 +22,6 @@ namespace {
     throw Error("The value for column '" + c.name + "' " + why);
 }
 
-const char* typeName(ColumnType t)
-{
-    switch (t) {
-    case ColumnType::Boolean: return "Yes/No";
-    case ColumnType::Byte: return "Byte";
-    case ColumnType::Integer: return "Integer";
-    case ColumnType::Long: return "Long";
-    case ColumnType::Currency: return "Currency";
-    case ColumnType::Single: return "Single";
-    case ColumnType::Double: return "Double";
-    case ColumnType::DateTime: return "Date/Time";
-    case ColumnType::Binary: return "Binary";
-    case ColumnType::Text: return "Text";
-    case ColumnType::Ole: return "OLE Object";
-    case ColumnType::Memo: return "Memo";
-    case ColumnType::Guid: return "GUID";
-    case ColumnType::Numeric: return "Decimal";
-    }
-    return "unknown";
-}
 
 std::string trim(const std::string& s)
 {
@@ -475,7 +455,7 @@ Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Fiel
     if (v.isNull())
         return out;
     auto mismatch = [&]() -> void {
-        cannotHold(c, "cannot be stored in a " + std::string(typeName(c.type)) + " column");
+        cannotHold(c, "cannot be stored in a " + std::string(columnTypeName(c.type)) + " column");
     };
     switch (c.type) {
     case ColumnType::Boolean: {
@@ -501,7 +481,7 @@ Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Fiel
         int64_t lo = c.type == ColumnType::Byte ? 0 : c.type == ColumnType::Integer ? -32768 : INT32_MIN;
         int64_t hi = c.type == ColumnType::Byte ? 255 : c.type == ColumnType::Integer ? 32767 : INT32_MAX;
         if (i < lo || i > hi)
-            cannotHold(c, "(" + std::to_string(i) + ") is out of range for a " + typeName(c.type) + " column");
+            cannotHold(c, "(" + std::to_string(i) + ") is out of range for a " + columnTypeName(c.type) + " column");
         size_t n = c.type == ColumnType::Byte ? 1 : c.type == ColumnType::Integer ? 2 : 4;
         out.bytes.resize(n);
         for (size_t k = 0; k < n; ++k)

@@ -77,4 +77,25 @@ const Format& jet4Format()
     return f;
 }
 
+const char* columnTypeName(ColumnType t)
+{
+    switch (t) {
+    case ColumnType::Boolean: return "Yes/No";
+    case ColumnType::Byte: return "Byte";
+    case ColumnType::Integer: return "Integer";
+    case ColumnType::Long: return "Long Integer";
+    case ColumnType::Currency: return "Currency";
+    case ColumnType::Single: return "Single";
+    case ColumnType::Double: return "Double";
+    case ColumnType::DateTime: return "Date/Time";
+    case ColumnType::Binary: return "Binary";
+    case ColumnType::Text: return "Text";
+    case ColumnType::Ole: return "OLE Object";
+    case ColumnType::Memo: return "Memo";
+    case ColumnType::Guid: return "Replication ID";
+    case ColumnType::Numeric: return "Decimal";
+    }
+    return "unknown";
+}
+
 } // namespace jet

@@ -91,6 +91,9 @@ enum class ColumnType : uint8_t {
     Numeric = 0x10,
 };
 
+// The type's name as Access's table design shows it ("Long Integer").
+const char* columnTypeName(ColumnType t);
+
 // Column flags.
 constexpr uint8_t kColFixed = 0x01;
 constexpr uint8_t kColNullable = 0x02;

@@ -14,21 +14,8 @@ packages=(
   dpkg-dev pandoc librsvg2-bin lintian desktop-file-utils man-db bsdextrautils bash-completion
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-# nodejs from another source may bring npm with it
-if [[ " ${missing[*]} " == *" npm "* ]] && command -v npm >/dev/null; then
-  missing=("${missing[@]/npm}")
-fi
-missing=(${missing[@]})
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+source scripts/install-packages.sh
+install_missing setup "${packages[@]}"
 
 # The independent reader used by the tests (npm package mdb-reader).
 if [ -f tests/node/package.json ] && [ ! -d tests/node/node_modules/mdb-reader ]; then

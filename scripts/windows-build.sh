@@ -19,20 +19,8 @@ started=$SECONDS
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest)
 [ "$mode" = --build-only ] || packages+=(wine wine64 mdbtools nodejs npm)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [[ " ${missing[*]} " == *" npm "* ]] && command -v npm >/dev/null; then
-  missing=("${missing[@]/npm}")
-fi
-missing=(${missing[@]})
-if ((${#missing[@]})); then
-  echo "windows-build: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+source scripts/install-packages.sh
+install_missing windows-build "${packages[@]}"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-Release} -DFERROWANE_GUI=OFF -DFERROWANE_BENCH=OFF \

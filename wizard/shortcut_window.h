@@ -91,14 +91,16 @@ private:
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;
     QLineEdit* m_characterSet = nullptr;
-    QComboBox* m_accessFormat = nullptr;
-    QLineEdit* m_accessFileName = nullptr;
-    QLineEdit* m_existingTables = nullptr;
+    // The conversion options.
+    bool m_timeToText = false;  // the wizard's option, carried into the job as it is
+    ShortcutInput m_schema;  // its schema options only
     QCheckBox* m_definitionsOnly = nullptr;
     QCheckBox* m_skipIndexes = nullptr;
     QCheckBox* m_blobToText = nullptr;
-    bool m_timeToText = false;  // the wizard's option, carried into the job as it is
-    ShortcutInput m_schema;  // its schema options only
+    // The target.
+    QComboBox* m_accessFormat = nullptr;
+    QLineEdit* m_accessFileName = nullptr;
+    QLineEdit* m_existingTables = nullptr;
     QButtonGroup* m_tableChoice = nullptr;
     QListWidget* m_tables = nullptr;
     QPushButton* m_reselect = nullptr;

@@ -179,6 +179,152 @@ std::optional<QString> readPasswordLine(const QString& path, QString* error)
     return QString::fromUtf8(line);
 }
 
+// The command line's options, registered with the parser they are made for.
+struct Options {
+    explicit Options(QCommandLineParser& parser);
+
+    const QCommandLineOption host{"host", "Server host name or address (remote mode); without it, local mode.", "name"};
+    const QCommandLineOption socket{"socket", "Unix socket of a local server.", "path"};
+    const QCommandLineOption port{"port", "TCP port of the server (default 3306).", "number", "3306"};
+    const QCommandLineOption user{"user", "MySQL user name.", "name"};
+    const QCommandLineOption password{
+        "password", "MySQL password; \"-\" reads its first line from standard input. Other users can see a "
+                    "password given here in the process list: prefer $MYSQL_PWD (the default) or --password-file.",
+        "text|-"};
+    const QCommandLineOption passwordFile{"password-file", "Read the MySQL password from the first line of FILE.",
+                                          "FILE"};
+    const QCommandLineOption charset{"charset", "Character set to ask the server for (default: none).", "name"};
+    const QCommandLineOption database{"database", "The database to convert.", "name"};
+    const QCommandLineOption table{"table", "A table to convert; repeat for more, in order (default: every table).",
+                                   "name"};
+    const QCommandLineOption output{"output", "The Access file to create or fill.", "FILE.mdb"};
+    const QCommandLineOption format{"format", "Format of a new file: 97 (Access 95/97, the default) or 2000.",
+                                    "97|2000", "97"};
+    const QCommandLineOption existing{"existing", "What to do with a table the file has: overwrite (default), "
+                                                  "merge or skip.",
+                                      "overwrite|merge|skip", "overwrite"};
+    const QCommandLineOption definitionsOnly{"definitions-only", "Create the tables (and keys) without rows."};
+    const QCommandLineOption skipIndexes{"skip-indexes", "Create no primary keys and indexes."};
+    const QCommandLineOption blobToText{"blob-to-text", "Make BLOB columns Memo columns holding their text."};
+    const QCommandLineOption uppercase{"uppercase", "Upper-case table names, for the server and the file."};
+    const QCommandLineOption timeToText{"time-to-text", "Make TIME columns text as the server writes them "
+                                                        "([-]h:mm:ss[.ffffff]), so that durations stay as they are."};
+    const QCommandLineOption noAutonumber{"no-autonumber",
+                                          "Keep AUTO_INCREMENT columns plain numbers, not AutoNumbers."};
+    const QCommandLineOption noRequired{"no-required", "Make no field required for NOT NULL."};
+    const QCommandLineOption noDefaults{"no-defaults", "Carry over no column defaults."};
+    const QCommandLineOption noDescriptions{"no-descriptions", "Carry over no table and column comments."};
+    const QCommandLineOption noRelationships{"no-relationships", "Make no relationships from foreign keys."};
+    const QCommandLineOption listTables{"list-tables", "Only print the database's tables, one per line."};
+    const QCommandLineOption job{"job", "Run a job file (.frwjob) as an unattended run; the log goes beside it.",
+                                 "FILE"};
+    const QCommandLineOption progressLines{
+        "progress-lines", "Print the last log line each time it changes (a progress line every 100 rows), "
+                          "not only its final state."};
+    QCommandLineOption maxFileSize{"max-file-size", "Refuse to let the Access file grow beyond this many bytes.",
+                                   "bytes"};
+};
+
+Options::Options(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral("Copies a MySQL database into an Access file (.mdb).\n")
+                                     + exitStatusHelp());
+    parser.addHelpOption();
+    parser.addVersionOption();
+    maxFileSize.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({host, socket, port, user, password, passwordFile, charset, database, table, output, format,
+                       existing, definitionsOnly, skipIndexes, blobToText, uppercase, timeToText, noAutonumber,
+                       noRequired, noDefaults, noDescriptions, noRelationships, listTables, job, progressLines,
+                       maxFileSize});
+}
+
+// The server's side of the settings: login, password, character set.
+// Returns what is wrong with them, or nothing.
+QString readServerSettings(const QCommandLineParser& parser, const Options& o, ConversionSettings& settings,
+                           int& charsetPosition)
+{
+    settings.accessmode = parser.isSet(o.host) ? 1 : 0;
+    settings.host = parser.value(o.host);
+    settings.port = parser.value(o.port);
+    settings.mysqlu = parser.value(o.user);
+    if (parser.isSet(o.password) && parser.isSet(o.passwordFile))
+        return QStringLiteral("give the password once: --password or --password-file");
+    if (parser.isSet(o.passwordFile) || (parser.isSet(o.password) && parser.value(o.password) == QLatin1String("-"))) {
+        QString error;
+        const std::optional<QString> read =
+            readPasswordLine(parser.isSet(o.passwordFile) ? parser.value(o.passwordFile) : QStringLiteral("-"), &error);
+        if (!read)
+            return error;
+        settings.mysqlp = *read;
+    } else {
+        settings.mysqlp = parser.isSet(o.password) ? parser.value(o.password) : qEnvironmentVariable("MYSQL_PWD");
+    }
+    if (parser.isSet(o.socket))
+        qputenv("MYSQL_UNIX_PORT", parser.value(o.socket).toLocal8Bit());
+    charsetPosition = 0;
+    if (parser.isSet(o.charset)) {
+        settings.character_set = parser.value(o.charset);
+        charsetPosition = characterSetPosition(settings.character_set);
+        if (charsetPosition < 0)
+            return "unknown character set " + settings.character_set + "; one of: " + characterSetNames().join(", ");
+    }
+    if (!parser.isSet(o.database))
+        return QStringLiteral("give the database to convert with --database");
+    return QString();
+}
+
+// The Access side of the settings: the file, its format and the options.
+QString readTargetSettings(const QCommandLineParser& parser, const Options& o, ConversionSettings& settings)
+{
+    if (!parser.isSet(o.output) || parser.value(o.output).isEmpty())
+        return QStringLiteral("give the Access file with --output FILE.mdb");
+    settings.accessfilename = QFileInfo(parser.value(o.output)).absoluteFilePath();
+    const QString f = parser.value(o.format);
+    if (f == "97")
+        settings.accessformat = 0;
+    else if (f == "2000")
+        settings.accessformat = 1;
+    else
+        return "--format takes 97 or 2000, not " + f;
+    const QString e = parser.value(o.existing).toLower();
+    if (e == "overwrite")
+        settings.processtable = int(ProcessTable::Overwrite);
+    else if (e == "merge")
+        settings.processtable = int(ProcessTable::Merge);
+    else if (e == "skip")
+        settings.processtable = int(ProcessTable::Skip);
+    else
+        return "--existing takes overwrite, merge or skip, not " + parser.value(o.existing);
+    settings.tabledefonly = parser.isSet(o.definitionsOnly);
+    settings.skipindex = parser.isSet(o.skipIndexes);
+    settings.blobtotext = parser.isSet(o.blobToText);
+    settings.nameuppercase = parser.isSet(o.uppercase);
+    settings.timetotext = parser.isSet(o.timeToText);
+    settings.autonumber = !parser.isSet(o.noAutonumber);
+    settings.required = !parser.isSet(o.noRequired);
+    settings.defaults = !parser.isSet(o.noDefaults);
+    settings.descriptions = !parser.isSet(o.noDescriptions);
+    settings.relationships = !parser.isSet(o.noRelationships);
+    return QString();
+}
+
+// The tables named on the command line, each checked against the server's
+// list, or every table. Returns what is wrong, or nothing.
+QString chooseTables(const QCommandLineParser& parser, const Options& o, const ConversionSettings& settings,
+                     const QStringList& available, QStringList& tables)
+{
+    if (!parser.isSet(o.table)) {
+        tables = available;
+        return QString();
+    }
+    for (const QString& t : parser.values(o.table)) {
+        if (!available.contains(t))
+            return "the database " + settings.mysqldatabase + " has no table named " + t;
+        tables.append(t);
+    }
+    return QString();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -188,54 +334,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(FERROWANE_VERSION);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Copies a MySQL database into an Access file (.mdb).\n")
-                                     + exitStatusHelp());
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption host("host", "Server host name or address (remote mode); without it, local mode.", "name");
-    const QCommandLineOption socket("socket", "Unix socket of a local server.", "path");
-    const QCommandLineOption port("port", "TCP port of the server (default 3306).", "number", "3306");
-    const QCommandLineOption user("user", "MySQL user name.", "name");
-    const QCommandLineOption password(
-        "password", "MySQL password; \"-\" reads its first line from standard input. Other users can see a "
-                    "password given here in the process list: prefer $MYSQL_PWD (the default) or --password-file.",
-        "text|-");
-    const QCommandLineOption passwordFile("password-file", "Read the MySQL password from the first line of FILE.",
-                                          "FILE");
-    const QCommandLineOption charset("charset", "Character set to ask the server for (default: none).", "name");
-    const QCommandLineOption database("database", "The database to convert.", "name");
-    const QCommandLineOption table("table", "A table to convert; repeat for more, in order (default: every table).",
-                                   "name");
-    const QCommandLineOption output("output", "The Access file to create or fill.", "FILE.mdb");
-    const QCommandLineOption format("format", "Format of a new file: 97 (Access 95/97, the default) or 2000.",
-                                    "97|2000", "97");
-    const QCommandLineOption existing("existing", "What to do with a table the file has: overwrite (default), "
-                                                  "merge or skip.",
-                                      "overwrite|merge|skip", "overwrite");
-    const QCommandLineOption definitionsOnly("definitions-only", "Create the tables (and keys) without rows.");
-    const QCommandLineOption skipIndexes("skip-indexes", "Create no primary keys and indexes.");
-    const QCommandLineOption blobToText("blob-to-text", "Make BLOB columns Memo columns holding their text.");
-    const QCommandLineOption uppercase("uppercase", "Upper-case table names, for the server and the file.");
-    const QCommandLineOption timeToText("time-to-text", "Make TIME columns text as the server writes them "
-                                                        "([-]h:mm:ss[.ffffff]), so that durations stay as they are.");
-    const QCommandLineOption noAutonumber("no-autonumber", "Keep AUTO_INCREMENT columns plain numbers, not AutoNumbers.");
-    const QCommandLineOption noRequired("no-required", "Make no field required for NOT NULL.");
-    const QCommandLineOption noDefaults("no-defaults", "Carry over no column defaults.");
-    const QCommandLineOption noDescriptions("no-descriptions", "Carry over no table and column comments.");
-    const QCommandLineOption noRelationships("no-relationships", "Make no relationships from foreign keys.");
-    const QCommandLineOption listTablesOption("list-tables", "Only print the database's tables, one per line.");
-    const QCommandLineOption job("job", "Run a job file (.frwjob) as an unattended run; the log goes beside it.",
-                                 "FILE");
-    const QCommandLineOption progressLines(
-        "progress-lines", "Print the last log line each time it changes (a progress line every 100 rows), "
-                          "not only its final state.");
-    QCommandLineOption maxFileSize("max-file-size", "Refuse to let the Access file grow beyond this many bytes.",
-                                   "bytes");
-    maxFileSize.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({host, socket, port, user, password, passwordFile, charset, database, table, output, format,
-                       existing, definitionsOnly, skipIndexes, blobToText, uppercase, timeToText, noAutonumber, noRequired, noDefaults,
-                       noDescriptions, noRelationships, listTablesOption, job, progressLines,
-                       maxFileSize});
+    const Options o(parser);
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), 2);
     if (parser.isSet("help"))
@@ -246,95 +345,40 @@ int main(int argc, char** argv)
         return fail("unexpected argument " + parser.positionalArguments().first(), 2);
 
     quint64 sizeLimit = 0;
-    if (parser.isSet(maxFileSize)) {
+    if (parser.isSet(o.maxFileSize)) {
         bool ok = false;
-        sizeLimit = parser.value(maxFileSize).toULongLong(&ok);
+        sizeLimit = parser.value(o.maxFileSize).toULongLong(&ok);
         if (!ok || sizeLimit == 0)
-            return fail("--max-file-size takes a number of bytes, not " + parser.value(maxFileSize), 2);
+            return fail("--max-file-size takes a number of bytes, not " + parser.value(o.maxFileSize), 2);
     }
-    const bool everyLine = parser.isSet(progressLines);
+    const bool everyLine = parser.isSet(o.progressLines);
 
-    if (parser.isSet(job)) {
+    if (parser.isSet(o.job)) {
         // The job holds every option; the run's lines are echoed here as well.
         // The window's stored options (its password among them) are not ours to change.
         ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);
         std::signal(SIGINT, onInterrupt);
-        const int status = runJobHeadless(parser.value(job), &log, StoredOptions::Leave);
+        const int status = runJobHeadless(parser.value(o.job), &log, StoredOptions::Leave);
         log.finish();
         return status;
     }
 
     ConversionSettings settings;
-    settings.accessmode = parser.isSet(host) ? 1 : 0;
-    settings.host = parser.value(host);
-    settings.port = parser.value(port);
-    settings.mysqlu = parser.value(user);
-    if (parser.isSet(password) && parser.isSet(passwordFile))
-        return fail("give the password once: --password or --password-file", 2);
-    if (parser.isSet(passwordFile) || (parser.isSet(password) && parser.value(password) == QLatin1String("-"))) {
-        QString error;
-        const std::optional<QString> read =
-            readPasswordLine(parser.isSet(passwordFile) ? parser.value(passwordFile) : QStringLiteral("-"), &error);
-        if (!read)
-            return fail(error, 2);
-        settings.mysqlp = *read;
-    } else {
-        settings.mysqlp = parser.isSet(password) ? parser.value(password) : qEnvironmentVariable("MYSQL_PWD");
-    }
-    if (parser.isSet(socket))
-        qputenv("MYSQL_UNIX_PORT", parser.value(socket).toLocal8Bit());
     int charsetPosition = 0;
-    if (parser.isSet(charset)) {
-        settings.character_set = parser.value(charset);
-        charsetPosition = characterSetPosition(settings.character_set);
-        if (charsetPosition < 0)
-            return fail("unknown character set " + settings.character_set + "; one of: "
-                            + characterSetNames().join(", "),
-                        2);
-    }
-    if (!parser.isSet(database))
-        return fail("give the database to convert with --database", 2);
-
-    const bool listOnly = parser.isSet(listTablesOption);
-    if (!listOnly) {
-        if (!parser.isSet(output) || parser.value(output).isEmpty())
-            return fail("give the Access file with --output FILE.mdb", 2);
-        settings.accessfilename = QFileInfo(parser.value(output)).absoluteFilePath();
-        const QString f = parser.value(format);
-        if (f == "97")
-            settings.accessformat = 0;
-        else if (f == "2000")
-            settings.accessformat = 1;
-        else
-            return fail("--format takes 97 or 2000, not " + f, 2);
-        const QString e = parser.value(existing).toLower();
-        if (e == "overwrite")
-            settings.processtable = int(ProcessTable::Overwrite);
-        else if (e == "merge")
-            settings.processtable = int(ProcessTable::Merge);
-        else if (e == "skip")
-            settings.processtable = int(ProcessTable::Skip);
-        else
-            return fail("--existing takes overwrite, merge or skip, not " + parser.value(existing), 2);
-        settings.tabledefonly = parser.isSet(definitionsOnly);
-        settings.skipindex = parser.isSet(skipIndexes);
-        settings.blobtotext = parser.isSet(blobToText);
-        settings.nameuppercase = parser.isSet(uppercase);
-        settings.timetotext = parser.isSet(timeToText);
-        settings.autonumber = !parser.isSet(noAutonumber);
-        settings.required = !parser.isSet(noRequired);
-        settings.defaults = !parser.isSet(noDefaults);
-        settings.descriptions = !parser.isSet(noDescriptions);
-        settings.relationships = !parser.isSet(noRelationships);
-    }
+    QString error = readServerSettings(parser, o, settings, charsetPosition);
+    const bool listOnly = parser.isSet(o.listTables);
+    if (error.isEmpty() && !listOnly)
+        error = readTargetSettings(parser, o, settings);
+    if (!error.isEmpty())
+        return fail(error, 2);
 
     ConsoleLog log(isatty(STDERR_FILENO) == 1, everyLine);
     ConversionJob conversion(&log);
     QStringList tables;
     try {
-        const DatabaseList databases = conversion.logIn(settings, parser.value(database));
+        const DatabaseList databases = conversion.logIn(settings, parser.value(o.database));
         if (databases.selectedIndex < 0)
-            return fail("the server lists no database named " + parser.value(database), 2);
+            return fail("the server lists no database named " + parser.value(o.database), 2);
         settings.mysqldatabase = databases.names[databases.selectedIndex];
         const QStringList available = conversion.openDatabase(settings, settings.mysqldatabase, charsetPosition);
         if (listOnly) {
@@ -343,15 +387,9 @@ int main(int argc, char** argv)
                 out << t << "\n";
             return 0;
         }
-        if (parser.isSet(table)) {
-            for (const QString& t : parser.values(table)) {
-                if (!available.contains(t))
-                    return fail("the database " + settings.mysqldatabase + " has no table named " + t, 2);
-                tables.append(t);
-            }
-        } else {
-            tables = available;
-        }
+        error = chooseTables(parser, o, settings, available, tables);
+        if (!error.isEmpty())
+            return fail(error, 2);
     } catch (const std::exception& e) {
         return fail(messageOf(e), 2);
     }

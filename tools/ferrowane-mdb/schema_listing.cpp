@@ -13,28 +13,6 @@ namespace mdbtool {
 
 namespace {
 
-const char* typeName(jet::ColumnType t)
-{
-    using T = jet::ColumnType;
-    switch (t) {
-    case T::Boolean: return "Yes/No";
-    case T::Byte: return "Byte";
-    case T::Integer: return "Integer";
-    case T::Long: return "Long Integer";
-    case T::Currency: return "Currency";
-    case T::Single: return "Single";
-    case T::Double: return "Double";
-    case T::DateTime: return "Date/Time";
-    case T::Binary: return "Binary";
-    case T::Text: return "Text";
-    case T::Ole: return "OLE Object";
-    case T::Memo: return "Memo";
-    case T::Guid: return "Replication ID";
-    case T::Numeric: return "Decimal";
-    }
-    return "unknown";
-}
-
 // Texts stay on one line.
 std::string oneLine(const std::string& s)
 {
@@ -102,7 +80,7 @@ void printSchema(jet::Database& db, std::ostream& out)
             if (const jet::Property* p = m->find(jet::kPropDescription))
                 out << "  description: " << propertyText(*p) << "\n";
         for (const jet::ColumnDef* c : d.columnsInOrder()) {
-            out << "  COLUMN " << c->name << ": " << typeName(c->type);
+            out << "  COLUMN " << c->name << ": " << jet::columnTypeName(c->type);
             if (c->type == jet::ColumnType::Text)
                 out << "(" << (jet4 ? c->length / 2 : c->length) << ")";
             else if (c->type == jet::ColumnType::Binary)
