@@ -51,6 +51,15 @@ bool readFlag(const QSettings& store, const QString& name)
     return value.typeId() == QMetaType::QString && decodeFlag(value.toString());
 }
 
+// A flag that is on when the store has never held it.
+bool readFlagOr(const QSettings& store, const QString& name, bool missing)
+{
+    return store.contains(name) ? readFlag(store, name) : missing;
+}
+
+const QString kSchemaFlags[] = {QStringLiteral("autonumber"), QStringLiteral("required"), QStringLiteral("defaults"),
+                                QStringLiteral("descriptions"), QStringLiteral("relationships")};
+
 #ifndef Q_OS_WIN
 // The file holds a password: it must never be readable by others, not even
 // for the moment between its creation and the first sync.
@@ -103,6 +112,10 @@ StoredSettings LoadSettings()
     s.nameuppercase = readFlag(store, QStringLiteral("nameuppercase"));
     s.skipindex = readFlag(store, QStringLiteral("skipindex"));
     s.blobtotext = readFlag(store, QStringLiteral("blobtotext"));
+    s.timetotext = readFlag(store, QStringLiteral("timetotext"));
+    bool* schema[] = {&s.autonumber, &s.required, &s.defaults, &s.descriptions, &s.relationships};
+    for (int i = 0; i < 5; ++i)
+        *schema[i] = readFlagOr(store, kSchemaFlags[i], true);
     s.accessformat = readChoice(store, QStringLiteral("accessformat"));
     return s;
 }
@@ -136,6 +149,10 @@ bool SaveSettings(const StoredSettings& v, const QString& accessFileName)
     store.setValue(QStringLiteral("nameuppercase"), encodeFlag(v.nameuppercase));
     store.setValue(QStringLiteral("skipindex"), encodeFlag(v.skipindex));
     store.setValue(QStringLiteral("blobtotext"), encodeFlag(v.blobtotext));
+    store.setValue(QStringLiteral("timetotext"), encodeFlag(v.timetotext));
+    const bool schema[] = {v.autonumber, v.required, v.defaults, v.descriptions, v.relationships};
+    for (int i = 0; i < 5; ++i)
+        store.setValue(kSchemaFlags[i], encodeFlag(schema[i]));
     if (!accessFileName.isEmpty())
         store.setValue(QStringLiteral("defaultaccessdir"), folderOfPath(accessFileName));
     store.setValue(QStringLiteral("accessformat"), encodeChoice(v.accessformat));

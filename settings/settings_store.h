@@ -26,6 +26,13 @@ struct StoredSettings {
     bool nameuppercase = false;
     bool skipindex = false;
     bool blobtotext = false;
+    bool timetotext = false;
+    // The schema beyond types, keys and rows: on until the user turns one off.
+    bool autonumber = true;
+    bool required = true;
+    bool defaults = true;
+    bool descriptions = true;
+    bool relationships = true;
     int accessformat = 0;             // 0 "MS Access 95/97", 1 "MS Access 2000"
     QString defaultaccessdir;         // folder of the last target file, empty when none stored
 

@@ -80,6 +80,12 @@ void storeSettings(const HeadlessState& state)
         s.nameuppercase = c.nameuppercase;
         s.skipindex = c.skipindex;
         s.blobtotext = c.blobtotext;
+        s.timetotext = c.timetotext;
+        s.autonumber = c.autonumber;
+        s.required = c.required;
+        s.defaults = c.defaults;
+        s.descriptions = c.descriptions;
+        s.relationships = c.relationships;
         s.accessformat = c.accessformat;
     }
     SaveSettings(s, state.applied ? state.settings.accessfilename : QString());

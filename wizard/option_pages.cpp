@@ -390,6 +390,8 @@ void OptionsPage::showStored(const StoredSettings& s)
 {
     checkPosition(m_processTableItems, s.processtable, true);
     setSwitches(s.tabledefonly, s.skipindex, s.blobtotext);
+    setTimeAsText(s.timetotext);
+    setSchemaOptions(s.autonumber, s.required, s.defaults, s.descriptions, s.relationships);
     setAccessFormat(s.accessformat);
     m_defaultAccessDir = s.defaultaccessdir;
     m_saveDialog->setDirectory(accessDialogFolder());

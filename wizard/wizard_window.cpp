@@ -531,7 +531,10 @@ StoredSettings WizardWindow::storedFromControls() const
     StoredSettings stored{.accessmode = s.accessmode, .mysqldatabase = s.mysqldatabase, .mysqlu = s.mysqlu,
                           .mysqlp = s.mysqlp, .host = s.host, .port = s.port, .characterSet = characterSetIndex(),
                           .processtable = s.processtable, .tabledefonly = s.tabledefonly,
-                          .skipindex = s.skipindex, .blobtotext = s.blobtotext, .accessformat = s.accessformat,
+                          .skipindex = s.skipindex, .blobtotext = s.blobtotext, .timetotext = s.timetotext,
+                          .autonumber = s.autonumber, .required = s.required, .defaults = s.defaults,
+                          .descriptions = s.descriptions, .relationships = s.relationships,
+                          .accessformat = s.accessformat,
                           .defaultaccessdir = m_optionsPage->storedFolder()};
     if (stored.characterSet == -1)
         stored.characterSetName = s.character_set;  // typed, no entry of the list

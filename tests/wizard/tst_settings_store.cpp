@@ -120,6 +120,8 @@ private slots:
         s.nameuppercase = true;
         s.skipindex = true;
         s.blobtotext = true;
+        s.timetotext = true;
+        s.relationships = false;
         s.accessformat = 1;
         QVERIFY(SaveSettings(s, "/data/out dir/target.mdb"));
 
