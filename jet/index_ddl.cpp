@@ -1,7 +1,7 @@
-#include "jet/database_int.h"
 #include "jet/index_ddl.h"
 
 #include "jet/data_page.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/field_codec.h"
 #include "jet/index_store.h"
@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <mutex>
 
 namespace jet {
@@ -154,7 +155,7 @@ template <class Fn> void asStatement(Database& db, Fn&& fn)
 }
 
 void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec& spec);
-void dropIndexImpl(Database& db, const std::string& tableName, const std::string& name);
+void dropIndexImpl(Database& db, const std::string& tableName, const std::string& name, bool foreignKeyToo);
 
 }  // namespace
 
@@ -165,7 +166,12 @@ void createIndex(Database& db, const std::string& tableName, const IndexSpec& sp
 
 void dropIndex(Database& db, const std::string& tableName, const std::string& name)
 {
-    asStatement(db, [&] { dropIndexImpl(db, tableName, name); });
+    asStatement(db, [&] { dropIndexImpl(db, tableName, name, false); });
+}
+
+void dropRelationshipIndex(Database& db, const std::string& tableName, const std::string& name)
+{
+    asStatement(db, [&] { dropIndexImpl(db, tableName, name, true); });
 }
 
 namespace {
@@ -354,7 +360,37 @@ void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec
     internals(db).updateTableDef(table.name(), def);
 }
 
-void dropIndexImpl(Database& db, const std::string& tableName, const std::string& name)
+// Other tables' foreign-key indexes name this table's indexes by number;
+// after a drop renumbered them, each follows its index by name.
+void followRenumbering(Database& db, uint32_t tablePage, const std::map<uint32_t, std::string>& oldNames,
+                       const TableDef& renumbered)
+{
+    std::map<std::string, uint32_t> newNumbers;
+    for (const auto& l : renumbered.logicalIndexes)
+        newNumbers[l.name] = l.number;
+    for (const auto& other : db.tableNames(true)) {
+        TableDef d = db.table(other).def();
+        if (d.page == tablePage)
+            continue;
+        bool changed = false;
+        for (auto& l : d.logicalIndexes) {
+            if (l.type != kLogicalIndexForeign || l.relatedTablePage != tablePage)
+                continue;
+            auto name = oldNames.find(l.relatedIndex);
+            if (name == oldNames.end())
+                continue;
+            auto number = newNumbers.find(name->second);
+            if (number != newNumbers.end() && number->second != l.relatedIndex) {
+                l.relatedIndex = number->second;
+                changed = true;
+            }
+        }
+        if (changed)
+            internals(db).updateTableDef(other, d);
+    }
+}
+
+void dropIndexImpl(Database& db, const std::string& tableName, const std::string& name, bool foreignKeyToo)
 {
     Table& table = db.table(tableName);
     table.flushIndexes();  // the trees' pages are read from the file below
@@ -362,6 +398,12 @@ void dropIndexImpl(Database& db, const std::string& tableName, const std::string
     const LogicalIndexDef* li = findLogical(def, name);
     if (!li)
         throw Error("The table " + quoted(table.name()) + " has no index named " + quoted(name));
+    if (li->type == kLogicalIndexForeign && !foreignKeyToo)
+        throw Error("The index " + quoted(li->name) + " of the table " + quoted(table.name()) +
+                    " belongs to a relationship; it goes only with the relationship");
+    std::map<uint32_t, std::string> oldNames;
+    for (const auto& l : def.logicalIndexes)
+        oldNames[l.number] = l.name;
     const std::size_t pos = std::size_t(li - def.logicalIndexes.data());
     const std::uint32_t phys = li->physicalIndex;
     def.logicalIndexes.erase(def.logicalIndexes.begin() + std::ptrdiff_t(pos));
@@ -381,6 +423,7 @@ void dropIndexImpl(Database& db, const std::string& tableName, const std::string
                 --l.physicalIndex;
     }
     internals(db).updateTableDef(table.name(), def);
+    followRenumbering(db, def.page, oldNames, def);
 }
 
 // ---------------------------------------------------------------------------

@@ -54,8 +54,12 @@ inline constexpr std::size_t kMaxTableIndexes = 32;
 void createIndex(Database& db, const std::string& table, const IndexSpec& spec);
 
 // Drops a named index of a table; its pages are freed when no other index
-// shares them.
+// shares them, and the other tables' foreign-key indexes that name this
+// table's indexes by number follow the renumbering. Refuses a foreign-key
+// index: it belongs to a relationship, which goes first.
 void dropIndex(Database& db, const std::string& table, const std::string& name);
+// The same without that refusal, for the code that removes relationships.
+void dropRelationshipIndex(Database& db, const std::string& table, const std::string& name);
 
 // Registers the statements "create [unique] index N on T (a [asc|desc], ...)",
 // "alter table T add constraint N primary key (a, ...)" and

@@ -7,7 +7,6 @@
 #include "jet/text_codec.h"
 
 #include <algorithm>
-#include <map>
 #include <unordered_set>
 
 namespace jet {
@@ -235,38 +234,6 @@ void createRelationshipImpl(Database& db, const Relationship& r)
     createIndex(db, referringName, secondary);
 }
 
-// Drops one logical index; dropping renumbers the table's indexes, so the
-// other tables' foreign-key indexes that name them by number follow.
-void dropLinkedIndex(Database& db, const std::string& tableName, const LogicalIndexDef& li)
-{
-    const uint32_t page = db.table(tableName).def().page;
-    std::map<uint32_t, std::string> oldNames;
-    for (const auto& l : db.table(tableName).def().logicalIndexes)
-        oldNames[l.number] = l.name;
-    dropIndex(db, tableName, li.name);
-    std::map<std::string, uint32_t> newNumbers;
-    for (const auto& l : db.table(tableName).def().logicalIndexes)
-        newNumbers[l.name] = l.number;
-    for (const auto& other : db.tableNames(true)) {
-        TableDef d = db.table(other).def();
-        bool changed = false;
-        for (auto& l : d.logicalIndexes) {
-            if (l.type != kLogicalIndexForeign || l.relatedTablePage != page)
-                continue;
-            auto name = oldNames.find(l.relatedIndex);
-            if (name == oldNames.end())
-                continue;
-            auto number = newNumbers.find(name->second);
-            if (number != newNumbers.end() && number->second != l.relatedIndex) {
-                l.relatedIndex = number->second;
-                changed = true;
-            }
-        }
-        if (changed)
-            internals(db).updateTableDef(other, d);
-    }
-}
-
 }  // namespace
 
 uint32_t Relationship::flags() const
@@ -391,7 +358,7 @@ void dropRelationshipsOf(Database& db, const std::string& tableName)
                 if (it == d.logicalIndexes.end())
                     break;
                 const LogicalIndexDef li = *it;
-                dropLinkedIndex(db, other, li);
+                dropRelationshipIndex(db, other, li.name);
             }
         }
     });

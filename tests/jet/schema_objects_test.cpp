@@ -152,6 +152,7 @@ TEST_P(SchemaObjects, RelationshipHasItsRowsAndBothIndexesAndGoesWithItsTable)
             db->table("parent").append({Value::integer(i), Value::text("p")});
         db->table("child").append({Value::integer(1), Value::integer(2)});
         db->table("child").append({Value::integer(2), Value::null()});
+        execute(*db, "create index [byname] on [parent] ([name])");
 
         Relationship r;
         r.name = relationshipName(*db, "parent", "child");
@@ -172,6 +173,14 @@ TEST_P(SchemaObjects, RelationshipHasItsRowsAndBothIndexesAndGoesWithItsTable)
         EXPECT_THROW(createRelationship(*db, bad), Error);
         EXPECT_TRUE(db->table("orphan").def().logicalIndexes.empty());
         ASSERT_EQ(readRelationships(*db).size(), 1u);
+    }
+    expectSound();
+    {
+        // A drop renumbers the parent's indexes: the child's link follows.
+        // A foreign-key index goes only with its relationship.
+        auto db = Database::open(path_);
+        EXPECT_THROW(dropIndex(*db, "child", "parentchild"), Error);
+        dropIndex(*db, "parent", "byname");
     }
     expectSound();
     {
