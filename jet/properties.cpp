@@ -1,7 +1,7 @@
 #include "jet/properties.h"
 
 #include "jet/bytes.h"
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/text_codec.h"
 
@@ -264,15 +264,8 @@ struct CatalogColumns {
 
 CatalogColumns catalogColumns(const TableDef& d)
 {
-    CatalogColumns c;
-    for (size_t i = 0; i < d.columns.size(); ++i) {
-        const std::string& n = d.columns[i].name;
-        if (sameName(n, "Id")) c.id = int(i);
-        else if (sameName(n, "ParentId")) c.parentId = int(i);
-        else if (sameName(n, "Name")) c.name = int(i);
-        else if (sameName(n, "Type")) c.type = int(i);
-        else if (sameName(n, "LvProp")) c.lvProp = int(i);
-    }
+    const CatalogColumns c{d.columnIndex("Id"), d.columnIndex("ParentId"), d.columnIndex("Name"),
+                           d.columnIndex("Type"), d.columnIndex("LvProp")};
     if (c.id < 0 || c.parentId < 0 || c.name < 0 || c.type < 0 || c.lvProp < 0)
         throw Error(ErrorKind::Corrupt, "The catalog has no column for properties");
     return c;
@@ -312,10 +305,7 @@ void writeTableProperties(Database& db, const std::vector<std::pair<std::string,
         bool any = std::any_of(maps.begin(), maps.end(), [](const PropertyMap& m) { return !m.properties.empty(); });
         blocks.emplace_back(name, any ? Value::bytes(encodeProperties(db.format(), maps)) : Value::null());
     }
-    const bool outer = db.inTransaction();
-    if (!outer)
-        db.begin();
-    try {
+    asOneStatement(db, [&] {
         Table& objects = db.table("MSysObjects");
         const CatalogColumns c = catalogColumns(objects.def());
         std::vector<std::pair<uint32_t, std::vector<Value>>> rows;
@@ -341,15 +331,7 @@ void writeTableProperties(Database& db, const std::vector<std::pair<std::string,
             objects.append(v);
         }
         objects.flushHeader();
-        if (!outer)
-            db.commit();
-        else
-            db.statementDone();
-    } catch (...) {
-        if (!outer)
-            db.rollback();
-        throw;
-    }
+    });
 }
 
 }  // namespace jet

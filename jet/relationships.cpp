@@ -24,18 +24,9 @@ struct RelationColumns {
 
 RelationColumns relationColumns(const TableDef& d)
 {
-    RelationColumns c;
-    for (size_t i = 0; i < d.columns.size(); ++i) {
-        const std::string& n = d.columns[i].name;
-        if (sameName(n, "szRelationship")) c.name = int(i);
-        else if (sameName(n, "grbit")) c.grbit = int(i);
-        else if (sameName(n, "ccolumn")) c.count = int(i);
-        else if (sameName(n, "icolumn")) c.position = int(i);
-        else if (sameName(n, "szObject")) c.object = int(i);
-        else if (sameName(n, "szColumn")) c.column = int(i);
-        else if (sameName(n, "szReferencedObject")) c.refObject = int(i);
-        else if (sameName(n, "szReferencedColumn")) c.refColumn = int(i);
-    }
+    const RelationColumns c{d.columnIndex("szRelationship"), d.columnIndex("grbit"), d.columnIndex("ccolumn"),
+                            d.columnIndex("icolumn"), d.columnIndex("szObject"), d.columnIndex("szColumn"),
+                            d.columnIndex("szReferencedObject"), d.columnIndex("szReferencedColumn")};
     if (std::min({c.name, c.grbit, c.count, c.position, c.object, c.column, c.refObject, c.refColumn}) < 0)
         throw Error(ErrorKind::Corrupt, "The table of relationships lacks a column");
     return c;
@@ -119,24 +110,6 @@ void checkIntegrity(Database& db, Table& referenced, const std::vector<const Col
     if (orphans)
         throw Error(std::to_string(orphans) + " row" + (orphans == 1 ? "" : "s") + " of " + quoted(referring.name()) +
                     " refer to no row of " + quoted(referenced.name()));
-}
-
-template <class Fn> void asOneStatement(Database& db, Fn&& fn)
-{
-    const bool outer = db.inTransaction();
-    if (!outer)
-        db.begin();
-    try {
-        fn();
-        if (!outer)
-            db.commit();
-        else
-            db.statementDone();
-    } catch (...) {
-        if (!outer)
-            db.rollback();
-        throw;
-    }
 }
 
 void createRelationshipImpl(Database& db, const Relationship& r)

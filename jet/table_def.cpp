@@ -79,6 +79,12 @@ const ColumnDef* TableDef::findColumn(const std::string& name) const
     return nullptr;
 }
 
+int TableDef::columnIndex(const std::string& name) const
+{
+    const ColumnDef* c = findColumn(name);
+    return c ? int(c - columns.data()) : -1;
+}
+
 const ColumnDef* TableDef::columnByNumber(uint16_t number) const
 {
     for (const auto& c : columns)
