@@ -34,8 +34,8 @@ void makeAutoNumber(Database& db, const std::string& tableName, const std::strin
         return true;
     });
 
-    // Inside a transaction a failure leaves the table's definition as the
-    // file has it.
+    // Inside a transaction the caller's rollback undoes the pages; the
+    // definition changed in memory is read back here.
     const bool outer = db.inTransaction();
     try {
         asOneStatement(db, [&] {
