@@ -88,8 +88,8 @@ void evenLastGroup(std::vector<std::pair<std::size_t, std::size_t>>& groups)
 
 }  // namespace
 
-// Every key must fit a page with room for another (a split needs two), and
-// a unique tree must not repeat a key (nulls aside).
+// An entry may take at most half a page, so that any page holds two (as a
+// split needs); a unique tree must not repeat a key (nulls aside).
 void IndexTree::Impl::checkBuildKeys(const PackedEntries& entries, bool unique) const
 {
     const std::size_t maxEntry = capacity / 2 - 8;
