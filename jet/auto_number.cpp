@@ -34,22 +34,18 @@ void makeAutoNumber(Database& db, const std::string& tableName, const std::strin
         return true;
     });
 
+    // Inside a transaction the caller's rollback undoes the pages; the
+    // definition changed in memory is read back here.
     const bool outer = db.inTransaction();
-    if (!outer)
-        db.begin();
     try {
-        TableDef& d = table.mutableDef();
-        d.columns[slot].flags |= kColAutoNumber;
-        d.nextAutoNumber = last;
-        internals(db).updateTableDef(table);
-        if (!outer)
-            db.commit();
-        else
-            db.statementDone();
+        asOneStatement(db, [&] {
+            TableDef& d = table.mutableDef();
+            d.columns[slot].flags |= kColAutoNumber;
+            d.nextAutoNumber = last;
+            internals(db).updateTableDef(table);
+        });
     } catch (...) {
-        if (!outer)
-            db.rollback();
-        else
+        if (outer)
             table.reload();
         throw;
     }

@@ -38,4 +38,25 @@ private:
 
 inline DatabaseInternals internals(Database& db) { return DatabaseInternals(db); }
 
+// Runs a change as one statement. Outside a transaction it is a transaction
+// of its own: committed, or rolled back when it fails. Inside one it ends
+// the statement, and a failure is left to the caller's rollback.
+template <class Fn> void asOneStatement(Database& db, Fn&& fn)
+{
+    const bool outer = db.inTransaction();
+    if (!outer)
+        db.begin();
+    try {
+        fn();
+        if (!outer)
+            db.commit();
+        else
+            db.statementDone();
+    } catch (...) {
+        if (!outer)
+            db.rollback();
+        throw;
+    }
+}
+
 } // namespace jet

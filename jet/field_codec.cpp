@@ -22,7 +22,6 @@ namespace {
     throw Error("The value for column '" + c.name + "' " + why);
 }
 
-
 std::string trim(const std::string& s)
 {
     size_t a = 0, b = s.size();
@@ -447,6 +446,218 @@ Field encodeField(const Format& f, const ColumnDef& c, const Value& v)
     return out;
 }
 
+namespace {
+
+[[noreturn]] void cannotStore(const ColumnDef& c)
+{
+    cannotHold(c, "cannot be stored in a " + std::string(columnTypeName(c.type)) + " column");
+}
+
+void encodeBoolean(const ColumnDef& c, const Value& v, Field& out)
+{
+    if (v.kind() == Value::Kind::Text) {
+        std::string s = trim(v.str());
+        for (auto& ch : s)
+            ch = char(std::tolower((unsigned char)ch));
+        if (s == "true" || s == "yes" || s == "on") { out.bit = true; return; }
+        if (s == "false" || s == "no" || s == "off") { out.bit = false; return; }
+    }
+    double d;
+    if (!numberOf(v, d))
+        cannotStore(c);
+    out.bit = d != 0;
+}
+
+// Byte, Integer and Long: little-endian, range-checked.
+void encodeInteger(const ColumnDef& c, const Value& v, Field& out)
+{
+    int64_t i;
+    if (!integerOf(v, i))
+        cannotStore(c);
+    int64_t lo = c.type == ColumnType::Byte ? 0 : c.type == ColumnType::Integer ? -32768 : INT32_MIN;
+    int64_t hi = c.type == ColumnType::Byte ? 255 : c.type == ColumnType::Integer ? 32767 : INT32_MAX;
+    if (i < lo || i > hi)
+        cannotHold(c, "(" + std::to_string(i) + ") is out of range for a " + columnTypeName(c.type) + " column");
+    size_t n = c.type == ColumnType::Byte ? 1 : c.type == ColumnType::Integer ? 2 : 4;
+    out.bytes.resize(n);
+    for (size_t k = 0; k < n; ++k)
+        out.bytes[k] = uint8_t(uint64_t(i) >> (8 * k));
+}
+
+// Shortest text that reads back as the same double.
+std::string shortestDoubleText(double d)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", d);
+    std::string text = buf;
+    for (int prec = 1; prec <= 17; ++prec) {
+        std::snprintf(buf, sizeof buf, "%.*g", prec, d);
+        if (std::strtod(buf, nullptr) == d) {
+            text = buf;
+            break;
+        }
+    }
+    return text;
+}
+
+// A whole number (or a boolean, -1 for true) times 10^scale.
+uint128 scaledInteger(const ColumnDef& c, const Value& v, int scale, bool& neg)
+{
+    int64_t i = v.kind() == Value::Kind::Bool ? (v.asBool() ? -1 : 0) : v.asInt();
+    neg = i < 0;
+    uint128 m = neg ? (uint128)(uint64_t(-(i + 1))) + 1 : (uint128)uint64_t(i);
+    for (int k = 0; k < scale; ++k) {
+        // Past 128 bits it has more digits than any precision.
+        if (m > (~(uint128)0) / 10)
+            cannotHold(c, "has more digits than the column's precision of " + std::to_string(c.precision));
+        m *= 10;
+    }
+    return m;
+}
+
+// The magnitude of a Currency or Decimal value as a whole number of
+// 10^-scale units; `neg` receives its sign.
+uint128 scaledMagnitude(const ColumnDef& c, const Value& v, int scale, bool& neg)
+{
+    neg = false;
+    if (v.kind() == Value::Kind::Int || v.kind() == Value::Kind::Bool)
+        return scaledInteger(c, v, scale, neg);
+    uint128 mag = 0;
+    std::string text;
+    if (v.kind() == Value::Kind::Double) {
+        if (!std::isfinite(v.asDouble()))
+            cannotStore(c);
+        text = shortestDoubleText(v.asDouble());
+    } else if (v.kind() == Value::Kind::Decimal || v.kind() == Value::Kind::Text) {
+        if (plainScaled(v.str(), scale, neg, mag))
+            return mag;
+        text = v.str();
+    } else {
+        cannotStore(c);
+    }
+    std::string digits;
+    int vs = 0;
+    if (!parseDecimal(text, neg, digits, vs) || !toScaled(digits, vs, scale, mag))
+        cannotStore(c);
+    return mag;
+}
+
+// Currency: a signed 64-bit count of ten-thousandths.
+void encodeCurrency(const ColumnDef& c, const Value& v, Field& out)
+{
+    bool neg = false;
+    const uint128 mag = scaledMagnitude(c, v, 4, neg);
+    uint128 limit = neg ? ((uint128)1 << 63) : (((uint128)1 << 63) - 1);
+    if (mag > limit)
+        cannotHold(c, "is out of range for a Currency column");
+    int64_t raw = neg ? int64_t(0 - uint64_t(mag)) : int64_t(uint64_t(mag));
+    out.bytes.resize(8);
+    put64(out.bytes.data(), uint64_t(raw));
+}
+
+// Decimal: a sign byte, then the magnitude as four big-endian 32-bit words,
+// at most `precision` digits.
+void encodeDecimal(const ColumnDef& c, const Value& v, Field& out)
+{
+    bool neg = false;
+    const uint128 mag = scaledMagnitude(c, v, c.scale, neg);
+    uint128 limit = 1;
+    for (int k = 0; k < c.precision; ++k)
+        limit *= 10;
+    if (mag >= limit)
+        cannotHold(c, "has more digits than the column's precision of " + std::to_string(c.precision));
+    out.bytes.assign(17, 0);
+    out.bytes[0] = neg && mag ? 0x80 : 0x00;
+    for (int w = 0; w < 4; ++w)
+        put32(out.bytes.data() + 1 + w * 4, uint32_t(mag >> (32 * (3 - w))));
+}
+
+void encodeFloating(const ColumnDef& c, const Value& v, Field& out)
+{
+    double d;
+    if (!numberOf(v, d))
+        cannotStore(c);
+    if (c.type == ColumnType::Single) {
+        // Values that round to the largest single are fine.
+        if (std::isinf(float(d)))
+            cannotHold(c, "is out of range for a Single column");
+        out.bytes.resize(4);
+        putFloat(out.bytes.data(), float(d));
+    } else {
+        out.bytes.resize(8);
+        putDouble(out.bytes.data(), d);
+    }
+}
+
+// A date, or a date's text; a double is taken as a Jet date as it stands.
+void encodeDateTime(const ColumnDef& c, const Value& v, Field& out)
+{
+    DateTime dt;
+    if (v.kind() == Value::Kind::Date)
+        dt = v.asDate();
+    else if (v.kind() == Value::Kind::Text || v.kind() == Value::Kind::Decimal) {
+        if (!parseDateText(v.str(), dt))
+            cannotStore(c);
+    } else if (v.kind() == Value::Kind::Double) {
+        out.bytes.resize(8);
+        putDouble(out.bytes.data(), v.asDouble());
+        return;
+    } else {
+        cannotStore(c);
+    }
+    if (!validDate(dt))
+        cannotHold(c, "(" + formatDateTime(dt) + ") is not a date Access can store");
+    out.bytes.resize(8);
+    putDouble(out.bytes.data(), toJetDate(dt));
+}
+
+// Sixteen raw bytes as they stand, or a GUID's text.
+void encodeGuid(const ColumnDef& c, const Value& v, Field& out)
+{
+    out.bytes.resize(16);
+    if (v.kind() == Value::Kind::Bytes && v.str().size() == 16) {
+        std::copy(v.str().begin(), v.str().end(), out.bytes.begin());
+        return;
+    }
+    if ((v.kind() != Value::Kind::Guid && v.kind() != Value::Kind::Text) || !parseGuid(v.str(), out.bytes.data()))
+        cannotStore(c);
+}
+
+void encodeBinary(const ColumnDef& c, const Value& v, Field& out)
+{
+    std::string b = v.kind() == Value::Kind::Bytes ? v.str() : textOf(v);
+    if (b.size() > c.length)
+        cannotHold(c, "is longer than the column's size of " + std::to_string(c.length) + " bytes");
+    out.bytes.assign(b.begin(), b.end());
+    if (c.isFixed())
+        out.bytes.resize(c.length, 0);
+}
+
+// Jet 4 keeps UTF-16 (compressed where the column asks), Jet 3 code page
+// 1252; a fixed column is padded to its size.
+void encodeText(const Format& f, const ColumnDef& c, const Value& v, Field& out)
+{
+    if (v.kind() == Value::Kind::Text && encodeAsciiText(f, c, v.str(), out))
+        return;
+    if (f.jet4()) {
+        std::u16string u = textUtf16(c, v);
+        if (u.size() * 2 > c.length)
+            cannotHold(c, "is longer than the column's size of " + std::to_string(c.length / 2) + " characters");
+        out.bytes = encodeJet4Text(u, (c.extFlags & kColExtCompressed) != 0);
+    } else {
+        auto cp = textCp1252(c, v);
+        if (!cp)
+            cannotHold(c, "holds a character that an Access 97 database (code page 1252) cannot store");
+        if (cp->size() > c.length)
+            cannotHold(c, "is longer than the column's size of " + std::to_string(c.length) + " characters");
+        out.bytes.assign(cp->begin(), cp->end());
+    }
+    if (c.isFixed())
+        out.bytes.resize(c.length, f.jet4() ? 0 : ' ');
+}
+
+} // namespace
+
 Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Field& out)
 {
     out.bit = false;
@@ -454,183 +665,19 @@ Field& encodeFieldInto(const Format& f, const ColumnDef& c, const Value& v, Fiel
     out.null = v.isNull();
     if (v.isNull())
         return out;
-    auto mismatch = [&]() -> void {
-        cannotHold(c, "cannot be stored in a " + std::string(columnTypeName(c.type)) + " column");
-    };
     switch (c.type) {
-    case ColumnType::Boolean: {
-        if (v.kind() == Value::Kind::Text) {
-            std::string s = trim(v.str());
-            for (auto& ch : s)
-                ch = char(std::tolower((unsigned char)ch));
-            if (s == "true" || s == "yes" || s == "on") { out.bit = true; return out; }
-            if (s == "false" || s == "no" || s == "off") { out.bit = false; return out; }
-        }
-        double d;
-        if (!numberOf(v, d))
-            mismatch();
-        out.bit = d != 0;
-        return out;
-    }
+    case ColumnType::Boolean: encodeBoolean(c, v, out); return out;
     case ColumnType::Byte:
     case ColumnType::Integer:
-    case ColumnType::Long: {
-        int64_t i;
-        if (!integerOf(v, i))
-            mismatch();
-        int64_t lo = c.type == ColumnType::Byte ? 0 : c.type == ColumnType::Integer ? -32768 : INT32_MIN;
-        int64_t hi = c.type == ColumnType::Byte ? 255 : c.type == ColumnType::Integer ? 32767 : INT32_MAX;
-        if (i < lo || i > hi)
-            cannotHold(c, "(" + std::to_string(i) + ") is out of range for a " + columnTypeName(c.type) + " column");
-        size_t n = c.type == ColumnType::Byte ? 1 : c.type == ColumnType::Integer ? 2 : 4;
-        out.bytes.resize(n);
-        for (size_t k = 0; k < n; ++k)
-            out.bytes[k] = uint8_t(uint64_t(i) >> (8 * k));
-        return out;
-    }
-    case ColumnType::Currency:
-    case ColumnType::Numeric: {
-        int scale = c.type == ColumnType::Currency ? 4 : c.scale;
-        bool neg = false;
-        uint128 mag = 0;
-        std::string digits;
-        int vs = 0;
-        bool plain = false;
-        if (v.kind() == Value::Kind::Int || v.kind() == Value::Kind::Bool) {
-            int64_t i = v.kind() == Value::Kind::Bool ? (v.asBool() ? -1 : 0) : v.asInt();
-            neg = i < 0;
-            uint128 m = neg ? (uint128)(uint64_t(-(i + 1))) + 1 : (uint128)uint64_t(i);
-            for (int k = 0; k < scale; ++k) {
-                // Past 128 bits it has more digits than any precision.
-                if (m > (~(uint128)0) / 10)
-                    cannotHold(c, "has more digits than the column's precision of " + std::to_string(c.precision));
-                m *= 10;
-            }
-            mag = m;
-        } else {
-            std::string text;
-            if (v.kind() == Value::Kind::Double) {
-                if (!std::isfinite(v.asDouble()))
-                    mismatch();
-                char buf[64];
-                std::snprintf(buf, sizeof buf, "%.17g", v.asDouble());
-                text = buf;
-                // Shortest text that reads back as the same double.
-                for (int prec = 1; prec <= 17; ++prec) {
-                    std::snprintf(buf, sizeof buf, "%.*g", prec, v.asDouble());
-                    if (std::strtod(buf, nullptr) == v.asDouble()) {
-                        text = buf;
-                        break;
-                    }
-                }
-            } else if (v.kind() == Value::Kind::Decimal || v.kind() == Value::Kind::Text) {
-                plain = plainScaled(v.str(), scale, neg, mag);
-                if (!plain)
-                    text = v.str();
-            } else {
-                mismatch();
-            }
-            if (!plain && (!parseDecimal(text, neg, digits, vs) || !toScaled(digits, vs, scale, mag)))
-                mismatch();
-        }
-        if (c.type == ColumnType::Currency) {
-            uint128 limit = neg ? ((uint128)1 << 63) : (((uint128)1 << 63) - 1);
-            if (mag > limit)
-                cannotHold(c, "is out of range for a Currency column");
-            int64_t raw = neg ? int64_t(0 - uint64_t(mag)) : int64_t(uint64_t(mag));
-            out.bytes.resize(8);
-            put64(out.bytes.data(), uint64_t(raw));
-            return out;
-        }
-        // Decimal: at most `precision` digits.
-        uint128 limit = 1;
-        for (int k = 0; k < c.precision; ++k)
-            limit *= 10;
-        if (mag >= limit)
-            cannotHold(c, "has more digits than the column's precision of " + std::to_string(c.precision));
-        out.bytes.assign(17, 0);
-        out.bytes[0] = neg && mag ? 0x80 : 0x00;
-        for (int w = 0; w < 4; ++w)
-            put32(out.bytes.data() + 1 + w * 4, uint32_t(mag >> (32 * (3 - w))));
-        return out;
-    }
+    case ColumnType::Long: encodeInteger(c, v, out); return out;
+    case ColumnType::Currency: encodeCurrency(c, v, out); return out;
+    case ColumnType::Numeric: encodeDecimal(c, v, out); return out;
     case ColumnType::Single:
-    case ColumnType::Double: {
-        double d;
-        if (!numberOf(v, d))
-            mismatch();
-        if (c.type == ColumnType::Single) {
-            // Values that round to the largest single are fine.
-            if (std::isinf(float(d)))
-                cannotHold(c, "is out of range for a Single column");
-            out.bytes.resize(4);
-            putFloat(out.bytes.data(), float(d));
-        } else {
-            out.bytes.resize(8);
-            putDouble(out.bytes.data(), d);
-        }
-        return out;
-    }
-    case ColumnType::DateTime: {
-        DateTime dt;
-        if (v.kind() == Value::Kind::Date)
-            dt = v.asDate();
-        else if (v.kind() == Value::Kind::Text || v.kind() == Value::Kind::Decimal) {
-            if (!parseDateText(v.str(), dt))
-                mismatch();
-        } else if (v.kind() == Value::Kind::Double) {
-            out.bytes.resize(8);
-            putDouble(out.bytes.data(), v.asDouble());
-            return out;
-        } else {
-            mismatch();
-        }
-        if (!validDate(dt))
-            cannotHold(c, "(" + formatDateTime(dt) + ") is not a date Access can store");
-        out.bytes.resize(8);
-        putDouble(out.bytes.data(), toJetDate(dt));
-        return out;
-    }
-    case ColumnType::Guid: {
-        out.bytes.resize(16);
-        if (v.kind() == Value::Kind::Bytes && v.str().size() == 16) {
-            std::copy(v.str().begin(), v.str().end(), out.bytes.begin());
-            return out;
-        }
-        if ((v.kind() != Value::Kind::Guid && v.kind() != Value::Kind::Text) || !parseGuid(v.str(), out.bytes.data()))
-            mismatch();
-        return out;
-    }
-    case ColumnType::Binary: {
-        std::string b = v.kind() == Value::Kind::Bytes ? v.str() : textOf(v);
-        if (b.size() > c.length)
-            cannotHold(c, "is longer than the column's size of " + std::to_string(c.length) + " bytes");
-        out.bytes.assign(b.begin(), b.end());
-        if (c.isFixed())
-            out.bytes.resize(c.length, 0);
-        return out;
-    }
-    case ColumnType::Text: {
-        if (v.kind() == Value::Kind::Text && encodeAsciiText(f, c, v.str(), out))
-            return out;
-        std::string s = textOf(v);
-        if (f.jet4()) {
-            std::u16string u = textUtf16(c, v);
-            if (u.size() * 2 > c.length)
-                cannotHold(c, "is longer than the column's size of " + std::to_string(c.length / 2) + " characters");
-            out.bytes = encodeJet4Text(u, (c.extFlags & kColExtCompressed) != 0);
-        } else {
-            auto cp = textCp1252(c, v);
-            if (!cp)
-                cannotHold(c, "holds a character that an Access 97 database (code page 1252) cannot store");
-            if (cp->size() > c.length)
-                cannotHold(c, "is longer than the column's size of " + std::to_string(c.length) + " characters");
-            out.bytes.assign(cp->begin(), cp->end());
-        }
-        if (c.isFixed())
-            out.bytes.resize(c.length, f.jet4() ? 0 : ' ');
-        return out;
-    }
+    case ColumnType::Double: encodeFloating(c, v, out); return out;
+    case ColumnType::DateTime: encodeDateTime(c, v, out); return out;
+    case ColumnType::Guid: encodeGuid(c, v, out); return out;
+    case ColumnType::Binary: encodeBinary(c, v, out); return out;
+    case ColumnType::Text: encodeText(f, c, v, out); return out;
     case ColumnType::Memo:
     case ColumnType::Ole:
         break;

@@ -47,124 +47,167 @@ void IndexTree::Impl::collectPages(std::uint32_t page, std::vector<std::uint32_t
         collectPages(pg.tail, out, depth + 1);
 }
 
-void IndexTree::Impl::buildFrom(PackedEntries entries, bool unique)
+// One level of the tree being built: the leaves come from the sorted
+// entries, each level above from the last entries of the pages below.
+struct IndexTree::Impl::BuildLevel {
+    const PackedEntries& leaves;
+    std::vector<IndexEntry> items;  // the levels above the leaves
+    bool leaf = true;
+
+    std::size_t count() const { return leaf ? leaves.size() : items.size(); }
+    std::span<const std::uint8_t> keyAt(std::size_t i) const
+    {
+        return leaf ? leaves.key(i) : std::span<const std::uint8_t>(items[i].key);
+    }
+    IndexEntry take(std::size_t i) { return leaf ? leaves.entry(i) : std::move(items[i]); }
+};
+
+namespace {
+
+std::size_t sharedPrefix(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b)
 {
-    Impl& t = *this;
-    entries.sort();
-    const std::size_t maxEntry = t.capacity / 2 - 8;
+    std::size_t n = std::min(a.size(), b.size()), i = 0;
+    while (i < n && a[i] == b[i])
+        ++i;
+    return i;
+}
+
+// A last intermediate page with a single child borrows one from the page
+// before it, when that one can spare it.
+void evenLastGroup(std::vector<std::pair<std::size_t, std::size_t>>& groups)
+{
+    if (groups.size() < 2)
+        return;
+    auto& last = groups.back();
+    auto& prev = groups[groups.size() - 2];
+    if (last.second - last.first < 2 && prev.second - prev.first > 2) {
+        --prev.second;
+        --last.first;
+    }
+}
+
+}  // namespace
+
+// An entry may take at most half a page, so that any page holds two (as a
+// split needs); a unique tree must not repeat a key (nulls aside).
+void IndexTree::Impl::checkBuildKeys(const PackedEntries& entries, bool unique) const
+{
+    const std::size_t maxEntry = capacity / 2 - 8;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         auto k = entries.key(i);
         if (k.size() + 8 > maxEntry)
-            throw IndexError("index key too long for index \"" + t.name + "\"");
+            throw IndexError("index key too long for index \"" + name + "\"");
         if (unique && i > 0 && !isNullKey(k)) {
             auto prev = entries.key(i - 1);
             if (prev.size() == k.size() && std::equal(k.begin(), k.end(), prev.begin()))
-                throw DuplicateKeyError(t.name);
+                throw DuplicateKeyError(name);
         }
     }
+}
 
-    // Free the old tree except its root.
-    t.flush();
+// The root keeps its page number: the table definition points at it.
+void IndexTree::Impl::freeAllButRoot()
+{
+    flush();
     std::vector<std::uint32_t> old;
-    t.collectPages(t.root, old, 0);
-    t.cache.clear();
-    t.dirty.clear();
-    t.meta.clear();
-    t.cachedEntries = 0;
+    collectPages(root, old, 0);
+    cache.clear();
+    dirty.clear();
+    meta.clear();
+    cachedEntries = 0;
     for (std::uint32_t p : old)
-        if (p != t.root)
-            t.store.freePage(p);
+        if (p != root)
+            store.freePage(p);
+}
 
-    std::vector<IndexEntry> items;  // the levels above the leaves
-    bool leaf = true;
-    auto count = [&] { return leaf ? entries.size() : items.size(); };
-    auto keyAt = [&](std::size_t i) -> std::span<const std::uint8_t> {
-        return leaf ? entries.key(i) : std::span<const std::uint8_t>(items[i].key);
-    };
-    auto lcp = [](std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
-        std::size_t n = std::min(a.size(), b.size()), i = 0;
-        while (i < n && a[i] == b[i])
-            ++i;
-        return i;
-    };
-
-    // Groups the items of one level into pages, filling each page. An
-    // intermediate page does not store its last child (the tail), so it
-    // takes an item while the items it already holds fit.
-    auto group = [&]() {
-        std::vector<std::pair<std::size_t, std::size_t>> groups;  // [begin, end)
-        const std::size_t n = count();
-        std::size_t begin = 0, taken = 0, sum = 0, prefix = 0;
-        for (std::size_t j = 0; j < n; ++j) {
-            auto k = keyAt(j);
-            std::size_t sz = k.size() + (leaf ? 4 : 8);
-            bool take = true;
-            std::size_t np = prefix;
-            if (taken >= 1) {
-                np = std::min(prefix, lcp(keyAt(begin), k));
-                if (leaf)
-                    take = sum + sz - taken * np <= t.capacity;
-                else
-                    take = taken < 2 || sum - (taken - 1) * prefix <= t.capacity;
-            }
-            if (!take) {
-                groups.emplace_back(begin, j);
-                begin = j;
-                taken = 0;
-                sum = 0;
-            }
-            prefix = taken == 0 ? std::min(k.size(), kMaxIndexPrefix) : np;
-            sum += sz;
-            ++taken;
+// Groups the items of one level into pages, filling each page. An
+// intermediate page does not store its last child (the tail), so it takes
+// an item while the items it already holds fit.
+IndexTree::Impl::PageGroups IndexTree::Impl::groupLevel(const BuildLevel& level) const
+{
+    PageGroups groups;
+    const bool leaf = level.leaf;
+    const std::size_t n = level.count();
+    std::size_t begin = 0, taken = 0, sum = 0, prefix = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        auto k = level.keyAt(j);
+        std::size_t sz = k.size() + (leaf ? 4 : 8);
+        bool take = true;
+        std::size_t np = prefix;
+        if (taken >= 1) {
+            np = std::min(prefix, sharedPrefix(level.keyAt(begin), k));
+            if (leaf)
+                take = sum + sz - taken * np <= capacity;
+            else
+                take = taken < 2 || sum - (taken - 1) * prefix <= capacity;
         }
-        if (taken > 0 || groups.empty())
-            groups.emplace_back(begin, n);
-        if (!leaf && groups.size() > 1) {
-            auto& last = groups.back();
-            auto& prev = groups[groups.size() - 2];
-            if (last.second - last.first < 2 && prev.second - prev.first > 2) {
-                --prev.second;
-                --last.first;
-            }
+        if (!take) {
+            groups.emplace_back(begin, j);
+            begin = j;
+            taken = 0;
+            sum = 0;
         }
-        return groups;
-    };
+        prefix = taken == 0 ? std::min(k.size(), kMaxIndexPrefix) : np;
+        sum += sz;
+        ++taken;
+    }
+    if (taken > 0 || groups.empty())
+        groups.emplace_back(begin, n);
+    if (!leaf)
+        evenLastGroup(groups);
+    return groups;
+}
 
+// Writes one level's pages, linked to their siblings; a level of one page
+// is the root. Returns the entries for the level above, one per page.
+std::vector<IndexEntry> IndexTree::Impl::writeLevel(BuildLevel& level, const PageGroups& groups)
+{
+    std::vector<std::uint32_t> numbers(groups.size(), root);
+    if (groups.size() > 1)
+        for (std::uint32_t& n : numbers)
+            n = store.allocatePage();
+    std::vector<IndexEntry> up;
+    up.reserve(groups.size());
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        IndexPage pg;
+        pg.leaf = level.leaf;
+        pg.tdefPage = tdef;
+        if (groups.size() > 1) {
+            pg.prev = g ? numbers[g - 1] : 0;
+            pg.next = g + 1 < groups.size() ? numbers[g + 1] : 0;
+        }
+        auto [b, e] = groups[g];
+        pg.entries.reserve(e - b);
+        for (std::size_t i = b; i < e; ++i)
+            pg.entries.push_back(level.take(i));
+        if (b < e)
+            up.push_back(asNodeEntry(pg.entries.back(), numbers[g]));
+        if (!level.leaf && !pg.entries.empty()) {
+            pg.tail = pg.entries.back().child;
+            pg.entries.pop_back();
+        }
+        writeIndexPage(format, pg, buf);
+        store.writePage(numbers[g], buf);
+    }
+    return up;
+}
+
+void IndexTree::Impl::buildFrom(PackedEntries entries, bool unique)
+{
+    entries.sort();
+    checkBuildKeys(entries, unique);
+    freeAllButRoot();
+    // Level by level from the leaves up, until a level fits the root.
+    BuildLevel level{entries, {}, true};
     for (int depth = 0; depth < 64; ++depth) {
-        auto groups = group();
-        std::vector<std::uint32_t> numbers(groups.size(), t.root);
-        if (groups.size() > 1)
-            for (std::uint32_t& n : numbers)
-                n = t.store.allocatePage();
-        std::vector<IndexEntry> up;
-        up.reserve(groups.size());
-        for (std::size_t g = 0; g < groups.size(); ++g) {
-            IndexPage pg;
-            pg.leaf = leaf;
-            pg.tdefPage = t.tdef;
-            if (groups.size() > 1) {
-                pg.prev = g ? numbers[g - 1] : 0;
-                pg.next = g + 1 < groups.size() ? numbers[g + 1] : 0;
-            }
-            auto [b, e] = groups[g];
-            pg.entries.reserve(e - b);
-            for (std::size_t i = b; i < e; ++i)
-                pg.entries.push_back(leaf ? entries.entry(i) : std::move(items[i]));
-            if (b < e)
-                up.push_back(asNodeEntry(pg.entries.back(), numbers[g]));
-            if (!leaf && !pg.entries.empty()) {
-                pg.tail = pg.entries.back().child;
-                pg.entries.pop_back();
-            }
-            writeIndexPage(t.format, pg, t.buf);
-            t.store.writePage(numbers[g], t.buf);
-        }
+        const PageGroups groups = groupLevel(level);
+        std::vector<IndexEntry> up = writeLevel(level, groups);
         if (groups.size() == 1)
             return;
-        if (leaf)
+        if (level.leaf)
             entries = PackedEntries();  // the leaves are written: give the memory back
-        items = std::move(up);
-        leaf = false;
+        level.items = std::move(up);
+        level.leaf = false;
     }
     throw IndexError("index tree too deep");
 }

@@ -176,188 +176,264 @@ void dropRelationshipIndex(Database& db, const std::string& tableName, const std
 
 namespace {
 
-void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec& spec)
-{
-    const Format& f = db.format();
-    Table& table = db.table(tableName);
-    // Entries still waiting for the table's trees count in the definition.
-    table.flushIndexes();
-    TableDef def = table.def();
-    const std::string what = spec.primary ? "primary key" : "index";
-
-    if (spec.name.empty())
-        throw Error("The " + what + " needs a name");
-    if (!spec.foreignKey)
-        Database::checkName(spec.name, spec.primary ? "constraint" : "index");
-    if (findLogical(def, spec.name))
-        throw Error("The table " + quoted(table.name()) + " already has an index named " + quoted(spec.name));
-    if (spec.columns.empty())
-        throw Error("The " + what + " " + quoted(spec.name) + " names no columns");
-    if (spec.columns.size() > kMaxIndexColumns)
-        throw Error("The " + what + " " + quoted(spec.name) + " has more than " +
-                    std::to_string(kMaxIndexColumns) + " columns");
-    if (def.logicalIndexes.size() >= kMaxTableIndexes)
-        throw Error("The table " + quoted(table.name()) + " already has " + std::to_string(kMaxTableIndexes) +
-                    " indexes");
-    if (spec.primary)
-        for (const auto& li : def.logicalIndexes)
-            if (li.type == kLogicalIndexPrimary)
-                throw Error("The table " + quoted(table.name()) + " already has a primary key (" +
-                            quoted(li.name) + ")");
-
-    PhysicalIndexDef phys;
-    phys.flags = physicalFlags(f, spec);
-    std::vector<std::size_t> colPos;
-    for (const auto& cs : spec.columns) {
-        const ColumnDef* c = def.findColumn(cs.name);
-        if (!c)
-            throw Error("The table " + quoted(table.name()) + " has no column " + quoted(cs.name));
-        for (const auto& ic : phys.columns)
-            if (ic.columnNumber == c->number)
-                throw Error("The column " + quoted(c->name) + " appears twice in the " + what + " " +
-                            quoted(spec.name));
-        if (c->type == ColumnType::Ole || (c->type == ColumnType::Memo && !f.jet4()))
-            throw Error("The column " + quoted(c->name) + " cannot be indexed (" +
-                        (c->type == ColumnType::Ole ? "an OLE object" : "a memo") + ")");
-        if (!canIndexColumn(f, *c))
-            throw Error("The column " + quoted(c->name) + " uses a text sort order this engine cannot index");
-        phys.columns.push_back({c->number, cs.ascending});
-        colPos.push_back(std::size_t(c - def.columns.data()));
+// Adding an index to a table, step by step: check the request, find its
+// columns, share an existing physical index or build a new tree from the
+// table's rows, then rewrite the definition. Every check, those on the rows
+// included, comes before anything is written.
+class IndexCreation {
+public:
+    IndexCreation(Database& db, Table& table, const IndexSpec& spec)
+        : db_(db), f_(db.format()), table_(table), def_(table.def()), spec_(spec),
+          what_(spec.primary ? "primary key" : "index")
+    {
     }
 
-    // Access shares one index's pages between indexes with the same columns,
-    // order and flags.
-    std::size_t shared = def.physicalIndexes.size();
-    for (std::size_t i = 0; i < def.physicalIndexes.size(); ++i) {
-        const PhysicalIndexDef& p = def.physicalIndexes[i];
-        if (p.columns.size() != phys.columns.size())
-            continue;
-        if (spec.foreignKey ? (spec.foreignKey->referencedSide && !(p.flags & kIndexUnique)) : p.flags != phys.flags)
-            continue;
-        bool same = true;
-        for (std::size_t k = 0; k < p.columns.size(); ++k)
-            same = same && p.columns[k].columnNumber == phys.columns[k].columnNumber &&
-                   p.columns[k].ascending == phys.columns[k].ascending;
-        if (same) {
-            shared = i;
-            break;
+    void run()
+    {
+        checkRequest();
+        resolveColumns();
+        const std::size_t shared = sharedIndex();
+        const bool newTree = shared == def_.physicalIndexes.size();
+        if (spec_.foreignKey && spec_.foreignKey->referencedSide && newTree)
+            throw Error("The table " + quoted(table_.name()) + " has no unique index on the columns the " +
+                        "relationship refers to");
+        if (newTree) {
+            readKeys();
+            countDistinctKeys();
+            writeTree();
+        }
+        def_.logicalIndexes.push_back(logicalIndex(shared));
+        internals(db_).updateTableDef(table_.name(), def_);
+    }
+
+private:
+    bool unique() const { return spec_.unique || spec_.primary; }
+
+    // The name, the number of columns and indexes, one primary key.
+    void checkRequest() const
+    {
+        if (spec_.name.empty())
+            throw Error("The " + what_ + " needs a name");
+        if (!spec_.foreignKey)
+            Database::checkName(spec_.name, spec_.primary ? "constraint" : "index");
+        if (findLogical(def_, spec_.name))
+            throw Error("The table " + quoted(table_.name()) + " already has an index named " + quoted(spec_.name));
+        if (spec_.columns.empty())
+            throw Error("The " + what_ + " " + quoted(spec_.name) + " names no columns");
+        if (spec_.columns.size() > kMaxIndexColumns)
+            throw Error("The " + what_ + " " + quoted(spec_.name) + " has more than " +
+                        std::to_string(kMaxIndexColumns) + " columns");
+        if (def_.logicalIndexes.size() >= kMaxTableIndexes)
+            throw Error("The table " + quoted(table_.name()) + " already has " + std::to_string(kMaxTableIndexes) +
+                        " indexes");
+        if (spec_.primary)
+            for (const auto& li : def_.logicalIndexes)
+                if (li.type == kLogicalIndexPrimary)
+                    throw Error("The table " + quoted(table_.name()) + " already has a primary key (" +
+                                quoted(li.name) + ")");
+    }
+
+    // The physical index's columns, each once and of a type an index takes;
+    // colPos_ holds their places in the row.
+    void resolveColumns()
+    {
+        phys_.flags = physicalFlags(f_, spec_);
+        for (const auto& cs : spec_.columns) {
+            const ColumnDef* c = def_.findColumn(cs.name);
+            if (!c)
+                throw Error("The table " + quoted(table_.name()) + " has no column " + quoted(cs.name));
+            for (const auto& ic : phys_.columns)
+                if (ic.columnNumber == c->number)
+                    throw Error("The column " + quoted(c->name) + " appears twice in the " + what_ + " " +
+                                quoted(spec_.name));
+            if (c->type == ColumnType::Ole || (c->type == ColumnType::Memo && !f_.jet4()))
+                throw Error("The column " + quoted(c->name) + " cannot be indexed (" +
+                            (c->type == ColumnType::Ole ? "an OLE object" : "a memo") + ")");
+            if (!canIndexColumn(f_, *c))
+                throw Error("The column " + quoted(c->name) + " uses a text sort order this engine cannot index");
+            phys_.columns.push_back({c->number, cs.ascending});
+            colPos_.push_back(std::size_t(c - def_.columns.data()));
         }
     }
 
-    if (spec.foreignKey && spec.foreignKey->referencedSide && shared == def.physicalIndexes.size())
-        throw Error("The table " + quoted(table.name()) + " has no unique index on the columns the relationship " +
-                    "refers to");
+    // Access shares one index's pages between indexes with the same columns,
+    // order and flags; a foreign key's referenced side needs a unique one.
+    // Returns the shared index, or the count of indexes when none fits.
+    std::size_t sharedIndex() const
+    {
+        for (std::size_t i = 0; i < def_.physicalIndexes.size(); ++i) {
+            const PhysicalIndexDef& p = def_.physicalIndexes[i];
+            if (p.columns.size() != phys_.columns.size())
+                continue;
+            if (spec_.foreignKey ? (spec_.foreignKey->referencedSide && !(p.flags & kIndexUnique))
+                                 : p.flags != phys_.flags)
+                continue;
+            bool same = true;
+            for (std::size_t k = 0; k < p.columns.size(); ++k)
+                same = same && p.columns[k].columnNumber == phys_.columns[k].columnNumber &&
+                       p.columns[k].ascending == phys_.columns[k].ascending;
+            if (same)
+                return i;
+        }
+        return def_.physicalIndexes.size();
+    }
 
-    // All checks on the rows come before anything is written.
-    PackedEntries entries;
-    std::uint32_t distinct = 0;
-    bool needRaw = false;
-    for (const auto& ic : phys.columns)
-        if (const ColumnDef* c = def.columnByNumber(ic.columnNumber); c && fixedValueSize(c->type))
-            needRaw = true;
+    [[noreturn]] void nullInPrimaryKey(const ColumnDef& c) const
+    {
+        throw Error("The primary key " + quoted(spec_.name) + " cannot be created: column " + quoted(c.name) +
+                    " holds empty (null) values");
+    }
+
     // Keys straight from the stored fields, unless a memo needs its value read.
-    bool fromFields = true;
-    for (std::size_t k = 0; k < colPos.size(); ++k)
-        fromFields = fromFields && !def.columns[colPos[k]].isLongValue();
-    if (shared == def.physicalIndexes.size() && fromFields) {
-        RowKeyEncoder encoder(f, table.name());
+    void readKeys()
+    {
+        bool fromFields = true;
+        for (std::size_t k = 0; k < colPos_.size(); ++k)
+            fromFields = fromFields && !def_.columns[colPos_[k]].isLongValue();
+        if (fromFields)
+            readKeysFromFields();
+        else
+            readKeysFromValues();
+    }
+
+    void readKeysFromFields()
+    {
+        RowKeyEncoder encoder(f_, table_.name());
         std::vector<std::uint8_t> key;
         // Room for every key at once: growing would copy them all.
         std::size_t keyBytes = 0;
-        for (std::size_t pos : colPos) {
-            const ColumnDef& c = def.columns[pos];
+        for (std::size_t pos : colPos_) {
+            const ColumnDef& c = def_.columns[pos];
             const std::size_t fixedSize = fixedValueSize(c.type);
             keyBytes += 1 + (fixedSize ? fixedSize : 4 + std::min<std::size_t>(c.length, 255) * 3 / 2);
         }
         // The stored row count is not trusted: no more rows than the pages hold.
-        const std::size_t rows = std::min<std::size_t>(table.rowCount(), table.dataPages().size() * f.maxRowsPerPage);
-        entries.reserve(rows, rows * keyBytes);
-        table.scanFields([&](const std::vector<RawField>& raw, std::uint32_t rowPointer) {
+        const std::size_t rows =
+            std::min<std::size_t>(table_.rowCount(), table_.dataPages().size() * f_.maxRowsPerPage);
+        entries_.reserve(rows, rows * keyBytes);
+        table_.scanFields([&](const std::vector<RawField>& raw, std::uint32_t rowPointer) {
             key.clear();
-            for (std::size_t k = 0; k < colPos.size(); ++k) {
-                const ColumnDef& c = def.columns[colPos[k]];
-                const RawField& rf = raw[colPos[k]];
-                if (rf.null && spec.primary)
-                    throw Error("The primary key " + quoted(spec.name) + " cannot be created: column " +
-                                quoted(c.name) + " holds empty (null) values");
-                encoder.appendColumn(key, c, phys.columns[k].ascending, nullptr, &rf);
+            for (std::size_t k = 0; k < colPos_.size(); ++k) {
+                const ColumnDef& c = def_.columns[colPos_[k]];
+                const RawField& rf = raw[colPos_[k]];
+                if (rf.null && spec_.primary)
+                    nullInPrimaryKey(c);
+                encoder.appendColumn(key, c, phys_.columns[k].ascending, nullptr, &rf);
             }
-            entries.add(key, rowPointer >> 8, std::uint8_t(rowPointer));
+            entries_.add(key, rowPointer >> 8, std::uint8_t(rowPointer));
             return true;
         });
-    } else if (shared == def.physicalIndexes.size()) {
-        table.scan([&](const std::vector<Value>& values, std::uint32_t rowPointer) {
-            if (spec.primary)
-                for (std::size_t k = 0; k < colPos.size(); ++k)
-                    if (values[colPos[k]].isNull())
-                        throw Error("The primary key " + quoted(spec.name) + " cannot be created: column " +
-                                    quoted(def.columns[colPos[k]].name) + " holds empty (null) values");
+    }
+
+    void readKeysFromValues()
+    {
+        // Fixed-size columns key from their stored bytes as well.
+        bool needRaw = false;
+        for (const auto& ic : phys_.columns)
+            if (const ColumnDef* c = def_.columnByNumber(ic.columnNumber); c && fixedValueSize(c->type))
+                needRaw = true;
+        table_.scan([&](const std::vector<Value>& values, std::uint32_t rowPointer) {
+            if (spec_.primary)
+                for (std::size_t k = 0; k < colPos_.size(); ++k)
+                    if (values[colPos_[k]].isNull())
+                        nullInPrimaryKey(def_.columns[colPos_[k]]);
             std::vector<std::uint8_t> rowBytes;
             std::vector<RawField> raw;
             if (needRaw) {
-                rowBytes = storedRow(db, rowPointer);
-                raw = decodeRow(f, def, rowBytes.data(), std::uint32_t(rowBytes.size()));
+                rowBytes = storedRow(db_, rowPointer);
+                raw = decodeRow(f_, def_, rowBytes.data(), std::uint32_t(rowBytes.size()));
             }
-            entries.add(rowIndexKey(f, def, phys, values, needRaw ? &raw : nullptr), rowPointer >> 8,
-                        std::uint8_t(rowPointer));
+            entries_.add(rowIndexKey(f_, def_, phys_, values, needRaw ? &raw : nullptr), rowPointer >> 8,
+                         std::uint8_t(rowPointer));
             return true;
         });
     }
-    if (shared == def.physicalIndexes.size()) {
-        entries.sort();
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            auto k = entries.key(i);
+
+    // Sorts the keys and counts the distinct ones; a unique index refuses
+    // a repeated key (nulls aside).
+    void countDistinctKeys()
+    {
+        entries_.sort();
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            auto k = entries_.key(i);
             bool same = false;
             if (i > 0) {
-                auto prev = entries.key(i - 1);
+                auto prev = entries_.key(i - 1);
                 same = prev.size() == k.size() && std::equal(k.begin(), k.end(), prev.begin());
             }
             if (!same)
-                ++distinct;
-            else if ((spec.unique || spec.primary) && !isNullKey(k)) {
-                // Name the two values Access finds equal (letter case aside,
-                // for texts), so that the user can find the rows.
-                std::string values;
-                try {
-                    const IndexEntry a = entries.entry(i - 1), b = entries.entry(i);
-                    values = " (" + keyValuesText(db, def, colPos, a.dataPage << 8 | a.dataRow) + " and " +
-                             keyValuesText(db, def, colPos, b.dataPage << 8 | b.dataRow) + ")";
-                } catch (const std::exception&) {
-                }
-                throw Error(ErrorKind::Constraint, "The " + what + " " + quoted(spec.name) +
-                                                       " cannot be created: the table holds duplicate values in "
-                                                       "its columns" + values);
-            }
+                ++distinct_;
+            else if (unique() && !isNullKey(k))
+                duplicateKey(i - 1, i);
         }
     }
 
-    if (shared == def.physicalIndexes.size()) {
-        std::uint32_t mapPage = def.ownedMap >> 8;
-        phys.usageMap = internals(db).addMapRow(mapPage, UsageMap::emptyRow(f));
-        IndexStore store(db, phys.usageMap);
-        phys.firstPage = IndexTree::createEmpty(store, def.page);
-        IndexTree tree(store, def.page, phys.firstPage, spec.name);
-        tree.build(std::move(entries), spec.unique || spec.primary);
-        phys.distinctKeys = distinct;
-        def.physicalIndexes.push_back(phys);
+    // Names the two values Access finds equal (letter case aside, for
+    // texts), so that the user can find the rows.
+    [[noreturn]] void duplicateKey(std::size_t first, std::size_t second)
+    {
+        std::string values;
+        try {
+            const IndexEntry a = entries_.entry(first), b = entries_.entry(second);
+            values = " (" + keyValuesText(db_, def_, colPos_, a.dataPage << 8 | a.dataRow) + " and " +
+                     keyValuesText(db_, def_, colPos_, b.dataPage << 8 | b.dataRow) + ")";
+        } catch (const std::exception&) {
+        }
+        throw Error(ErrorKind::Constraint, "The " + what_ + " " + quoted(spec_.name) +
+                                               " cannot be created: the table holds duplicate values in its "
+                                               "columns" + values);
     }
 
-    LogicalIndexDef li;
-    li.name = spec.name;
-    li.number = std::uint32_t(def.logicalIndexes.size());
-    li.physicalIndex = std::uint32_t(shared);
-    li.type = spec.primary ? kLogicalIndexPrimary : 0;
-    if (spec.foreignKey) {
-        const ForeignKeyLink& fk = *spec.foreignKey;
-        li.type = kLogicalIndexForeign;
-        li.relatedTableType = fk.referencedSide ? 1 : 2;
-        li.relatedIndex = fk.otherIndex;
-        li.relatedTablePage = fk.otherTablePage;
-        li.cascadeUpdates = fk.cascadeUpdates ? 1 : 0;
-        li.cascadeDeletes = fk.cascadeDeletes ? 1 : 0;
+    // The tree's usage map is a new row beside the table's own map.
+    void writeTree()
+    {
+        std::uint32_t mapPage = def_.ownedMap >> 8;
+        phys_.usageMap = internals(db_).addMapRow(mapPage, UsageMap::emptyRow(f_));
+        IndexStore store(db_, phys_.usageMap);
+        phys_.firstPage = IndexTree::createEmpty(store, def_.page);
+        IndexTree tree(store, def_.page, phys_.firstPage, spec_.name);
+        tree.build(std::move(entries_), unique());
+        phys_.distinctKeys = distinct_;
+        def_.physicalIndexes.push_back(phys_);
     }
-    def.logicalIndexes.push_back(li);
-    internals(db).updateTableDef(table.name(), def);
+
+    LogicalIndexDef logicalIndex(std::size_t physical) const
+    {
+        LogicalIndexDef li;
+        li.name = spec_.name;
+        li.number = std::uint32_t(def_.logicalIndexes.size());
+        li.physicalIndex = std::uint32_t(physical);
+        li.type = spec_.primary ? kLogicalIndexPrimary : 0;
+        if (spec_.foreignKey) {
+            const ForeignKeyLink& fk = *spec_.foreignKey;
+            li.type = kLogicalIndexForeign;
+            li.relatedTableType = fk.referencedSide ? 1 : 2;
+            li.relatedIndex = fk.otherIndex;
+            li.relatedTablePage = fk.otherTablePage;
+            li.cascadeUpdates = fk.cascadeUpdates ? 1 : 0;
+            li.cascadeDeletes = fk.cascadeDeletes ? 1 : 0;
+        }
+        return li;
+    }
+
+    Database& db_;
+    const Format& f_;
+    Table& table_;
+    TableDef def_;
+    const IndexSpec& spec_;
+    const std::string what_;
+    PhysicalIndexDef phys_;
+    std::vector<std::size_t> colPos_;  // the index's columns' places in the row
+    PackedEntries entries_;
+    std::uint32_t distinct_ = 0;
+};
+
+void createIndexImpl(Database& db, const std::string& tableName, const IndexSpec& spec)
+{
+    Table& table = db.table(tableName);
+    // Entries still waiting for the table's trees count in the definition.
+    table.flushIndexes();
+    IndexCreation(db, table, spec).run();
 }
 
 // Other tables' foreign-key indexes name this table's indexes by number;

@@ -269,6 +269,13 @@ struct IndexTree::Impl {
     void applyPending();
     void mergeSorted(const PackedEntries& batch);
     void buildFrom(PackedEntries entries, bool unique);
+    // The steps of buildFrom (index_build.cpp).
+    struct BuildLevel;
+    using PageGroups = std::vector<std::pair<std::size_t, std::size_t>>;  // [begin, end) per page
+    void checkBuildKeys(const PackedEntries& entries, bool unique) const;
+    void freeAllButRoot();
+    PageGroups groupLevel(const BuildLevel& level) const;
+    std::vector<IndexEntry> writeLevel(BuildLevel& level, const PageGroups& groups);
 
     // Child slot of a node page for `target`: the first entry not below it,
     // else the tail.

@@ -1,7 +1,7 @@
 #include "jet/properties.h"
 
 #include "jet/bytes.h"
-#include "jet/database.h"
+#include "jet/database_int.h"
 #include "jet/error.h"
 #include "jet/text_codec.h"
 
@@ -170,13 +170,88 @@ std::vector<uint8_t> encodeProperties(const Format& f, const std::vector<Propert
     return out;
 }
 
+namespace {
+
+Error damaged(const std::string& what) { return Error(ErrorKind::Corrupt, "A property block is damaged: " + what); }
+
+// The names the maps' values refer to by number, each with its length.
+std::vector<std::string> decodeNameList(const Format& f, const uint8_t* b, size_t p, size_t end)
+{
+    std::vector<std::string> names;
+    while (p < end) {
+        if (end - p < 2 || get16(b + p) > end - p - 2)
+            throw damaged("a property name is cut short");
+        const uint16_t n = get16(b + p);
+        names.push_back(textOf(f, b + p + 2, n));
+        p += 2 + n;
+    }
+    return names;
+}
+
+Value decodeValue(const Format& f, ColumnType type, const uint8_t* d, uint16_t size)
+{
+    switch (type) {
+    case ColumnType::Boolean: return Value::boolean(size > 0 && d[0] != 0);
+    case ColumnType::Byte:
+    case ColumnType::Integer:
+    case ColumnType::Long: {
+        int64_t v = 0;
+        if (size == 1) v = type == ColumnType::Byte ? d[0] : int8_t(d[0]);
+        else if (size == 2) v = int16_t(get16(d));
+        else if (size >= 4) v = int32_t(get32(d));
+        return Value::integer(v);
+    }
+    case ColumnType::Text:
+    case ColumnType::Memo: return Value::text(textOf(f, d, size));
+    default: return Value::bytes(std::string(d, d + size));
+    }
+}
+
+// One map: its name (empty for the object's own), then its values, each
+// with its length, flags, type, name number and data.
+PropertyMap decodeMap(const Format& f, const uint8_t* b, size_t p, size_t end, const std::vector<std::string>& names)
+{
+    PropertyMap m;
+    if (end - p >= 6) {
+        const uint32_t nameBlock = get32(b + p);
+        if (nameBlock < 4 || nameBlock > end - p)
+            throw damaged("a map's name is cut short");
+        if (nameBlock >= 6) {
+            const uint16_t n = get16(b + p + 4);
+            if (n > nameBlock - 6)
+                throw damaged("a map's name is cut short");
+            m.name = textOf(f, b + p + 6, n);
+        }
+        p += nameBlock;
+    }
+    while (p < end) {
+        if (end - p < 8)
+            throw damaged("a value is cut short");
+        const uint16_t vlen = get16(b + p);
+        const uint16_t idx = get16(b + p + 4);
+        const uint16_t size = get16(b + p + 6);
+        if (vlen < 8 || vlen > end - p || size > vlen - 8u || idx >= names.size())
+            throw damaged("a value's length or name is wrong");
+        Property prop;
+        prop.name = names[idx];
+        prop.ddl = b[p + 2] != 0;
+        prop.type = ColumnType(b[p + 3]);
+        prop.value = decodeValue(f, prop.type, b + p + 8, size);
+        m.properties.push_back(std::move(prop));
+        p += vlen;
+    }
+    return m;
+}
+
+}  // namespace
+
 std::vector<PropertyMap> decodeProperties(const Format& f, const std::vector<uint8_t>& bytes)
 {
-    auto bad = [](const std::string& what) { return Error(ErrorKind::Corrupt, "A property block is damaged: " + what); };
     if (bytes.size() < 4 || (std::string(bytes.begin(), bytes.begin() + 3) != "KKD" &&
                              std::string(bytes.begin(), bytes.begin() + 3) != "MR2") ||
         bytes[3] != 0)
-        throw bad("unknown kind");
+        throw damaged("unknown kind");
+    // Blocks of a length and a type: the name list, then the maps.
     std::vector<PropertyMap> maps;
     std::vector<std::string> names;
     bool haveNames = false;
@@ -184,72 +259,19 @@ std::vector<PropertyMap> decodeProperties(const Format& f, const std::vector<uin
     const uint8_t* b = bytes.data();
     while (pos < bytes.size()) {
         if (bytes.size() - pos < 6)
-            throw bad("a block is cut short");
+            throw damaged("a block is cut short");
         const uint32_t len = get32(b + pos);
         const uint16_t type = get16(b + pos + 4);
         if (len < 6 || len > bytes.size() - pos)
-            throw bad("a block's length is wrong");
+            throw damaged("a block's length is wrong");
         const size_t end = pos + len;
-        size_t p = pos + 6;
         if (type == kNameList) {
-            names.clear();
-            while (p < end) {
-                if (end - p < 2 || get16(b + p) > end - p - 2)
-                    throw bad("a property name is cut short");
-                const uint16_t n = get16(b + p);
-                names.push_back(textOf(f, b + p + 2, n));
-                p += 2 + n;
-            }
+            names = decodeNameList(f, b, pos + 6, end);
             haveNames = true;
         } else {
             if (!haveNames)
-                throw bad("values come before the names");
-            PropertyMap m;
-            if (end - p >= 6) {
-                const uint32_t nameBlock = get32(b + p);
-                if (nameBlock < 4 || nameBlock > end - p)
-                    throw bad("a map's name is cut short");
-                if (nameBlock >= 6) {
-                    const uint16_t n = get16(b + p + 4);
-                    if (n > nameBlock - 6)
-                        throw bad("a map's name is cut short");
-                    m.name = textOf(f, b + p + 6, n);
-                }
-                p += nameBlock;
-            }
-            while (p < end) {
-                if (end - p < 8)
-                    throw bad("a value is cut short");
-                const uint16_t vlen = get16(b + p);
-                const uint16_t idx = get16(b + p + 4);
-                const uint16_t size = get16(b + p + 6);
-                if (vlen < 8 || vlen > end - p || size > vlen - 8u || idx >= names.size())
-                    throw bad("a value's length or name is wrong");
-                Property prop;
-                prop.name = names[idx];
-                prop.ddl = b[p + 2] != 0;
-                prop.type = ColumnType(b[p + 3]);
-                const uint8_t* d = b + p + 8;
-                switch (prop.type) {
-                case ColumnType::Boolean: prop.value = Value::boolean(size > 0 && d[0] != 0); break;
-                case ColumnType::Byte:
-                case ColumnType::Integer:
-                case ColumnType::Long: {
-                    int64_t v = 0;
-                    if (size == 1) v = prop.type == ColumnType::Byte ? d[0] : int8_t(d[0]);
-                    else if (size == 2) v = int16_t(get16(d));
-                    else if (size >= 4) v = int32_t(get32(d));
-                    prop.value = Value::integer(v);
-                    break;
-                }
-                case ColumnType::Text:
-                case ColumnType::Memo: prop.value = Value::text(textOf(f, d, size)); break;
-                default: prop.value = Value::bytes(std::string(d, d + size)); break;
-                }
-                m.properties.push_back(std::move(prop));
-                p += vlen;
-            }
-            maps.push_back(std::move(m));
+                throw damaged("values come before the names");
+            maps.push_back(decodeMap(f, b, pos + 6, end, names));
         }
         pos = end;
     }
@@ -264,15 +286,8 @@ struct CatalogColumns {
 
 CatalogColumns catalogColumns(const TableDef& d)
 {
-    CatalogColumns c;
-    for (size_t i = 0; i < d.columns.size(); ++i) {
-        const std::string& n = d.columns[i].name;
-        if (sameName(n, "Id")) c.id = int(i);
-        else if (sameName(n, "ParentId")) c.parentId = int(i);
-        else if (sameName(n, "Name")) c.name = int(i);
-        else if (sameName(n, "Type")) c.type = int(i);
-        else if (sameName(n, "LvProp")) c.lvProp = int(i);
-    }
+    const CatalogColumns c{d.columnIndex("Id"), d.columnIndex("ParentId"), d.columnIndex("Name"),
+                           d.columnIndex("Type"), d.columnIndex("LvProp")};
     if (c.id < 0 || c.parentId < 0 || c.name < 0 || c.type < 0 || c.lvProp < 0)
         throw Error(ErrorKind::Corrupt, "The catalog has no column for properties");
     return c;
@@ -312,10 +327,7 @@ void writeTableProperties(Database& db, const std::vector<std::pair<std::string,
         bool any = std::any_of(maps.begin(), maps.end(), [](const PropertyMap& m) { return !m.properties.empty(); });
         blocks.emplace_back(name, any ? Value::bytes(encodeProperties(db.format(), maps)) : Value::null());
     }
-    const bool outer = db.inTransaction();
-    if (!outer)
-        db.begin();
-    try {
+    asOneStatement(db, [&] {
         Table& objects = db.table("MSysObjects");
         const CatalogColumns c = catalogColumns(objects.def());
         std::vector<std::pair<uint32_t, std::vector<Value>>> rows;
@@ -341,15 +353,7 @@ void writeTableProperties(Database& db, const std::vector<std::pair<std::string,
             objects.append(v);
         }
         objects.flushHeader();
-        if (!outer)
-            db.commit();
-        else
-            db.statementDone();
-    } catch (...) {
-        if (!outer)
-            db.rollback();
-        throw;
-    }
+    });
 }
 
 }  // namespace jet

@@ -23,18 +23,9 @@ struct RelationColumns {
 
 RelationColumns relationColumns(const TableDef& d)
 {
-    RelationColumns c;
-    for (size_t i = 0; i < d.columns.size(); ++i) {
-        const std::string& n = d.columns[i].name;
-        if (sameName(n, "szRelationship")) c.name = int(i);
-        else if (sameName(n, "grbit")) c.grbit = int(i);
-        else if (sameName(n, "ccolumn")) c.count = int(i);
-        else if (sameName(n, "icolumn")) c.position = int(i);
-        else if (sameName(n, "szObject")) c.object = int(i);
-        else if (sameName(n, "szColumn")) c.column = int(i);
-        else if (sameName(n, "szReferencedObject")) c.refObject = int(i);
-        else if (sameName(n, "szReferencedColumn")) c.refColumn = int(i);
-    }
+    const RelationColumns c{d.columnIndex("szRelationship"), d.columnIndex("grbit"), d.columnIndex("ccolumn"),
+                            d.columnIndex("icolumn"), d.columnIndex("szObject"), d.columnIndex("szColumn"),
+                            d.columnIndex("szReferencedObject"), d.columnIndex("szReferencedColumn")};
     if (std::min({c.name, c.grbit, c.count, c.position, c.object, c.column, c.refObject, c.refColumn}) < 0)
         throw Error(ErrorKind::Corrupt, "The table of relationships lacks a column");
     return c;
@@ -120,25 +111,16 @@ void checkIntegrity(Database& db, Table& referenced, const std::vector<const Col
                     " refer to no row of " + quoted(referenced.name()));
 }
 
-template <class Fn> void asOneStatement(Database& db, Fn&& fn)
-{
-    const bool outer = db.inTransaction();
-    if (!outer)
-        db.begin();
-    try {
-        fn();
-        if (!outer)
-            db.commit();
-        else
-            db.statementDone();
-    } catch (...) {
-        if (!outer)
-            db.rollback();
-        throw;
-    }
-}
+// The two tables and their columns, side by side.
+struct RelationSides {
+    Table& referenced;
+    Table& referring;
+    std::vector<const ColumnDef*> refCols, fkCols;
+    bool selfReference() const { return &referenced == &referring; }
+};
 
-void createRelationshipImpl(Database& db, const Relationship& r)
+// The checks that need no table: column counts, cascades, the name.
+void checkRelationshipRequest(const Relationship& r)
 {
     if (r.referencedColumns.empty() || r.referencedColumns.size() != r.referringColumns.size())
         throw Error("The relationship " + quoted(r.name) + " needs as many referring columns as referenced ones");
@@ -148,90 +130,113 @@ void createRelationshipImpl(Database& db, const Relationship& r)
     if (!r.enforced && (r.cascadeUpdates || r.cascadeDeletes))
         throw Error("The relationship " + quoted(r.name) + " cascades without enforcing integrity");
     Database::checkName(r.name, "relationship");
-    Table& referenced = db.table(r.referencedTable);
-    Table& referring = db.table(r.referringTable);
-    const bool selfReference = &referenced == &referring;
-    const auto refCols = columnsOf(referenced, r.referencedColumns);
-    const auto fkCols = columnsOf(referring, r.referringColumns);
-    for (size_t k = 0; k < refCols.size(); ++k)
-        if (refCols[k]->type != fkCols[k]->type)
-            throw Error("The columns " + quoted(fkCols[k]->name) + " and " + quoted(refCols[k]->name) +
-                        " of the relationship " + quoted(r.name) + " differ in type");
-    for (const auto& existing : readRelationships(db))
-        if (sameName(existing.name, r.name))
-            throw Error("A relationship named " + quoted(r.name) + " already exists");
+}
 
-    std::string primaryIndexName;
-    if (r.enforced) {
-        if (!hasUniqueIndexOn(referenced.def(), refCols))
-            throw Error("The table " + quoted(referenced.name()) + " has no unique index on the columns the "
-                        "relationship " + quoted(r.name) + " refers to");
-        if (indexNameTaken(referring.def(), r.name))
-            throw Error("The table " + quoted(referring.name()) + " already has an index named " + quoted(r.name));
-        if (referenced.def().logicalIndexes.size() + 1 + (selfReference ? 1 : 0) > kMaxTableIndexes ||
-            referring.def().logicalIndexes.size() + 1 > kMaxTableIndexes)
-            throw Error("The relationship " + quoted(r.name) + " needs more indexes than a table may have");
-        referenced.flushIndexes();
-        referring.flushIndexes();
-        checkIntegrity(db, referenced, refCols, referring, fkCols);
-        // Access names the referenced side's index ".rB", ".rC", ...
-        for (char c = 'B';; ++c) {
-            if (c == '[')
-                c = 'a';
-            if (c > 'z')
-                throw Error("The table " + quoted(referenced.name()) + " has no free name for a relationship index");
-            primaryIndexName = std::string(".r") + c;
-            if (!indexNameTaken(referenced.def(), primaryIndexName))
-                break;
-        }
+// Access names the referenced side's index ".rB", ".rC", ...
+std::string freeReferencedIndexName(const Table& referenced)
+{
+    for (char c = 'B';; ++c) {
+        if (c == '[')
+            c = 'a';
+        if (c > 'z')
+            throw Error("The table " + quoted(referenced.name()) + " has no free name for a relationship index");
+        std::string name = std::string(".r") + c;
+        if (!indexNameTaken(referenced.def(), name))
+            return name;
     }
+}
 
-    uint32_t flags = 0;
+// An enforced relationship needs a unique index to refer to, room for two
+// more indexes and rows that keep it already. Returns the name of the
+// referenced side's new index.
+std::string checkEnforceable(Database& db, const Relationship& r, RelationSides& s)
+{
+    if (!hasUniqueIndexOn(s.referenced.def(), s.refCols))
+        throw Error("The table " + quoted(s.referenced.name()) + " has no unique index on the columns the "
+                    "relationship " + quoted(r.name) + " refers to");
+    if (indexNameTaken(s.referring.def(), r.name))
+        throw Error("The table " + quoted(s.referring.name()) + " already has an index named " + quoted(r.name));
+    if (s.referenced.def().logicalIndexes.size() + 1 + (s.selfReference() ? 1 : 0) > kMaxTableIndexes ||
+        s.referring.def().logicalIndexes.size() + 1 > kMaxTableIndexes)
+        throw Error("The relationship " + quoted(r.name) + " needs more indexes than a table may have");
+    s.referenced.flushIndexes();
+    s.referring.flushIndexes();
+    checkIntegrity(db, s.referenced, s.refCols, s.referring, s.fkCols);
+    return freeReferencedIndexName(s.referenced);
+}
+
+// One row of MSysRelationships per pair of columns.
+void addRelationshipRows(Database& db, const Relationship& r, const RelationSides& s)
+{
     Relationship stored = r;
-    stored.oneToOne = hasUniqueIndexOn(referring.def(), fkCols);
-    flags = stored.flags();
+    stored.oneToOne = hasUniqueIndexOn(s.referring.def(), s.fkCols);
+    const uint32_t flags = stored.flags();
 
     Table& rel = db.table(kRelationshipTable);
     const RelationColumns rc = relationColumns(rel.def());
-    for (size_t k = 0; k < refCols.size(); ++k) {
+    for (size_t k = 0; k < s.refCols.size(); ++k) {
         std::vector<Value> row(rel.def().columns.size());
         row[size_t(rc.name)] = Value::text(r.name);
         row[size_t(rc.grbit)] = Value::integer(int32_t(flags));
-        row[size_t(rc.count)] = Value::integer(int64_t(refCols.size()));
+        row[size_t(rc.count)] = Value::integer(int64_t(s.refCols.size()));
         row[size_t(rc.position)] = Value::integer(int64_t(k));
-        row[size_t(rc.object)] = Value::text(referring.name());
-        row[size_t(rc.column)] = Value::text(fkCols[k]->name);
-        row[size_t(rc.refObject)] = Value::text(referenced.name());
-        row[size_t(rc.refColumn)] = Value::text(refCols[k]->name);
+        row[size_t(rc.object)] = Value::text(s.referring.name());
+        row[size_t(rc.column)] = Value::text(s.fkCols[k]->name);
+        row[size_t(rc.refObject)] = Value::text(s.referenced.name());
+        row[size_t(rc.refColumn)] = Value::text(s.refCols[k]->name);
         rel.append(row);
     }
     rel.flushHeader();
-    if (!r.enforced)
-        return;
+}
 
-    // Each side's index names the other's by number: the referenced side's
-    // comes first, and on one table the referring side's follows it.
-    const uint32_t primaryNumber = uint32_t(referenced.def().logicalIndexes.size());
-    const uint32_t referringNumber = selfReference ? primaryNumber + 1 : uint32_t(referring.def().logicalIndexes.size());
-    const uint32_t referencedPage = referenced.def().page;
-    const uint32_t referringPage = referring.def().page;
-    const std::string referencedName = referenced.name();
-    const std::string referringName = referring.name();
+// Each side's index names the other's by number: the referenced side's
+// comes first, and on one table the referring side's follows it.
+void createLinkedIndexes(Database& db, const Relationship& r, const RelationSides& s,
+                         const std::string& primaryIndexName)
+{
+    const uint32_t primaryNumber = uint32_t(s.referenced.def().logicalIndexes.size());
+    const uint32_t referringNumber =
+        s.selfReference() ? primaryNumber + 1 : uint32_t(s.referring.def().logicalIndexes.size());
+    const uint32_t referencedPage = s.referenced.def().page;
+    const uint32_t referringPage = s.referring.def().page;
+    const std::string referencedName = s.referenced.name();
+    const std::string referringName = s.referring.name();
 
     IndexSpec primary;
     primary.name = primaryIndexName;
     primary.unique = true;
-    for (const ColumnDef* c : refCols)
+    for (const ColumnDef* c : s.refCols)
         primary.columns.push_back({c->name, true});
     primary.foreignKey = ForeignKeyLink{true, referringNumber, referringPage, r.cascadeUpdates, r.cascadeDeletes};
     createIndex(db, referencedName, primary);
 
     IndexSpec secondary;
     secondary.name = r.name;
-    for (const ColumnDef* c : fkCols)
+    for (const ColumnDef* c : s.fkCols)
         secondary.columns.push_back({c->name, true});
     secondary.foreignKey = ForeignKeyLink{false, primaryNumber, referencedPage, r.cascadeUpdates, r.cascadeDeletes};
     createIndex(db, referringName, secondary);
+}
+
+void createRelationshipImpl(Database& db, const Relationship& r)
+{
+    checkRelationshipRequest(r);
+    Table& referenced = db.table(r.referencedTable);
+    Table& referring = db.table(r.referringTable);
+    RelationSides s{referenced, referring, columnsOf(referenced, r.referencedColumns),
+                    columnsOf(referring, r.referringColumns)};
+    for (size_t k = 0; k < s.refCols.size(); ++k)
+        if (s.refCols[k]->type != s.fkCols[k]->type)
+            throw Error("The columns " + quoted(s.fkCols[k]->name) + " and " + quoted(s.refCols[k]->name) +
+                        " of the relationship " + quoted(r.name) + " differ in type");
+    for (const auto& existing : readRelationships(db))
+        if (sameName(existing.name, r.name))
+            throw Error("A relationship named " + quoted(r.name) + " already exists");
+
+    const std::string primaryIndexName = r.enforced ? checkEnforceable(db, r, s) : std::string();
+    addRelationshipRows(db, r, s);
+    if (r.enforced)
+        createLinkedIndexes(db, r, s, primaryIndexName);
 }
 
 }  // namespace

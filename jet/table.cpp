@@ -414,12 +414,145 @@ uint32_t Table::append(const std::vector<Value>& values)
     return append(values, nullptr);
 }
 
+// What append() learns about a row before any page changes.
+struct Table::RowPlan {
+    std::vector<Field>& fields;
+    std::vector<bool> isLong;         // long-value columns: written last, out of the row
+    std::vector<size_t> payloadSize;  // their encoded sizes (0 for null)
+    uint32_t counterAssigned = 0;     // the largest AutoNumber value in the row
+    bool counterSet = false;
+};
+
+// The AutoNumber column: the definition keeps the last number drawn; a null
+// draws the next one, a given value moves the counter forward when larger.
+void Table::encodeCounter(const ColumnDef& c, Value& v, Field& field, RowPlan& plan)
+{
+    if (v.isNull()) {
+        if (def_.nextAutoNumber >= uint32_t(INT32_MAX))
+            throw Error(ErrorKind::Full, "The counter of table '" + name_ + "' is exhausted");
+        v = Value::integer(int64_t(def_.nextAutoNumber) + 1);
+    }
+    encodeFieldInto(db_.format(), c, v, field);
+    int32_t drawn = int32_t(get32(field.bytes.data()));
+    if (drawn > 0)
+        plan.counterAssigned = std::max<uint32_t>(plan.counterAssigned, uint32_t(drawn));
+    plan.counterSet = true;
+}
+
+// Encoding a long value now tells its size and whether the format can hold
+// it. Big payloads are encoded again when written, so that a row of many
+// long values never holds all of them.
+void Table::measureLongValue(size_t i, const Value& v, RowPlan& plan, size_t& keptBytes)
+{
+    constexpr size_t kKeptPayloadBytes = size_t(1) << 20;
+    std::vector<uint8_t>& payload = scratchPayloads_[i];
+    plan.isLong[i] = true;
+    plan.fields[i].null = true;
+    plan.fields[i].bytes.clear();
+    if (v.isNull())
+        return;
+    payload = encodeLongValuePayload(db_.format(), def_.columns[i], v);
+    plan.payloadSize[i] = payload.size();
+    if (keptBytes + plan.payloadSize[i] > kKeptPayloadBytes)
+        std::vector<uint8_t>().swap(payload);
+    else
+        keptBytes += plan.payloadSize[i];
+}
+
+void Table::encodeFields(std::vector<Value>& counterValues, const std::vector<Value>& values, bool preEncoded,
+                         RowPlan& plan)
+{
+    scratchPayloads_.resize(def_.columns.size());
+    for (auto& p : scratchPayloads_)
+        p.clear();
+    size_t keptBytes = 0;
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        const ColumnDef& c = def_.columns[i];
+        if (c.isAutoNumber() && c.type == ColumnType::Long)
+            encodeCounter(c, counterValues[i], plan.fields[i], plan);
+        else if (c.isLongValue())
+            measureLongValue(i, values[i], plan, keptBytes);
+        else if (!preEncoded)
+            encodeFieldInto(db_.format(), c, values[i], plan.fields[i]);
+    }
+}
+
+// Room in the row for long values kept inline: what the row leaves free
+// without them (each counted as a 12-byte reference).
+uint32_t Table::inlineBudget(const std::vector<Value>& values, const RowPlan& plan) const
+{
+    const Format& f = db_.format();
+    uint32_t base = 0;
+    for (size_t i = 0; i < def_.columns.size(); ++i)
+        base += plan.isLong[i] ? (values[i].isNull() ? 0 : 12) : uint32_t(plan.fields[i].bytes.size());
+    base += f.jet4() ? def_.fixedAreaSize() + 16 + 2 * uint32_t(def_.columns.size()) : def_.fixedAreaSize() + 8 + uint32_t(def_.columns.size());
+    if (base > maxRowSize(f))
+        throw Error("The row is too large for table '" + name_ + "'");
+    return maxRowSize(f) - base;
+}
+
+// Worst case page need, so that a full file fails before any change: a
+// data page and usage-map pages, the long values, and the pages waiting
+// index entries need when they enter their trees.
+void Table::reserveRoom(const RowPlan& plan)
+{
+    uint32_t pagesNeeded = 8;
+    for (size_t i = 0; i < plan.payloadSize.size(); ++i)
+        pagesNeeded += uint32_t(plan.payloadSize[i] / db_.format().lvalChainChunk) + 2;
+    for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi)
+        pagesNeeded += tree(pi).pendingPageBound() + 1;
+    db_.pager().ensureRoom(pagesNeeded);
+}
+
+// The row's index keys, none of them already in a unique index; null when
+// the table has no index.
+const std::vector<std::vector<uint8_t>>* Table::checkedIndexKeys(const std::vector<Value>& values)
+{
+    if (def_.physicalIndexes.empty())
+        return nullptr;
+    const auto& keys = indexKeys(values);
+    for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
+        const PhysicalIndexDef& idx = def_.physicalIndexes[pi];
+        if (!(idx.flags & kIndexUnique) || isNullKey(keys[pi]))
+            continue;
+        if (tree(pi).containsKey(keys[pi]))
+            throw DuplicateKeyError(indexName(def_, pi));
+    }
+    return &keys;
+}
+
+// Writes the long values; each one stored on its own pages takes only its
+// reference's room from what the row may still hold inline.
+void Table::writeLongValues(const std::vector<Value>& values, RowPlan& plan, uint32_t budget)
+{
+    std::vector<std::vector<uint8_t>>& payloads = scratchPayloads_;
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        if (!plan.isLong[i] || values[i].isNull())
+            continue;
+        Field& field = plan.fields[i];
+        uint32_t before = budget;
+        field.null = false;
+        if (payloads[i].size() != plan.payloadSize[i])
+            payloads[i] = encodeLongValuePayload(db_.format(), def_.columns[i], values[i]);
+        field.bytes = writeLongValue(def_.columns[i], payloads[i], budget);
+        if (payloads[i].capacity() > 64 * 1024) {
+            std::vector<uint8_t>().swap(payloads[i]);
+            // The pages of a long value can outgrow the page cache; no page
+            // pointer is held here, so they may go to the file now.
+            db_.pager().releaseMemory();
+        }
+        if (field.bytes.size() > 12)
+            budget = before - uint32_t(field.bytes.size() - 12);
+    }
+}
+
 uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* encoded)
 {
     checkUsable();
     const Format& f = db_.format();
     if (input.size() != def_.columns.size())
         throw Error("Wrong number of values for table '" + name_ + "'");
+    // A drawn AutoNumber goes into a copy of the values.
     bool hasCounter = false;
     for (const auto& c : def_.columns)
         hasCounter |= c.isAutoNumber();
@@ -427,117 +560,31 @@ uint32_t Table::append(const std::vector<Value>& input, std::vector<Field>* enco
     if (hasCounter)
         counterValues = input;
     const std::vector<Value>& values = hasCounter ? counterValues : input;
+
     // Everything that can fail on the values is checked before any page
     // changes.
     const bool preEncoded = encoded && encoded->size() == def_.columns.size();
     if (!preEncoded)
         scratchFields_.resize(def_.columns.size());
-    std::vector<Field>& fields = preEncoded ? *encoded : scratchFields_;
-    std::vector<std::vector<uint8_t>>& payloads = scratchPayloads_;
-    payloads.resize(def_.columns.size());
-    for (auto& p : payloads)
-        p.clear();
-    std::vector<bool> isLong(def_.columns.size(), false);
-    std::vector<size_t> payloadSize(def_.columns.size(), 0);
-    constexpr size_t kKeptPayloadBytes = size_t(1) << 20;
-    size_t keptBytes = 0;
-    uint32_t counterAssigned = 0;
-    bool counterSet = false;
-    for (size_t i = 0; i < def_.columns.size(); ++i) {
-        const ColumnDef& c = def_.columns[i];
-        if (c.isAutoNumber() && c.type == ColumnType::Long) {
-            // The definition keeps the last number drawn; a given value
-            // moves it forward when larger.
-            if (values[i].isNull()) {
-                if (def_.nextAutoNumber >= uint32_t(INT32_MAX))
-                    throw Error(ErrorKind::Full, "The counter of table '" + name_ + "' is exhausted");
-                counterValues[i] = Value::integer(int64_t(def_.nextAutoNumber) + 1);
-            }
-            encodeFieldInto(f, c, values[i], fields[i]);
-            int32_t drawn = int32_t(get32(fields[i].bytes.data()));
-            if (drawn > 0)
-                counterAssigned = std::max<uint32_t>(counterAssigned, uint32_t(drawn));
-            counterSet = true;
-            continue;
-        }
-        if (c.isLongValue()) {
-            isLong[i] = true;
-            fields[i].null = true;
-            fields[i].bytes.clear();
-            if (!values[i].isNull()) {
-                // Encoding now tells the size and whether the format can
-                // hold the value. Big payloads are encoded again when written,
-                // so that a row of many long values never holds all of them.
-                payloads[i] = encodeLongValuePayload(f, c, values[i]);
-                payloadSize[i] = payloads[i].size();
-                if (keptBytes + payloadSize[i] > kKeptPayloadBytes)
-                    std::vector<uint8_t>().swap(payloads[i]);
-                else
-                    keptBytes += payloadSize[i];
-            }
-            continue;
-        }
-        if (!preEncoded)
-            encodeFieldInto(f, c, values[i], fields[i]);
-    }
-    // Row size without long values decides how much may go inline.
-    uint32_t base = 0;
-    for (size_t i = 0; i < def_.columns.size(); ++i)
-        base += isLong[i] ? (values[i].isNull() ? 0 : 12) : uint32_t(fields[i].bytes.size());
-    base += f.jet4() ? def_.fixedAreaSize() + 16 + 2 * uint32_t(def_.columns.size()) : def_.fixedAreaSize() + 8 + uint32_t(def_.columns.size());
-    if (base > maxRowSize(f))
-        throw Error("The row is too large for table '" + name_ + "'");
-    uint32_t budget = maxRowSize(f) - base;
-    // Worst case page need, so that a full file fails before any change: a
-    // data page and usage-map pages, the long values, and the pages waiting
-    // index entries need when they enter their trees.
-    uint32_t pagesNeeded = 8;
-    for (size_t i = 0; i < payloadSize.size(); ++i)
-        pagesNeeded += uint32_t(payloadSize[i] / f.lvalChainChunk) + 2;
-    for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi)
-        pagesNeeded += tree(pi).pendingPageBound() + 1;
-    db_.pager().ensureRoom(pagesNeeded);
-    const std::vector<std::vector<uint8_t>>* keysOf = nullptr;
-    if (!def_.physicalIndexes.empty()) {
-        keysOf = &indexKeys(values);
-        const auto& keys = *keysOf;
-        for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
-            const PhysicalIndexDef& idx = def_.physicalIndexes[pi];
-            if (!(idx.flags & kIndexUnique) || isNullKey(keys[pi]))
-                continue;
-            if (tree(pi).containsKey(keys[pi]))
-                throw DuplicateKeyError(indexName(def_, pi));
-        }
-    }
+    RowPlan plan{preEncoded ? *encoded : scratchFields_, std::vector<bool>(def_.columns.size(), false),
+                 std::vector<size_t>(def_.columns.size(), 0)};
+    encodeFields(counterValues, values, preEncoded, plan);
+    const uint32_t budget = inlineBudget(values, plan);
+    reserveRoom(plan);
+    const std::vector<std::vector<uint8_t>>* keys = checkedIndexKeys(values);
 
-    for (size_t i = 0; i < def_.columns.size(); ++i) {
-        if (!isLong[i] || values[i].isNull())
-            continue;
-        uint32_t before = budget;
-        fields[i].null = false;
-        if (payloads[i].size() != payloadSize[i])
-            payloads[i] = encodeLongValuePayload(f, def_.columns[i], values[i]);
-        fields[i].bytes = writeLongValue(def_.columns[i], payloads[i], budget);
-        if (payloads[i].capacity() > 64 * 1024) {
-            std::vector<uint8_t>().swap(payloads[i]);
-            // The pages of a long value can outgrow the page cache; no page
-            // pointer is held here, so they may go to the file now.
-            db_.pager().releaseMemory();
-        }
-        if (fields[i].bytes.size() > 12)
-            budget = before - uint32_t(fields[i].bytes.size() - 12);
-    }
+    writeLongValues(values, plan, budget);
     thread_local std::vector<uint8_t> row;
-    encodeRowInto(f, def_, fields, row);
+    encodeRowInto(f, def_, plan.fields, row);
     if (row.size() > maxRowSize(f))
         throw Error("The row is too large for table '" + name_ + "'");
     uint32_t ptr = addRowToDataPage(row);
     ++def_.rowCount;
-    if (counterSet && counterAssigned > def_.nextAutoNumber)
-        def_.nextAutoNumber = counterAssigned;
+    if (plan.counterSet && plan.counterAssigned > def_.nextAutoNumber)
+        def_.nextAutoNumber = plan.counterAssigned;
     for (size_t pi = 0; pi < def_.physicalIndexes.size(); ++pi) {
         IndexEntry e;
-        e.key = (*keysOf)[pi];
+        e.key = (*keys)[pi];
         e.dataPage = ptr >> 8;
         e.dataRow = uint8_t(ptr & 0xFF);
         tree(pi).add(e);

@@ -76,6 +76,16 @@ private:
     // Keys of a row for each physical index.
     // (in a buffer of the table, valid until the next call)
     const std::vector<std::vector<uint8_t>>& indexKeys(const std::vector<Value>& values);
+    // The steps of append(), in their order (table.cpp).
+    struct RowPlan;
+    void encodeFields(std::vector<Value>& counterValues, const std::vector<Value>& values, bool preEncoded,
+                      RowPlan& plan);
+    void encodeCounter(const ColumnDef& c, Value& v, Field& field, RowPlan& plan);
+    void measureLongValue(size_t column, const Value& v, RowPlan& plan, size_t& keptBytes);
+    uint32_t inlineBudget(const std::vector<Value>& values, const RowPlan& plan) const;
+    void reserveRoom(const RowPlan& plan);
+    const std::vector<std::vector<uint8_t>>* checkedIndexKeys(const std::vector<Value>& values);
+    void writeLongValues(const std::vector<Value>& values, RowPlan& plan, uint32_t budget);
 
     Database& db_;
     std::string name_;

@@ -99,6 +99,8 @@ struct TableDef {
     // Size of a row's fixed area (the end of the last fixed column).
     uint32_t fixedAreaSize() const;
     const ColumnDef* findColumn(const std::string& name) const; // case-insensitive
+    // The column's place in `columns` (case-insensitive), -1 when there is none.
+    int columnIndex(const std::string& name) const;
     const ColumnDef* columnByNumber(uint16_t number) const;
     // Columns ordered by number: the order of a row and of "select *".
     std::vector<const ColumnDef*> columnsInOrder() const;
