@@ -70,26 +70,24 @@ uint8_t* forChange(Pager& pager, const Format& f, uint32_t pg)
     return pager.write(pg);
 }
 
-uint32_t freeSpace(const Format& f, const uint8_t* page)
+namespace {
+
+// The free space and room of a page whose row table is sound.
+uint32_t soundFreeSpace(const Format& f, const uint8_t* page)
 {
-    if (!rowTableSound(f, page))
-        return 0;
     uint16_t n = rowCount(f, page);
     uint32_t top = n == 0 ? f.pageSize : (rowOffsetRaw(f, page, uint16_t(n - 1)) & kRowOffsetMask);
     uint32_t used = f.dataHeaderSize + 2u * n;
     return top > used ? top - used : 0;
 }
 
-bool fits(const Format& f, const uint8_t* page, uint32_t length)
+bool soundFits(const Format& f, const uint8_t* page, uint32_t length)
 {
-    return rowCount(f, page) < f.maxRowsPerPage && freeSpace(f, page) >= length + 2;
+    return rowCount(f, page) < f.maxRowsPerPage && soundFreeSpace(f, page) >= length + 2;
 }
 
-uint16_t addRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t length)
+uint16_t insertRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t length)
 {
-    // Last line of defence: callers check the page with forChange first.
-    if (!fits(f, page, length))
-        throw Error(ErrorKind::Corrupt, "A data page is damaged or full; the row was not added");
     uint16_t n = rowCount(f, page);
     uint32_t top = n == 0 ? f.pageSize : (rowOffsetRaw(f, page, uint16_t(n - 1)) & kRowOffsetMask);
     uint32_t start = top - length;
@@ -98,6 +96,35 @@ uint16_t addRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t len
     put16(page + f.dataRowCountOffset, uint16_t(n + 1));
     put16(page + 2, uint16_t(get16(page + 2) - length - 2));
     return n;
+}
+
+} // namespace
+
+uint32_t freeSpace(const Format& f, const uint8_t* page)
+{
+    return rowTableSound(f, page) ? soundFreeSpace(f, page) : 0;
+}
+
+bool fits(const Format& f, const uint8_t* page, uint32_t length)
+{
+    return rowTableSound(f, page) && soundFits(f, page, length);
+}
+
+uint16_t addRow(const Format& f, uint8_t* page, const uint8_t* row, uint32_t length)
+{
+    // Last line of defence: callers check the page with forChange first.
+    if (!fits(f, page, length))
+        throw Error(ErrorKind::Corrupt, "A data page is damaged or full; the row was not added");
+    return insertRow(f, page, row, length);
+}
+
+std::optional<uint16_t> addRowIfRoom(Pager& pager, const Format& f, uint32_t pg, const uint8_t* row,
+                                     uint32_t length)
+{
+    const uint8_t* p = checked(pager, f, pg);
+    if (!soundFits(f, p, length))
+        return std::nullopt;
+    return insertRow(f, pager.write(pg), row, length);
 }
 
 void deleteRow(const Format& f, uint8_t* page, uint16_t row)

@@ -5,6 +5,7 @@
 #include "jet/format.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +37,11 @@ bool rowTableSound(const Format& f, const uint8_t* page);
 const uint8_t* checked(Pager& pager, const Format& f, uint32_t pg);
 // The page for changing rows, checked before anything is written.
 uint8_t* forChange(Pager& pager, const Format& f, uint32_t pg);
+// Adds a row to page pg when it has room, checking the page once (the
+// append path's every row comes here); returns the row's number, or
+// nothing when the row does not fit.
+std::optional<uint16_t> addRowIfRoom(Pager& pager, const Format& f, uint32_t pg, const uint8_t* row,
+                                     uint32_t length);
 
 } // namespace data_page
 

@@ -330,12 +330,8 @@ uint32_t Table::addRowToDataPage(const std::vector<uint8_t>& row)
         }
     }
     if (lastDataPage_) {
-        const uint8_t* p = data_page::checked(pager, f, lastDataPage_);
-        if (data_page::fits(f, p, uint32_t(row.size()))) {
-            uint16_t r =
-                data_page::addRow(f, data_page::forChange(pager, f, lastDataPage_), row.data(), uint32_t(row.size()));
-            return makeRowPointer(lastDataPage_, uint8_t(r));
-        }
+        if (auto r = data_page::addRowIfRoom(pager, f, lastDataPage_, row.data(), uint32_t(row.size())))
+            return makeRowPointer(lastDataPage_, uint8_t(*r));
         if (def_.freeMap)
             UsageMap(pager, f, def_.freeMap, alloc).remove(lastDataPage_);
     }
