@@ -144,6 +144,7 @@ std::vector<RawField> decodeRow(const Format& f, const TableDef& def, const uint
             rowVarCount = get16(row + size - maskSize - 2);
             if (size < maskSize + 2 + 2 * (rowVarCount + 1))
                 throw Error(ErrorKind::Corrupt, "A row is damaged (offsets)");
+            varOffsets.reserve(rowVarCount + 1);
             for (uint32_t i = 0; i <= rowVarCount; ++i)
                 varOffsets.push_back(get16(row + size - maskSize - 4 - 2 * i));
         } else {
@@ -153,6 +154,7 @@ std::vector<RawField> decodeRow(const Format& f, const TableDef& def, const uint
             if (jumps > 0 && (colPtr - int64_t(rowVarCount)) / 256 < int64_t(jumps))
                 --jumps;
             uint32_t used = 0;
+            varOffsets.reserve(rowVarCount + 1);
             for (uint32_t i = 0; i <= rowVarCount; ++i) {
                 while (used < jumps && i == row[size - maskSize - 2 - used])
                     ++used;
