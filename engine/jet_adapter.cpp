@@ -1,6 +1,7 @@
 #include "engine/jet_adapter.h"
 
-#include "jet/code_page.h"
+#include "engine/value_convert.h"
+
 #include "jet/value.h"
 
 #include <cmath>
@@ -106,21 +107,7 @@ jet::Value accessValue(const jet::ColumnDef& c, const QString& fieldName, bool j
         if (!jet4) {
             // A Jet 3 file holds its text in code page 1252 (convertValue has
             // replaced what it lacks already; this is for other callers).
-            bool replaced = false;
-            for (QChar ch : std::as_const(text))
-                replaced = replaced || !jet::cp1252::canStore(ch.unicode());
-            if (replaced) {
-                // A surrogate pair becomes one "?".
-                QString fixed;
-                for (qsizetype i = 0; i < text.size(); ++i) {
-                    if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-                        fixed += QLatin1Char('?');
-                        ++i;
-                    } else {
-                        fixed += jet::cp1252::canStore(text.at(i).unicode()) ? text.at(i) : QLatin1Char('?');
-                    }
-                }
-                text = fixed;
+            if (replaceForCodePage1252(text)) {
                 *changed = QStringLiteral("characters that code page 1252 lacks became \"?\"");
             }
         }

@@ -214,28 +214,6 @@ QString bitDigits(qulonglong v, int bits)
     return s;
 }
 
-// Characters code page 1252 lacks as "?", a surrogate pair as one; true when any was.
-bool replaceForCodePage1252(QString& text)
-{
-    bool any = false;
-    for (QChar ch : std::as_const(text))
-        any = any || !jet::cp1252::canStore(ch.unicode());
-    if (!any)
-        return false;
-    QString fixed;
-    fixed.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            fixed += QLatin1Char('?');
-            ++i;
-        } else {
-            fixed += jet::cp1252::canStore(text.at(i).unicode()) ? text.at(i) : QLatin1Char('?');
-        }
-    }
-    text = fixed;
-    return true;
-}
-
 // Characters, not UTF-16 units: a character beyond U+FFFF counts once.
 qsizetype characterCount(const QString& text)
 {
@@ -347,6 +325,27 @@ Converted toBytes(const QVariant& v, const TargetColumn& t)
 }
 
 }  // namespace
+
+bool replaceForCodePage1252(QString& text)
+{
+    bool any = false;
+    for (QChar ch : std::as_const(text))
+        any = any || !jet::cp1252::canStore(ch.unicode());
+    if (!any)
+        return false;
+    QString fixed;
+    fixed.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            fixed += QLatin1Char('?');
+            ++i;
+        } else {
+            fixed += jet::cp1252::canStore(text.at(i).unicode()) ? text.at(i) : QLatin1Char('?');
+        }
+    }
+    text = fixed;
+    return true;
+}
 
 
 Converted convertValue(SourceKind source, const QVariant& value, const TargetColumn& target, int bits)

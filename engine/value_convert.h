@@ -35,4 +35,8 @@ Converted convertValue(SourceKind source, const QVariant& value, const TargetCol
 // from 0x80 up gives -1.
 qsizetype plainTextLength(QByteArrayView raw, bool asciiOnly);
 
+// Replaces the characters code page 1252 lacks with "?", a surrogate pair
+// with one; true when any was replaced.
+bool replaceForCodePage1252(QString& text);
+
 }  // namespace ferrowane
