@@ -107,6 +107,16 @@ mkfifo "$scratch/input"
 exec 3<>"$scratch/input"
 mdb import "$win" "Städte 中文" < "$scratch/input" > "$scratch/first.out" 2>&1 3>&- &
 first=$!
+# The second writer starts only once the first holds the file (its journal
+# is there): started sooner, it could take the file itself and turn the
+# first away.
+for _ in $(seq 600); do
+  [ -e "$file-journal" ] && break
+  kill -0 "$first" 2>/dev/null || break
+  sleep 0.1
+done
+[ -e "$file-journal" ] && kill -0 "$first" 2>/dev/null ||
+  { echo "windows-build: the first writer did not take the file" >&2; cat "$scratch/first.out" >&2; exit 1; }
 refused=0
 for _ in $(seq 60); do
   if ! mdb exec "$win" "select * from [Städte 中文]" 2> "$scratch/second.err" >/dev/null &&
